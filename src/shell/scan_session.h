@@ -1,0 +1,42 @@
+#pragma once
+// The record of one run of the program: the user's choices, what has been
+// read and what has been computed. One exists per window or batch job; it is
+// passed by reference and never copied.
+
+#include <string>
+
+#include "shell/advanced_options.h"
+
+namespace calivant {
+
+class Platform;
+
+// Byte caps of the texts typed by the user; they end up in fixed-size
+// profile tags.
+inline constexpr std::size_t kMaxDescriptionLength = 338;
+inline constexpr std::size_t kMaxCopyrightLength = 338;
+// Longest folder path kept in the settings (PATH_MAX less its terminator).
+inline constexpr std::size_t kMaxPathLength = 4095;
+
+struct ScanSession {
+    explicit ScanSession(Platform& p) : platform(p) {}
+    ScanSession(const ScanSession&) = delete;
+    ScanSession& operator=(const ScanSession&) = delete;
+
+    // Where messages, cursor changes and the clock come from.
+    Platform& platform;
+
+    // --- Settings (persisted by shell/settings) ---
+    int targetType = static_cast<int>(TargetType::It8);
+    int reflective = 1;
+    std::string description;  // never persisted
+    std::string copyright;
+    std::string lastTargetFolder;
+    std::string lastReferenceFolder;
+    std::string lastLogFolder;
+    // Folder of the program's shipped data (reference files, manual).
+    std::string programFolder;
+    AdvancedOptions options;
+};
+
+}  // namespace calivant

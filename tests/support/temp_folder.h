@@ -1,0 +1,37 @@
+#pragma once
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the test ends.
+
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace calivant::testing {
+
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string readFile(const std::filesystem::path& file);
+void writeFile(const std::filesystem::path& file, const std::string& bytes);
+
+// Where checked-in test data lives (tests/data).
+std::filesystem::path testDataPath(const std::string& relative);
+
+// Compares bytes with a golden file, naming the first differing offset (and
+// the line it falls in) on failure. With CALIVANT_UPDATE_GOLDEN=1 in the
+// environment the golden file is rewritten instead.
+::testing::AssertionResult matchesGolden(const std::string& bytes, const std::string& goldenRelative);
+
+}  // namespace calivant::testing
