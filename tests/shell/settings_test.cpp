@@ -127,6 +127,10 @@ TEST_F(SettingsTest, WindowsLineEndsAndStrayLinesAreTolerated) {
     loadFrom("garbage without equals\r\n\r\ntargettype=1\r\n=\r\ncopyright=x\r\n");
     EXPECT_EQ(session.targetType, 1);
     EXPECT_EQ(session.copyright, "x");
+    // A lone CR ends a line too, so a value never carries one.
+    loadFrom("copyright=a\rb=c\r\r\ntargettype=2");
+    EXPECT_EQ(session.copyright, "a");
+    EXPECT_EQ(session.targetType, 2);
 }
 
 TEST_F(SettingsTest, GoldenFileFromBothSaves) {
