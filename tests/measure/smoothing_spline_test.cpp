@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace calivant {
@@ -166,7 +166,8 @@ TEST(SplineCriterion, MatchesAnIndependentDenseSmoothingSpline) {
 
             const Vector fitted = fittedAtKnots(x, c);
             for (std::size_t i = 0; i < n; ++i) EXPECT_NEAR(fitted[i], oracle.fitted[i], 1e-10) << i;
-            // Between the knots and beyond both ends (where it is a line).
+            // Between the knots and beyond both ends (where it is a line),
+            // the interval carried from the last evaluation going down.
             int interval = static_cast<int>(n) - 2;
             for (double t = x[n - 1] + 5.0; t > x[0] - 2.0; t -= 0.37)
                 EXPECT_NEAR(evaluateSpline(0, kSplineHalfOrder, t, x, c, interval), oracleValue(x, oracle, t), 1e-9)
@@ -319,25 +320,6 @@ TEST(FitSmoothingSpline, RefusesUnusableInput) {
     EXPECT_EQ(c4, Vector(4, 9.0));
 
     EXPECT_EQ(fit(2), 0);
-}
-
-TEST(EvaluateSpline, FindsTheIntervalFromAnyStart) {
-    const Vector x = grayKnots();
-    const Vector y = noisyGammaCurve(x);
-    Vector c(x.size());
-    SplineWork work;
-    ASSERT_EQ(fitSmoothingSpline(x, y, Vector(x.size(), 1.0), 2, 1e-05, c, work), 0);
-    for (double t : {-3.0, 0.6, 5.0, 40.0, x.back(), 200.0}) {
-        int fresh = 0;
-        const double expected = evaluateSpline(0, 2, t, x, c, fresh);
-        for (int start : {-5, 0, 7, 21, 99}) {
-            int interval = start;
-            EXPECT_EQ(evaluateSpline(0, 2, t, x, c, interval), expected) << t << " from " << start;
-            EXPECT_EQ(interval, fresh);
-            EXPECT_GE(interval, 0);
-            EXPECT_LE(interval, static_cast<int>(x.size()) - 2);
-        }
-    }
 }
 
 }  // namespace
