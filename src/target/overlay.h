@@ -14,6 +14,7 @@
 // the picture) and tests can inspect exactly what is drawn.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
