@@ -113,13 +113,13 @@ int updateSettingsFile(const std::filesystem::path& file, Update update) {
 
 SettingsText SettingsText::parse(std::string_view text) {
     SettingsText settings;
+    // CR and LF both end a line (a file edited on Windows has CR LF), so no
+    // value ever holds either.
     std::size_t start = 0;
     while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
+        std::size_t end = text.find_first_of("\r\n", start);
         if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (!line.empty()) settings.lines_.emplace_back(line);
+        if (end > start) settings.lines_.emplace_back(text.substr(start, end - start));
         start = end + 1;
     }
     return settings;
