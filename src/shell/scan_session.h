@@ -5,7 +5,10 @@
 
 #include <string>
 
+#include "reference/reference_data.h"
 #include "shell/advanced_options.h"
+#include "target/overlay.h"
+#include "target/target_layout.h"
 
 namespace calivant {
 
@@ -37,6 +40,19 @@ struct ScanSession {
     // Folder of the program's shipped data (reference files, manual).
     std::string programFolder;
     AdvancedOptions options;
+
+    // --- Target layout, overlay and reference ---
+    // The layout of targetType, made current by resetOverlay on every change
+    // of target type so that patch counts and cells always agree.
+    TargetLayout targetLayout;
+    // Where the user placed the chart in the target image.
+    OverlayQuad overlay;
+    // Patches the quality checks marked bad: per colour index, per position
+    // in targetLayout.grayCells.
+    ColorBadFlags colorBad{};
+    GrayBadFlags grayBad{};
+    // Valid only after readReferenceFile returned 0.
+    ReferenceData reference;
 };
 
 }  // namespace calivant

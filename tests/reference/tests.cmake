@@ -1,0 +1,3 @@
+# The tests look for the built-in reference files where the program finds
+# them in the build tree.
+add_dependencies(${target} calivant_reference_files)
