@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "image/display_image.h"
+#include "image/target_image.h"
 #include "shell/advanced_options.h"
 
 namespace calivant {
@@ -37,6 +39,17 @@ struct ScanSession {
     // Folder of the program's shipped data (reference files, manual).
     std::string programFolder;
     AdvancedOptions options;
+
+    // --- Target image ---
+    // The working image the patches are measured in: Rgb24 or Rgb48 once
+    // accepted by the setup page, upright as the user turned it.
+    TargetImage image;
+    // Its scaled 24-bit copy painted by the image window, and the size and
+    // window position it was last shown at.
+    TargetImage displayImage;
+    std::int32_t displayWidth = 0;
+    std::int32_t displayHeight = 0;
+    DisplayOrigin displayOrigin;
 };
 
 }  // namespace calivant
