@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "image/display_image.h"
+#include "image/target_image.h"
 #include "reference/reference_data.h"
 #include "shell/advanced_options.h"
 #include "target/overlay.h"
@@ -53,6 +55,17 @@ struct ScanSession {
     GrayBadFlags grayBad{};
     // Valid only after readReferenceFile returned 0.
     ReferenceData reference;
+
+    // --- Target image ---
+    // The working image the patches are measured in: Rgb24 or Rgb48 once
+    // accepted by the setup page, upright as the user turned it.
+    TargetImage image;
+    // Its scaled 24-bit copy painted by the image window, and the size and
+    // window position it was last shown at.
+    TargetImage displayImage;
+    std::int32_t displayWidth = 0;
+    std::int32_t displayHeight = 0;
+    DisplayOrigin displayOrigin;
 };
 
 }  // namespace calivant

@@ -1,0 +1,68 @@
+#pragma once
+// Random-access input for the binary readers: an open file, or bytes already
+// in memory (the fuzzer and the tests read from memory).
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <span>
+
+namespace calivant {
+
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Reads up to count bytes at the current position and moves past them.
+    // Returns the number read: 0 at the end of the data or on a read error.
+    virtual std::size_t read(std::uint8_t* buffer, std::size_t count) = 0;
+    // Moves to an absolute offset; false when it lies beyond the end.
+    virtual bool seek(std::uint64_t offset) = 0;
+    virtual std::uint64_t position() const = 0;
+    // Total bytes available from offset 0.
+    virtual std::uint64_t size() const = 0;
+};
+
+// A file opened for reading; closed when the object goes.
+class FileByteSource final : public ByteSource {
+public:
+    // Returns 0 when the file is open, 1 when it cannot be opened.
+    int open(const std::filesystem::path& file);
+
+    std::size_t read(std::uint8_t* buffer, std::size_t count) override;
+    bool seek(std::uint64_t offset) override;
+    std::uint64_t position() const override { return position_; }
+    std::uint64_t size() const override { return size_; }
+
+private:
+    std::ifstream in_;
+    std::uint64_t position_ = 0;
+    std::uint64_t size_ = 0;
+};
+
+// Bytes owned by the caller, who keeps them alive while this is used.
+class MemoryByteSource final : public ByteSource {
+public:
+    explicit MemoryByteSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+    std::size_t read(std::uint8_t* buffer, std::size_t count) override;
+    bool seek(std::uint64_t offset) override;
+    std::uint64_t position() const override { return position_; }
+    std::uint64_t size() const override { return bytes_.size(); }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    std::uint64_t position_ = 0;
+};
+
+// Reads up to count bytes into buffer and stores the number read in got.
+// Returns 1 when the read fails or delivers nothing; a request for 0 bytes
+// succeeds without reading. A short read succeeds.
+int readBytes(ByteSource& file, std::size_t count, std::uint8_t* buffer, std::size_t& got);
+
+// Absolute seek; 1 on failure.
+int seekTo(ByteSource& file, std::uint64_t offset);
+
+std::uint64_t tellPosition(const ByteSource& file);
+
+}  // namespace calivant

@@ -1,0 +1,48 @@
+#pragma once
+// Reads the target image from a baseline TIFF file into a TargetImage.
+//
+// What a file looks like (little-endian, one uncompressed 2 x 1 RGB strip):
+//
+//   49 49 2A 00 08 00 00 00          "II", 42, first directory at offset 8
+//   07 00                            7 directory entries of 12 bytes:
+//   00 01 03 00 01 00 00 00 02 00 00 00   256 ImageWidth      SHORT x1  2
+//   01 01 03 00 01 00 00 00 01 00 00 00   257 ImageLength     SHORT x1  1
+//   02 01 03 00 03 00 00 00 62 00 00 00   258 BitsPerSample   SHORT x3  at 98
+//   06 01 03 00 01 00 00 00 02 00 00 00   262 Photometric     SHORT x1  2 (RGB)
+//   11 01 04 00 01 00 00 00 68 00 00 00   273 StripOffsets    LONG  x1  104
+//   15 01 03 00 01 00 00 00 03 00 00 00   277 SamplesPerPixel SHORT x1  3
+//   17 01 04 00 01 00 00 00 06 00 00 00   279 StripByteCounts LONG  x1  6
+//   00 00 00 00                      no next directory
+//   08 00 08 00 08 00                bits per sample 8, 8, 8
+//   FF 00 00 00 00 FF                red pixel, blue pixel
+//
+// The subset read: the first directory only; 1, 4, 8 or 16 bits per sample;
+// one (gray, bilevel), three or four (RGB, RGBA with the alpha dropped)
+// samples per pixel in chunky order; strips, uncompressed or LZW, with or
+// without the horizontal predictor; white-is-zero; both byte orders; the
+// eight orientations, after which the image is upright. Palette images,
+// tiles, planar data and every other compression are refused.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+
+#include "image/byte_source.h"
+#include "image/target_image.h"
+
+namespace calivant {
+
+// Reads the file from its start into image. Returns 0 on success; 1 for any
+// failure (unreadable, damaged or unsupported data), image then empty. The
+// file stays open. Sizes a file cannot back with strip data are refused
+// before any raster is allocated, and so are rasters above kMaxRasterBytes.
+int readTiffImage(ByteSource& file, TargetImage& image);
+
+// Opens file and reads it; 1 also when it cannot be opened.
+int readTiffImage(const std::filesystem::path& file, TargetImage& image);
+
+// 16- and 32-bit unsigned values at buffer + offset in the file's byte order.
+std::uint16_t getTiff16(const std::uint8_t* buffer, std::size_t offset, bool littleEndian);
+std::uint32_t getTiff32(const std::uint8_t* buffer, std::size_t offset, bool littleEndian);
+
+}  // namespace calivant
