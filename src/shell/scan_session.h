@@ -7,6 +7,7 @@
 
 #include "image/display_image.h"
 #include "image/target_image.h"
+#include "measure/patch_measurement.h"
 #include "reference/reference_data.h"
 #include "shell/advanced_options.h"
 #include "target/overlay.h"
@@ -66,6 +67,31 @@ struct ScanSession {
     std::int32_t displayWidth = 0;
     std::int32_t displayHeight = 0;
     DisplayOrigin displayOrigin;
+
+    // --- Setup state ---
+    // 1 once a usable 24-bit or 48-bit target image, respectively a complete
+    // reference file for the current target type, has been read.
+    int imageReady = 0;
+    int referenceReady = 0;
+
+    // --- Patch measurement ---
+    // Gray arrays are in gray order (index 0 darkest) except the deviations,
+    // which, like grayBad, follow the layout's gray cells.
+    std::array<DeviceRgb, kMaxGrayPatches> grayMeasured{};
+    std::array<DeviceRgb, kMaxColorPatches> colorMeasured{};
+    std::array<double, kMaxGrayPatches> grayDeviation{};
+    std::array<double, kMaxColorPatches> colorDeviation{};
+    std::array<DeviceRgb, kMaxBorderPatches> whiteMeasured{};
+    std::array<DeviceRgb, kMaxBorderPatches> midGrayMeasured{};
+    std::array<DeviceRgb, kMaxBorderPatches> blackMeasured{};
+    // What the profile computation reads: the measured values, contrast
+    // stretched when that option is on.
+    std::array<DeviceRgb, kMaxGrayPatches> grayWorking{};
+    std::array<DeviceRgb, kMaxColorPatches> colorWorking{};
+    // Spread of the border groups (0 for charts without them).
+    double whiteUniformity = 0.0;
+    double midGrayUniformity = 0.0;
+    double blackUniformity = 0.0;
 };
 
 }  // namespace calivant
