@@ -8,6 +8,7 @@
 #include "image/display_image.h"
 #include "image/target_image.h"
 #include "measure/patch_measurement.h"
+#include "profile/profile_result.h"
 #include "reference/reference_data.h"
 #include "shell/advanced_options.h"
 #include "target/overlay.h"
@@ -92,6 +93,10 @@ struct ScanSession {
     double whiteUniformity = 0.0;
     double midGrayUniformity = 0.0;
     double blackUniformity = 0.0;
+
+    // --- Profile computation ---
+    // Both passes' tables and the values of the pass that ran last.
+    ProfileResult profile;
 };
 
 }  // namespace calivant
