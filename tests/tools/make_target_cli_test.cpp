@@ -97,7 +97,7 @@ TEST(MakeTargetCli, RendersFromAGivenReferenceAndSplitsTheFirstPatchByDefault) {
 
     const auto image = folder / "hct.tif";
     const auto written = folder / "out.ref";
-    const RunResult r = runMakeTarget("--target HCT --width 290 --height 220 --bad-patch --reference-in " +
+    const RunResult r = runMakeTarget("--target HCT --width 290 --height 220 --compression LZW --bad-patch --reference-in " +
                                       quoted(given) + " --out-image " + quoted(image) + " --out-reference " +
                                       quoted(written));
     ASSERT_EQ(r.exitCode, 0) << r.output;
@@ -107,6 +107,7 @@ TEST(MakeTargetCli, RendersFromAGivenReferenceAndSplitsTheFirstPatchByDefault) {
     ASSERT_EQ(renderSyntheticTarget(options, source, target), 0);
     testing::TiffFile file;
     ASSERT_TRUE(testing::readTiffFile(image.string(), file));
+    EXPECT_EQ(file.compression, 5);
     EXPECT_TRUE(file.stored.samples == target.picture.samples);
 }
 

@@ -53,7 +53,6 @@ int main(int argc, char** argv) {
 
     SyntheticTargetOptions options;
     TiffWriteOptions tiff;
-    std::string compression = "none";
     std::string referenceIn;
     std::string outImage;
     std::string outReference;
@@ -65,14 +64,13 @@ int main(int argc, char** argv) {
     const std::map<std::string, int> targets = {{"it8", 0}, {"colorchecker", 1}, {"colorchecker-dc", 2},
                                                 {"colorchecker-sg", 3}, {"hct", 4}};
     app.add_option("--target", options.targetType, "Chart: it8, colorchecker, colorchecker-dc, colorchecker-sg, hct")
-        ->transform(CLI::CheckedTransformer(targets, CLI::ignore_case))
-        ->capture_default_str();
+        ->transform(CLI::CheckedTransformer(targets, CLI::ignore_case));
     app.add_option("--width", options.width, "Picture width in pixels")->capture_default_str();
     app.add_option("--height", options.height, "Picture height in pixels")->capture_default_str();
     app.add_option("--bits", options.bitsPerSample, "Bits per sample")->check(CLI::IsMember({8, 16}))->capture_default_str();
-    app.add_option("--compression", compression, "none or lzw")
-        ->check(CLI::IsMember({"none", "lzw"}, CLI::ignore_case))
-        ->capture_default_str();
+    const std::map<std::string, int> compressions = {{"none", kTiffCompressionNone}, {"lzw", kTiffCompressionLzw}};
+    app.add_option("--compression", tiff.compression, "none or lzw")
+        ->transform(CLI::CheckedTransformer(compressions, CLI::ignore_case));
     app.add_flag("--predictor", tiff.predictor, "Horizontal differencing (with LZW)");
     app.add_option("--orientation", tiff.orientation, "TIFF orientation tag; the raster is stored to match")
         ->check(CLI::Range(1, 8))
@@ -102,7 +100,6 @@ int main(int argc, char** argv) {
     app.add_option("--out-reference", outReference, "Reference file to write");
     CLI11_PARSE(app, argc, argv);
 
-    tiff.compression = compression == "none" || compression == "NONE" ? kTiffCompressionNone : kTiffCompressionLzw;
     if (inset >= 0) {
         const double right = options.width - 1.0 - inset;
         const double top = options.height - 1.0 - inset;

@@ -134,6 +134,10 @@ struct SyntheticPicture {
 // What measuring each patch of the chart through the overlay `quad` should
 // give: the device value of the pixel at the cell's centre, quantised
 // (code / 255 or code / 65535), in the order of the measurement arrays.
+// Without noise and gradient every pixel the sampling reads holds exactly
+// this value; noise adds about sigma / 21 to a patch mean, a gradient makes
+// it vary across the patch. For the half-split patch it is the value of its
+// left half.
 struct ExpectedDevice {
     std::vector<DeviceRgb> gray;  // gray order: index 0 the darkest (Dmax)
     std::vector<DeviceRgb> color;
