@@ -211,7 +211,7 @@ TEST(FillLookupTable, EqualsThePerQueryTableForAnyThreadCount) {
     for (auto [space, grid] : {std::pair{CieLab, 33}, std::pair{CieXyz, 17}}) {
         SCOPED_TRACE(::testing::Message() << "space " << space << " grid " << grid);
         RecordingPlatform platform;
-        ProfileResult result = makePatches(40, 3);
+        ProfileResult result = makePatches(20, 3);
         const AdvancedOptions options = optionsFor(space, Cubic, 1, grid);
         ASSERT_EQ(fitRegression(platform, options, kIt8, result), 0);
         std::vector<std::uint16_t> literal(kMaxClutValues, 0);
