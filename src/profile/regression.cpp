@@ -1,5 +1,6 @@
 #include "profile/regression.h"
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <cmath>
@@ -337,6 +338,55 @@ ColorTriple interpolateResidual(const PatchResiduals& residuals, double r, doubl
     for (std::size_t i = 0; i < residuals.points.size(); ++i)
         if (acc.add(residuals.points[i], residuals.residuals[i], r, g, b)) return residuals.residuals[i];
     return acc.mean();
+}
+
+void interpolateResidualRow(const PatchResiduals& residuals, double r, double g, std::span<const double> b,
+                            std::span<ColorTriple> out) {
+    assert(residuals.points.size() == residuals.residuals.size());
+    assert(out.size() == b.size());
+    const std::size_t patchCount = residuals.points.size();
+    auto rgDistance = [&](const ColorTriple& point) {
+        const double dr = point[0] - r;
+        const double dg = point[1] - g;
+        return dr * dr + dg * dg;
+    };
+    // A query can only be on a patch whose R and G are the row's; a row with
+    // such a patch takes the point-by-point form (rare: only patches that
+    // sit on grid lines).
+    for (const ColorTriple& point : residuals.points) {
+        if (rgDistance(point) < kCoincidentDistanceSquared) {
+            for (std::size_t q = 0; q < b.size(); ++q) out[q] = interpolateResidual(residuals, r, g, b[q]);
+            return;
+        }
+    }
+    // Independent sums for a block of queries: nothing chains one query to
+    // the next, so the divisions pipeline. Each query still adds the patches
+    // in visiting order with the arithmetic of WeightedResidualSum (the R and
+    // G part of d2 is its first partial sum), so its result does not change.
+    constexpr std::size_t kBlock = 8;
+    for (std::size_t start = 0; start < b.size(); start += kBlock) {
+        const std::size_t count = std::min(kBlock, b.size() - start);
+        std::array<double, kBlock> bq{}, sum0{}, sum1{}, sum2{}, total{};
+        for (std::size_t q = 0; q < kBlock; ++q) bq[q] = b[start + (q < count ? q : 0)];  // padding never read back
+        for (std::size_t i = 0; i < patchCount; ++i) {
+            const ColorTriple& point = residuals.points[i];
+            const ColorTriple& residual = residuals.residuals[i];
+            const double rg = rgDistance(point);
+#pragma GCC unroll 8
+            for (std::size_t q = 0; q < kBlock; ++q) {
+                const double db = point[2] - bq[q];
+                const double w = 1.0 / (rg + db * db);
+                sum0[q] += w * residual[0];
+                sum1[q] += w * residual[1];
+                sum2[q] += w * residual[2];
+                total[q] += w;
+            }
+        }
+        for (std::size_t q = 0; q < count; ++q) {
+            assert(total[q] > 0.0);
+            out[start + q] = {sum0[q] / total[q], sum1[q] / total[q], sum2[q] / total[q]};
+        }
+    }
 }
 
 }  // namespace calivant

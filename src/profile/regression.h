@@ -10,6 +10,8 @@
 //   18: GB2  19: B3
 // Linear uses terms 0-3, Quadratic 0-9, Cubic 0-19.
 
+#include <span>
+
 #include "profile/profile_result.h"
 #include "shell/advanced_options.h"
 
@@ -58,5 +60,11 @@ void computePatchResiduals(const ProfileResult& result, int colorSpace, PatchRes
 // Inverse-distance (power 2) interpolation of precomputed residuals. A query
 // on a patch returns that patch's residual, the first one visited winning.
 ColorTriple interpolateResidual(const PatchResiduals& residuals, double r, double g, double b);
+
+// interpolateResidual at (r, g, b[q]) for every q, to the bit: several
+// queries share each pass over the patches and the R and G distances, which
+// is what makes a table row cheap. out has the size of b.
+void interpolateResidualRow(const PatchResiduals& residuals, double r, double g, std::span<const double> b,
+                            std::span<ColorTriple> out);
 
 }  // namespace calivant

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "profile/profile_result.h"
+
 namespace calivant {
 namespace {
 
@@ -89,6 +91,32 @@ TEST(ColorConversions, ChromaticityOfD50) {
     chromaticity(96.42, 100.0, 82.49, cx, cy);
     EXPECT_NEAR(cx, 0.345703, 5e-7);
     EXPECT_NEAR(cy, 0.358539, 5e-7);
+}
+
+// The colorants come from the Linear model whatever model was chosen, with
+// its constant term, converted from L*a*b* through Little CMS's formula here.
+TEST(PrimaryXyz, LinearModelAtTheUnitPrimaries) {
+    ProfileResult result;
+    result.linearCoefficients = {{{10, 30, 50, 5}, {2, 60, -70, 8}, {-1, 40, 20, -90}}};
+    result.effectiveModel = Cubic;
+    for (auto& row : result.modelCoefficients) row.fill(1000.0);  // must not be used
+
+    const cmsCIEXYZ d50{0.9642, 1.0, 0.8249};
+    for (int channel = 0; channel < 3; ++channel) {
+        const cmsCIELab lab{result.linearCoefficients[0][0] + result.linearCoefficients[0][channel + 1],
+                            result.linearCoefficients[1][0] + result.linearCoefficients[1][channel + 1],
+                            result.linearCoefficients[2][0] + result.linearCoefficients[2][channel + 1]};
+        cmsCIEXYZ expected;
+        cmsLab2XYZ(&d50, &expected, &lab);
+        const CieTriple xyz = primaryXyz(result, CieLab, channel);
+        EXPECT_NEAR(xyz[0], expected.X * 100, 1e-3) << channel;
+        EXPECT_NEAR(xyz[1], expected.Y * 100, 1e-3) << channel;
+        EXPECT_NEAR(xyz[2], expected.Z * 100, 1e-3) << channel;
+    }
+    // In XYZ the values are taken as they are, negative components set to 0.
+    EXPECT_EQ(primaryXyz(result, CieXyz, 0), (CieTriple{40, 62, 39}));
+    EXPECT_EQ(primaryXyz(result, CieXyz, 1), (CieTriple{60, 0, 19}));
+    EXPECT_EQ(primaryXyz(result, CieXyz, 2), (CieTriple{15, 10, 0}));
 }
 
 TEST(RoundHalfAway, HalvesGoAwayFromZero) {
