@@ -4,6 +4,7 @@
 
 #include "measure/patch_measurement.h"
 #include "profile/color_conversions.h"
+#include "profile/lookup_table.h"
 #include "profile/tone_curves.h"
 #include "shell/platform.h"
 #include "shell/scan_session.h"
@@ -39,6 +40,32 @@ int prepareWorkingReference(ScanSession& session, bool stretch) {
     for (std::size_t i = 0; i < grays; ++i) stretchPatch(profile.workGrayLab[i], profile.workGrayXYZ[i]);
     for (std::size_t i = 0; i < colors; ++i) stretchPatch(profile.workColorLab[i], profile.workColorXYZ[i]);
     return 0;
+}
+
+}  // namespace calivant
+
+namespace calivant {
+namespace {
+
+// One pass: working references, tone curves and linearized patches, then
+// the regression and its table.
+int runPass(ScanSession& session, bool perceptual) {
+    ProfileTable& table = perceptual ? session.profile.perceptual : session.profile.colorimetric;
+    if (prepareWorkingReference(session, perceptual) != 0) return 1;
+    if (buildToneCurves(session, table.toneCurves) != 0) return 1;
+    return buildLookupTable(session.platform, session.options, session.targetType, session.profile, table.clut);
+}
+
+}  // namespace
+
+int computeProfile(ScanSession& session) {
+    if (session.description.empty()) {
+        session.platform.showError(kMissingDescriptionError);
+        return 1;
+    }
+    if (measureTarget(session, 1) != 0) return 1;
+    if (runPass(session, true) != 0) return 1;
+    return runPass(session, false);
 }
 
 }  // namespace calivant

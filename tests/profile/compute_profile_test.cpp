@@ -4,7 +4,10 @@
 
 #include <cmath>
 
+#include "make-target/synthetic_target.h"
 #include "profile/color_conversions.h"
+#include "profile/regression.h"
+#include "profile/tone_curves.h"
 #include "shell/recording_platform.h"
 #include "shell/scan_session.h"
 
@@ -73,6 +76,64 @@ TEST_F(WorkingReferenceTest, FlatReferenceGrayIsRefused) {
     EXPECT_EQ(prepareWorkingReference(session, true), 1);
     EXPECT_EQ(platform.messages(RecordingPlatform::Kind::Error),
               std::vector<std::string>{std::string(kFlatReferenceGrayError)});
+}
+
+class ComputeProfileTest : public ::testing::Test {
+protected:
+    void load(int targetType, int bits) {
+        SyntheticTargetOptions options;
+        options.targetType = targetType;
+        options.bitsPerSample = bits;
+        ASSERT_EQ(renderSyntheticTarget(options, generatedReference(targetType), target), 0);
+        session.targetType = targetType;
+        ASSERT_EQ(pictureToTargetImage(target.picture, session.image), 0);
+        resetOverlay(session, session.image.width, session.image.height);
+        session.reference = target.reference;
+        session.imageReady = 1;
+        session.referenceReady = 1;
+        session.description = "x";
+        session.options.clutSize = 17;
+    }
+    SyntheticTarget target;
+    RecordingPlatform platform;
+    ScanSession session{platform};
+};
+
+TEST_F(ComputeProfileTest, EmptyDescriptionStopsBeforeMeasuring) {
+    load(1, 8);
+    session.description.clear();
+    session.grayMeasured[0] = {9.0, 9.0, 9.0};
+    EXPECT_EQ(computeProfile(session), 1);
+    EXPECT_EQ(platform.messages(RecordingPlatform::Kind::Error),
+              std::vector<std::string>{std::string(kMissingDescriptionError)});
+    EXPECT_EQ(session.grayMeasured[0][0], 9.0);  // nothing measured
+}
+
+TEST_F(ComputeProfileTest, ColorimetricFitReproducesThePatches) {
+    for (int type : {0, 3, 4}) {
+        SCOPED_TRACE(type);
+        load(type, 16);
+        ASSERT_EQ(computeProfile(session), 0);
+        // Through the colorimetric curves and model, every colour patch lands
+        // near its reference.
+        const ProfileResult& p = session.profile;
+        double sum = 0.0, worst = 0.0;
+        for (int i = 0; i < session.targetLayout.colorCount; ++i) {
+            ColorTriple lin;
+            for (int c = 0; c < 3; ++c) lin[c] = linearize(p.colorimetric.toneCurves[c], session.colorWorking[i][c]);
+            const ColorTriple lab = evaluateModelLab(p, lin[0], lin[1], lin[2], false);
+            const CieTriple& ref = session.reference.colorLab[i];
+            const double de = std::hypot(lab[0] - ref[0], lab[1] - ref[1], lab[2] - ref[2]);
+            sum += de;
+            worst = std::max(worst, de);
+        }
+        const double mean = sum / session.targetLayout.colorCount;
+        EXPECT_LT(mean, 1.0);
+        EXPECT_LT(worst, 5.0);
+        RecordProperty("meanDeltaE" + std::to_string(type), std::to_string(mean));
+        EXPECT_TRUE(platform.events.size() >= 2u);  // busy and arrow cursor per pass
+        EXPECT_TRUE(platform.messages(RecordingPlatform::Kind::Error).empty());
+    }
 }
 
 }  // namespace

@@ -611,3 +611,30 @@ int writeReferencePath(const std::string& path, const SyntheticTarget& target) {
 }
 
 }  // namespace calivant
+
+namespace calivant {
+
+int pictureToTargetImage(const SyntheticPicture& picture, TargetImage& image) {
+    const bool wide = picture.bitsPerSample == 16;
+    if (allocateImage(image, wide ? PixelFormat::Rgb48 : PixelFormat::Rgb24, picture.width, picture.height, 300.0) != 0 ||
+        image.rows.empty())
+        return 1;
+    for (int row = 0; row < picture.height; ++row) {
+        // Picture rows run top first; the image's row 0 is the bottom row.
+        std::uint8_t* out = image.rows[static_cast<std::size_t>(picture.height - 1 - row)];
+        for (int x = 0; x < picture.width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                const std::uint16_t v = picture.sample(x, row, 2 - c);  // stored blue, green, red
+                if (wide) {
+                    out[(x * 3 + c) * 2] = static_cast<std::uint8_t>(v & 0xFF);
+                    out[(x * 3 + c) * 2 + 1] = static_cast<std::uint8_t>(v >> 8);
+                } else {
+                    out[x * 3 + c] = static_cast<std::uint8_t>(v);
+                }
+            }
+        }
+    }
+    return 0;
+}
+
+}  // namespace calivant

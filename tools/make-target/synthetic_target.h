@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "image/target_image.h"
 #include "profile/color_conversions.h"
 #include "reference/reference_data.h"
 #include "target/overlay.h"
@@ -130,6 +131,11 @@ struct SyntheticPicture {
         return samples[(static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + column) * 3 + channel];
     }
 };
+
+// The picture as the program holds a loaded scan: Rgb24 or Rgb48, row 0 at
+// the bottom, blue-green-red. Returns 1 when the raster cannot be allocated.
+int pictureToTargetImage(const SyntheticPicture& picture, TargetImage& image);
+
 
 // What measuring each patch of the chart through the overlay `quad` should
 // give: the device value of the pixel at the cell's centre, quantised
