@@ -1,0 +1,111 @@
+// End to end: a synthetic scan of each target type, rendered from a known
+// device, gives a profile whose colorimetric table, applied by Little CMS to
+// device colours that are not patches of the target, lands close to the
+// device's true colours.
+#include <gtest/gtest.h>
+#include <lcms2.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "make-target/synthetic_target.h"
+#include "output/icc_profile.h"
+#include "profile/color_conversions.h"
+#include "profile/compute_profile.h"
+#include "shell/recording_platform.h"
+#include "shell/scan_session.h"
+
+namespace calivant {
+namespace {
+
+struct Accuracy {
+    double mean = 0.0;
+    double p95 = 0.0;
+};
+
+// CIEDE2000 of the profile's A2B1 against the device's true colour, over
+// random device colours inside the range the target spans.
+Accuracy accuracyOf(int targetType, int colorSpace, int bits) {
+    SyntheticTargetOptions options;
+    options.targetType = targetType;
+    options.bitsPerSample = bits;
+    options.width = 700;
+    options.height = 480;
+    SyntheticTarget target;
+    EXPECT_EQ(renderSyntheticTarget(options, generatedReference(targetType), target), 0);
+
+    RecordingPlatform platform;
+    ScanSession session{platform};
+    session.targetType = targetType;
+    EXPECT_EQ(pictureToTargetImage(target.picture, session.image), 0);
+    resetOverlay(session, session.image.width, session.image.height);
+    session.reference = target.reference;
+    session.imageReady = 1;
+    session.referenceReady = 1;
+    session.description = "accuracy";
+    session.options.colorSpace = colorSpace;
+    session.options.clutSize = 33;
+    EXPECT_EQ(computeProfile(session), 0);
+    std::vector<std::uint8_t> bytes;
+    EXPECT_EQ(buildIccProfile(iccProfileSettingsOf(session), session.profile, LocalTime{2026, 1, 1}, bytes), 0);
+
+    cmsHPROFILE device = cmsOpenProfileFromMem(bytes.data(), static_cast<cmsUInt32Number>(bytes.size()));
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);  // D50
+    cmsHTRANSFORM transform =
+        cmsCreateTransform(device, TYPE_RGB_16, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE);
+    EXPECT_NE(transform, nullptr);
+
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> value(0.08, 0.92);
+    std::vector<double> errors;
+    for (int i = 0; i < 2000 && transform; ++i) {
+        const DeviceRgb rgb{value(random), value(random), value(random)};
+        const cmsUInt16Number in[3] = {static_cast<cmsUInt16Number>(std::lround(rgb[0] * 65535)),
+                                       static_cast<cmsUInt16Number>(std::lround(rgb[1] * 65535)),
+                                       static_cast<cmsUInt16Number>(std::lround(rgb[2] * 65535))};
+        cmsCIELab got;
+        cmsDoTransform(transform, in, &got, 1);
+        const DeviceRgb quantised{in[0] / 65535.0, in[1] / 65535.0, in[2] / 65535.0};
+        const CieTriple truth = xyzToLab(xyzFromDevice(options.device, quantised));
+        const cmsCIELab expected{truth[0], truth[1], truth[2]};
+        errors.push_back(cmsCIE2000DeltaE(&got, &expected, 1, 1, 1));
+    }
+    if (transform) cmsDeleteTransform(transform);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(device);
+
+    Accuracy a;
+    if (errors.empty()) return a;
+    for (double e : errors) a.mean += e;
+    a.mean /= static_cast<double>(errors.size());
+    std::sort(errors.begin(), errors.end());
+    a.p95 = errors[errors.size() * 95 / 100];
+    return a;
+}
+
+TEST(ProfileAccuracy, A2B1MatchesTheDeviceBetweenThePatches) {
+    struct Case {
+        int targetType;
+        int colorSpace;
+        int bits;
+        double meanLimit;
+        double p95Limit;
+    };
+    // The ColorChecker's 24 patches fit only a quadratic model and span a
+    // smaller gamut, so its limits are wider.
+    const Case cases[] = {{0, CieLab, 16, 1.0, 2.0}, {1, CieLab, 8, 3.0, 6.0}, {2, CieXyz, 8, 0.5, 1.0},
+                          {3, CieLab, 16, 1.0, 2.0}, {4, CieXyz, 16, 0.5, 1.0}};
+    for (const Case& c : cases) {
+        const Accuracy a = accuracyOf(c.targetType, c.colorSpace, c.bits);
+        const std::string name = "target" + std::to_string(c.targetType);
+        RecordProperty(name + "_mean", std::to_string(a.mean));
+        RecordProperty(name + "_p95", std::to_string(a.p95));
+        std::printf("target %d: mean dE2000 %.3f, 95th percentile %.3f\n", c.targetType, a.mean, a.p95);
+        EXPECT_LT(a.mean, c.meanLimit) << name;
+        EXPECT_LT(a.p95, c.p95Limit) << name;
+    }
+}
+
+}  // namespace
+}  // namespace calivant
