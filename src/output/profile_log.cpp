@@ -193,8 +193,13 @@ std::string colorPatchName(const TargetLayout& layout, int index) {
     if (index < 0 || index >= layout.colorCount) return {};
     switch (static_cast<TargetType>(layout.targetType)) {
         case TargetType::It8:
-            return std::string(1, static_cast<char>('A' + index / kIt8ColorColumns)) +
-                   formatInteger(index % kIt8ColorColumns + 1);
+        {
+            // Appended in place: the one-character string + number form trips
+            // a false -Wrestrict in GCC 12 at -O3.
+            std::string name(1, static_cast<char>('A' + index / kIt8ColorColumns));
+            name.append(formatInteger(index % kIt8ColorColumns + 1));
+            return name;
+        }
         case TargetType::ColorChecker: return formatInteger(index + 1);
         default: break;
     }
