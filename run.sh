@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the program and runs the command line.
+# Installs what is missing, builds the program, and builds a profile and its
+# log from the bundled sample scan (a synthetic ColorChecker SG).
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/common.sh
@@ -7,5 +8,16 @@ source scripts/common.sh
 calivant_install_packages "${CALIVANT_BUILD_PACKAGES[@]}"
 calivant_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALIVANT_BUILD_TESTS=OFF
 
-./build/bin/calivant-scanner-cli --version
-./build/bin/calivant-scanner-cli --help
+out=build/sample
+mkdir -p "$out"
+./build/bin/calivant-scanner-cli build \
+  --target colorchecker-sg \
+  --image samples/colorchecker-sg.tif \
+  --description "Calivant sample ColorChecker SG" \
+  --copyright "No copyright, synthetic sample" \
+  --factory-defaults \
+  --output "$out/Calivant sample ColorChecker SG.icc" \
+  --log "$out/Calivant sample ColorChecker SG.txt"
+echo
+echo "Profile: $(pwd)/$out/Calivant sample ColorChecker SG.icc"
+echo "Log:     $(pwd)/$out/Calivant sample ColorChecker SG.txt"

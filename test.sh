@@ -32,8 +32,13 @@ for fuzzer in build-asan/bin/*_fuzz; do
   if [ -d "fuzz/regressions/$name" ] && [ -n "$(ls -A "fuzz/regressions/$name")" ]; then
     "$fuzzer" "fuzz/regressions/$name"/* >"$work/replay.log" 2>&1 || { cat "$work/replay.log"; exit 1; }
   fi
-  "$fuzzer" -max_total_time="$FUZZ_SECONDS" -print_final_stats=0 "$work" "${seeds[@]}" \
-    >"$work/fuzz.log" 2>&1 || { tail -n 60 "$work/fuzz.log"; exit 1; }
+  mkdir -p "$work/corpus"
+  "$fuzzer" -max_total_time="$FUZZ_SECONDS" -artifact_prefix="$work/" "$work/corpus" "${seeds[@]}" \
+    >"$work/fuzz.log" 2>&1 || {
+    tail -n 60 "$work/fuzz.log"
+    mkdir -p fuzz-failures && cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* fuzz-failures/ 2>/dev/null || true
+    exit 1
+  }
   tail -n 1 "$work/fuzz.log"
   rm -rf "$work"
 done

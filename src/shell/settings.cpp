@@ -8,6 +8,7 @@
 
 #include "output/format.h"
 #include "reference/text_input.h"
+#include "util/atomic_file.h"
 #include "util/paths.h"
 #include "util/utf8.h"
 
@@ -66,36 +67,6 @@ ReadResult readWholeFile(const std::filesystem::path& file, std::string& text) {
     return ReadResult::Ok;
 }
 
-// Writes text to a temporary file beside file and renames it over file, so a
-// crash or a full disk never leaves a half-written settings file.
-int writeFileAtomically(const std::filesystem::path& file, const std::string& text) {
-    std::error_code ec;
-    const std::filesystem::path folder = file.parent_path();
-    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-    if (ec) return 1;
-
-    std::random_device random;
-    const std::filesystem::path temporary =
-        file.string() + ".tmp-" + formatInteger(static_cast<std::int32_t>(random() & 0x7FFFFFFF));
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return 1;
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            std::filesystem::remove(temporary, ec);
-            return 1;
-        }
-    }
-    std::filesystem::rename(temporary, file, ec);
-    if (ec) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        return 1;
-    }
-    return 0;
-}
-
 // Reads the current file (if any), lets update change it, writes it back.
 // An existing file that cannot be read is left alone rather than replaced by
 // a file holding only the values of this save.
@@ -106,20 +77,20 @@ int updateSettingsFile(const std::filesystem::path& file, Update update) {
     if (readWholeFile(file, text) == ReadResult::Failed) return 1;
     SettingsText settings = SettingsText::parse(text);
     update(settings);
-    return writeFileAtomically(file, settings.text());
+    return writeFileAtomically(file, settings.text(), true) == AtomicWriteResult::Ok ? 0 : 1;
 }
 
 }  // namespace
 
 SettingsText SettingsText::parse(std::string_view text) {
     SettingsText settings;
+    // CR and LF both end a line (a file edited on Windows has CR LF), so no
+    // value ever holds either.
     std::size_t start = 0;
     while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
+        std::size_t end = text.find_first_of("\r\n", start);
         if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (!line.empty()) settings.lines_.emplace_back(line);
+        if (end > start) settings.lines_.emplace_back(text.substr(start, end - start));
         start = end + 1;
     }
     return settings;

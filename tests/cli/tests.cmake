@@ -1,5 +1,10 @@
-# Black-box tests of the command line: they run the built executable.
+# Black-box tests of the command line: they run the built executable on
+# synthetic target scans.
 if(TARGET calivant-scanner-cli)
-  add_dependencies(${target} calivant-scanner-cli)
+  add_dependencies(${target} calivant-scanner-cli calivant_reference_files)
   target_compile_definitions(${target} PRIVATE CALIVANT_CLI_PATH="$<TARGET_FILE:calivant-scanner-cli>")
 endif()
+if(NOT TARGET calivant_synthetic_target)
+  add_subdirectory(${PROJECT_SOURCE_DIR}/tools/make-target ${PROJECT_BINARY_DIR}/tools/make-target)
+endif()
+target_link_libraries(${target} PRIVATE calivant_synthetic_target)

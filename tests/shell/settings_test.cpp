@@ -127,6 +127,10 @@ TEST_F(SettingsTest, WindowsLineEndsAndStrayLinesAreTolerated) {
     loadFrom("garbage without equals\r\n\r\ntargettype=1\r\n=\r\ncopyright=x\r\n");
     EXPECT_EQ(session.targetType, 1);
     EXPECT_EQ(session.copyright, "x");
+    // A lone CR ends a line too, so a value never carries one.
+    loadFrom("copyright=a\rb=c\r\r\ntargettype=2");
+    EXPECT_EQ(session.copyright, "a");
+    EXPECT_EQ(session.targetType, 2);
 }
 
 TEST_F(SettingsTest, GoldenFileFromBothSaves) {
@@ -179,6 +183,45 @@ TEST_F(SettingsTest, EachSaveKeepsTheOtherSavesValues) {
     writeFile(file, readFile(file) + "future_value=42\n");
     ASSERT_EQ(saveOptionDefaults(AdvancedOptions{}, file), 0);
     EXPECT_NE(readFile(file).find("future_value=42\n"), std::string::npos);
+}
+
+TEST_F(SettingsTest, EveryValidOptionSetSurvivesARoundTrip) {
+    const double dmaxes[] = {0.01, 25.0};
+    const double dmins[] = {75.0, 99.99};
+    int checked = 0;
+    for (int colorSpace : {0, 1})
+        for (int word : {0, 1, 2, 4, 5, 6})
+            for (int clut : kClutSizes)
+                for (int smoothing = 0; smoothing <= 3; ++smoothing)
+                    for (int stretch : {0, 1})
+                        for (double dmax : dmaxes)
+                            for (double dmin : dmins) {
+                                AdvancedOptions o;
+                                o.colorSpace = colorSpace;
+                                ASSERT_TRUE(setRegressionWord(o, word));
+                                o.clutSize = clut;
+                                o.smoothing = smoothing;
+                                o.stretch = stretch;
+                                o.stretchDmax = dmax;
+                                o.stretchDmin = dmin;
+                                ASSERT_EQ(saveOptionDefaults(o, file), 0);
+                                ASSERT_EQ(loadSettings(session, file), 0);
+                                ASSERT_EQ(session.options, o) << readFile(file);
+                                ++checked;
+                            }
+    EXPECT_EQ(checked, 2 * 6 * 3 * 4 * 2 * 2 * 2);
+
+    for (int type = 0; type < kTargetTypeCount; ++type)
+        for (int reflective : {0, 1}) {
+            session.targetType = type;
+            session.reflective = reflective;
+            session.lastTargetFolder = "/scans/\xC3\xA9t\xC3\xA9 " + std::to_string(type);
+            ASSERT_EQ(saveSessionSettings(session, file), 0);
+            ASSERT_EQ(loadSettings(session, file), 0);
+            EXPECT_EQ(session.targetType, type);
+            EXPECT_EQ(session.reflective, (type >= 1 && type <= 3) ? 1 : reflective);
+            EXPECT_EQ(session.lastTargetFolder, "/scans/\xC3\xA9t\xC3\xA9 " + std::to_string(type));
+        }
 }
 
 TEST_F(SettingsTest, ValuesNeverSpanLines) {

@@ -1,8 +1,10 @@
 #pragma once
 // The command line's side of the platform interface: messages go to standard
-// error, warnings that ask are answered by the --yes policy, the clock is the
-// system's.
+// error with their exact texts, prefixed once with "error: " or "warning: ";
+// the one question the computation asks (gray patches out of order) is
+// answered by a flag; the clock is the system's, or SOURCE_DATE_EPOCH's.
 
+#include <optional>
 #include <ostream>
 
 #include "shell/platform.h"
@@ -11,20 +13,28 @@ namespace calivant::cli {
 
 class CliPlatform : public Platform {
 public:
-    // continueOnWarning: the answer to questions a window would ask (OK when
-    // true, Cancel when false).
-    CliPlatform(std::ostream& err, bool continueOnWarning) : err_(err), continue_(continueOnWarning) {}
+    // continueOnWarning answers askWarning with OK (true) or Cancel (false).
+    CliPlatform(std::ostream& err, bool continueOnWarning, std::optional<LocalTime> fixedTime)
+        : err_(err), continue_(continueOnWarning), fixedTime_(fixedTime) {}
 
     void showError(std::string_view message) override;
     void showWarning(std::string_view message) override;
     int askWarning(std::string_view message) override;
     void showBusyCursor() override {}
     void showArrowCursor() override {}
-    LocalTime localTime() override { return systemLocalTime(); }
+    LocalTime localTime() override { return fixedTime_ ? *fixedTime_ : systemLocalTime(); }
+
+    void setContinueOnWarning(bool value) { continue_ = value; }
+    bool anyError() const { return errors_ > 0; }
 
 private:
     std::ostream& err_;
     bool continue_;
+    std::optional<LocalTime> fixedTime_;
+    int errors_ = 0;
 };
+
+// The UTC civil time of a count of seconds since 1970 (SOURCE_DATE_EPOCH).
+LocalTime utcTimeOf(long long secondsSinceEpoch);
 
 }  // namespace calivant::cli

@@ -1,0 +1,360 @@
+#include "cli_app.h"
+
+#include <CLI/CLI.hpp>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "cli_platform.h"
+#include "measure/patch_measurement.h"
+#include "output/format.h"
+#include "output/icc_profile.h"
+#include "output/profile_log.h"
+#include "profile/compute_profile.h"
+#include "reference/text_input.h"
+#include "shell/data_folder.h"
+#include "shell/recording_platform.h"
+#include "shell/saving.h"
+#include "shell/scan_session.h"
+#include "shell/settings.h"
+#include "shell/setup_actions.h"
+#include "util/atomic_file.h"
+
+namespace calivant::cli {
+namespace {
+
+// The seven entries of the wizard's target type list, by their command-line names.
+const std::map<std::string, int> kTargetNames = {
+    {"it8-reflective", 0}, {"it8-transparency", 1}, {"colorchecker", 2},      {"colorchecker-dc", 3},
+    {"colorchecker-sg", 4}, {"hct-reflective", 5},  {"hct-transparency", 6},
+};
+const std::map<std::string, int> kColorSpaceNames = {{"xyz", CieXyz}, {"lab", CieLab}};
+const std::map<std::string, int> kModelNames = {{"linear", Linear}, {"quadratic", Quadratic}, {"cubic", Cubic}};
+const std::map<std::string, int> kSmoothingNames = {
+    {"none", SmoothingNone}, {"light", SmoothingLight}, {"moderate", SmoothingModerate}, {"heavy", SmoothingHeavy}};
+
+struct Arguments {
+    std::string target;
+    std::string image;
+    std::string reference;
+    std::vector<double> corners;
+    int rotate = 0;
+    bool mirror = false;
+    // build only
+    std::string description;
+    std::string copyright;
+    std::optional<std::string> colorSpace;
+    std::optional<std::string> model;
+    bool eliminateResiduals = false;
+    bool noEliminateResiduals = false;
+    std::optional<int> clut;
+    std::optional<std::string> smoothing;
+    std::optional<std::string> stretch;
+    bool noStretch = false;
+    bool factoryDefaults = false;
+    bool continueOnGrayOrder = false;
+    std::string output;
+    std::string log;
+};
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+void addCommonOptions(CLI::App& command, Arguments& a) {
+    command.add_option("--target", a.target, "Target type")
+        ->required()
+        ->check(CLI::IsMember(kTargetNames))
+        ->type_name("TYPE");
+    command.add_option("--image", a.image, "TIFF scan of the target (24-bit or 48-bit RGB)")->required();
+    command.add_option("--reference", a.reference,
+                       "Reference file of the target (built in for the three ColorChecker types)");
+    command.add_option("--corners", a.corners,
+                       "Chart corners top-left, top-right, bottom-right, bottom-left as X,Y pairs in pixels "
+                       "(x right, y down, 0,0 the centre of the top-left pixel); default: the whole picture")
+        ->delimiter(',')
+        ->expected(8)
+        ->type_name("X,Y,X,Y,X,Y,X,Y");
+    command.add_option("--rotate", a.rotate, "Turn the picture clockwise by this many degrees")
+        ->check(CLI::IsMember({0, 90, 180, 270}));
+    command.add_flag("--mirror", a.mirror, "Mirror the picture left to right (after --rotate)");
+}
+
+void addComputationOptions(CLI::App& command, Arguments& a) {
+    command.add_option("--color-space", a.colorSpace, "Colour space of the fit and the profile")
+        ->check(CLI::IsMember({"lab", "xyz"}));
+    command.add_option("--model", a.model, "Regression model")->check(CLI::IsMember({"linear", "quadratic", "cubic"}));
+    command.add_flag("--eliminate-residuals", a.eliminateResiduals, "Make the tables pass through every patch");
+    command.add_flag("--no-eliminate-residuals", a.noEliminateResiduals, "Switch a saved residual elimination off");
+    command.add_option("--clut", a.clut, "Grid points per axis of the lookup tables")
+        ->check(CLI::IsMember({17, 33, 65}));
+    command.add_option("--smoothing", a.smoothing, "Gray curve smoothing")
+        ->check(CLI::IsMember({"none", "light", "moderate", "heavy"}));
+    command.add_option("--stretch", a.stretch, "Contrast stretch of the target image to DMAX,DMIN percent")
+        ->type_name("DMAX,DMIN");
+    command.add_flag("--no-stretch", a.noStretch, "Switch a saved contrast stretch off");
+    command.add_flag("--factory-defaults", a.factoryDefaults, "Ignore the option defaults saved by the wizard");
+}
+
+// The option defaults as the wizard would start with them.
+AdvancedOptions startingOptions(bool factoryDefaults) {
+    AdvancedOptions options;
+    if (factoryDefaults) return options;
+    // The settings file is only read here, never written.
+    RecordingPlatform quiet;
+    ScanSession saved{quiet};
+    loadSettings(saved, settingsFilePath());
+    return saved.options;
+}
+
+// The DMAX,DMIN text checked as the Advanced Options dialog checks its fields.
+void applyStretch(AdvancedOptions& options, const std::string& text) {
+    const std::size_t comma = text.find(',');
+    const std::string dmaxText = text.substr(0, comma);
+    const std::string dminText = comma == std::string::npos ? std::string() : text.substr(comma + 1);
+    double dmax = 0.0, dmin = 0.0;
+    if (parseReal(dmaxText, dmax) != 0) throw UsageError("Illegal target DMAX value");
+    if (dmax < kStretchDmaxMin || dmax > kStretchDmaxMax)
+        throw UsageError("Target DMAX value out of range (0.0 .. 25.0)");
+    if (parseReal(dminText, dmin) != 0) throw UsageError("Illegal target DMIN value");
+    if (dmin < kStretchDminMin || dmin > kStretchDminMax)
+        throw UsageError("Target DMIN value out of range (75.0 .. 100.0)");
+    options.stretch = 1;
+    options.stretchDmax = dmax;
+    options.stretchDmin = dmin;
+}
+
+AdvancedOptions resolveOptions(const Arguments& a) {
+    AdvancedOptions o = startingOptions(a.factoryDefaults);
+    if (a.colorSpace) o.colorSpace = kColorSpaceNames.at(*a.colorSpace);
+    if (a.model) o.regressionModel = kModelNames.at(*a.model);
+    if (a.eliminateResiduals && a.noEliminateResiduals)
+        throw UsageError("--eliminate-residuals and --no-eliminate-residuals exclude each other");
+    if (a.eliminateResiduals) o.eliminateResiduals = 1;
+    if (a.noEliminateResiduals) o.eliminateResiduals = 0;
+    if (a.clut) o.clutSize = *a.clut;
+    if (a.smoothing) o.smoothing = kSmoothingNames.at(*a.smoothing);
+    if (a.stretch && a.noStretch) throw UsageError("--stretch and --no-stretch exclude each other");
+    if (a.stretch) applyStretch(o, *a.stretch);
+    if (a.noStretch) o.stretch = 0;
+    return o;
+}
+
+bool isTerminal() { return ::isatty(2) == 1; }
+
+class Progress {
+public:
+    explicit Progress(std::ostream& err) : err_(err), enabled_(isTerminal()) {}
+    void step(std::string_view text) {
+        if (enabled_) err_ << text << "...\n" << std::flush;
+    }
+
+private:
+    std::ostream& err_;
+    bool enabled_;
+};
+
+std::optional<LocalTime> reproducibleTime() {
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    if (!epoch || !*epoch) return std::nullopt;
+    char* end = nullptr;
+    const long long seconds = std::strtoll(epoch, &end, 10);
+    if (*end != '\0' || seconds < 0) return std::nullopt;
+    return utcTimeOf(seconds);
+}
+
+// Loads target type, reference, image, and places the overlay. Returns an
+// exit status; 0 when the session is ready to measure.
+int prepareSession(ScanSession& session, const Arguments& a, Progress& progress) {
+    const int listIndex = kTargetNames.at(a.target);
+    const int targetType = kTargetTypeEntries[static_cast<std::size_t>(listIndex)].targetType;
+    const bool needsReference = targetType == 0 || targetType == 4;
+    if (needsReference && a.reference.empty())
+        throw UsageError(formatText("--reference is needed for the target type %s", {a.target}));
+
+    session.programFolder = programDataFolder(executableFolder());
+    std::string builtIn;
+    if (a.reference.empty()) {
+        if (selectTargetType(session, listIndex, builtIn) != 0) return kExitFailure;
+    } else {
+        session.targetType = targetType;
+        session.reflective = kTargetTypeEntries[static_cast<std::size_t>(listIndex)].reflective;
+    }
+
+    progress.step("Reading the target image");
+    if (loadTargetImage(session, a.image) != 0) return kExitFailure;
+    for (int turn = 0; turn < a.rotate / 90; ++turn)
+        if (rotateTargetImage(session) != 0) {
+            session.platform.showError("Not enough memory to turn the target image");
+            return kExitFailure;
+        }
+    if (a.mirror && mirrorTargetImage(session) != 0) {
+        session.platform.showError("Not enough memory to mirror the target image");
+        return kExitFailure;
+    }
+    resetOverlay(session, session.image.width, session.image.height);
+    if (!a.corners.empty()) {
+        // Given top-left, top-right, bottom-right, bottom-left with y down;
+        // the overlay numbers its corners bottom-left, top-left, top-right,
+        // bottom-right with y up.
+        const double h = session.image.height - 1;
+        auto point = [&](int k) { return ImagePoint{a.corners[2 * k], h - a.corners[2 * k + 1]}; };
+        session.overlay.corners = {point(3), point(0), point(1), point(2)};
+    }
+    if (!a.reference.empty() && loadReferenceFile(session, a.reference) != 0) return kExitFailure;
+    return kExitOk;
+}
+
+int runMeasure(const Arguments& a, std::ostream& out, std::ostream& err) {
+    CliPlatform platform(err, false, std::nullopt);
+    ScanSession session{platform};
+    Progress progress(err);
+    if (const int status = prepareSession(session, a, progress); status != kExitOk) return status;
+    progress.step("Measuring the target");
+    session.options = resolveOptions(a);
+    const int result = measureTarget(session, 0);
+    const TargetLayout& layout = session.targetLayout;
+    for (int i = 0; i < layout.grayCount; ++i) {
+        const int position = grayPositionOfIndex(layout, i);
+        const DeviceRgb& rgb = session.grayMeasured[static_cast<std::size_t>(i)];
+        out << formatText("%s\t%2f\t%2f\t%2f\t%3f\n",
+                          {layout.grayCells[static_cast<std::size_t>(position)].name, 100.0 * rgb[0], 100.0 * rgb[1],
+                           100.0 * rgb[2], 255.0 * session.grayDeviation[static_cast<std::size_t>(position)]});
+    }
+    for (int i = 0; i < layout.colorCount; ++i) {
+        const DeviceRgb& rgb = session.colorMeasured[static_cast<std::size_t>(i)];
+        out << formatText("%s\t%2f\t%2f\t%2f\t%3f\n",
+                          {layout.colorCells[static_cast<std::size_t>(i)].name, 100.0 * rgb[0], 100.0 * rgb[1],
+                           100.0 * rgb[2], 255.0 * session.colorDeviation[static_cast<std::size_t>(i)]});
+    }
+    TargetContrast contrast;
+    if (result == 0 && layout.grayCount > 0) {
+        auto level = [](const DeviceRgb& rgb) { return 100.0 * (rgb[0] + rgb[1] + rgb[2]) * 0.3333333333333333; };
+        contrast = {true, level(session.grayMeasured[0]),
+                    level(session.grayMeasured[static_cast<std::size_t>(layout.grayCount - 1)])};
+    }
+    out << "DMAX\t" << formatContrastValue(contrast, true) << '\n';
+    out << "DMIN\t" << formatContrastValue(contrast, false) << '\n';
+    return result == 0 ? kExitOk : kExitFailure;
+}
+
+int runBuild(const Arguments& a, std::ostream& out, std::ostream& err) {
+    if (a.description.empty()) throw UsageError("You must enter a profile description");
+    if (a.description.size() > kMaxDescriptionLength)
+        throw UsageError("--description takes at most 338 bytes");
+    if (a.copyright.size() > kMaxCopyrightLength) throw UsageError("--copyright takes at most 338 bytes");
+    if (!hasProfileExtension(a.output)) throw UsageError(std::string(kProfileExtensionError));
+    if (!a.log.empty() && !hasLogExtension(a.log)) throw UsageError(std::string(kLogExtensionError));
+    const AdvancedOptions options = resolveOptions(a);
+
+    const std::optional<LocalTime> fixed = reproducibleTime();
+    CliPlatform platform(err, a.continueOnGrayOrder, fixed);
+    ScanSession session{platform};
+    Progress progress(err);
+    if (const int status = prepareSession(session, a, progress); status != kExitOk) return status;
+    session.options = options;
+    setDescription(session, a.description);
+    setCopyright(session, a.copyright);
+
+    progress.step("Computing the profile");
+    if (computeProfile(session) != 0) return kExitFailure;
+
+    // Both files are made in memory first, so a failure cannot leave one
+    // written without the other.
+    const LocalTime time = platform.localTime();
+    std::vector<std::uint8_t> profile;
+    if (buildIccProfile(iccProfileSettingsOf(session), session.profile, time, profile) != 0) {
+        platform.showError(formatText("Cannot write file: %s", {a.output}));
+        return kExitFailure;
+    }
+    std::ostringstream logText;
+    if (!a.log.empty() && writeProfileLog(logText, session, time) != 0) {
+        platform.showError(formatText("Cannot write file: %s", {a.log}));
+        return kExitFailure;
+    }
+
+    progress.step("Writing the profile");
+    std::error_code ec;
+    const bool profileExisted = std::filesystem::exists(a.output, ec);
+    const std::string profileBytes(profile.begin(), profile.end());
+    if (saveFileWith(session, a.output, [&](std::ostream& o) {
+            o.write(profileBytes.data(), static_cast<std::streamsize>(profileBytes.size()));
+            return o ? 0 : 1;
+        }) != 0)
+        return kExitFailure;
+    if (!a.log.empty()) {
+        const std::string text = logText.str();
+        if (saveFileWith(session, a.log, [&](std::ostream& o) {
+                o.write(text.data(), static_cast<std::streamsize>(text.size()));
+                return o ? 0 : 1;
+            }) != 0) {
+            if (!profileExisted) std::filesystem::remove(a.output, ec);
+            return kExitFailure;
+        }
+    }
+    out << "Profile written to " << a.output << '\n';
+    if (!a.log.empty()) out << "Log written to " << a.log << '\n';
+    return kExitOk;
+}
+
+}  // namespace
+
+int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    CLI::App app{"Calivant - Scanner: builds ICC input profiles for scanners and digital cameras from a scan or "
+                 "photograph of a colour target.",
+                 "calivant-scanner-cli"};
+    app.set_version_flag("-V,--version", std::string("calivant-scanner-cli ") + CALIVANT_VERSION_TEXT);
+    app.require_subcommand(1);
+    app.footer(
+        "Examples:\n"
+        "  calivant-scanner-cli build --target colorchecker-sg --image sg.tif --description \"Scanner X 600 dpi\" \\\n"
+        "      --output \"Scanner X.icc\" --log \"Scanner X.txt\"\n"
+        "  calivant-scanner-cli build --target it8-reflective --image it8.tif --reference R080505.it8 \\\n"
+        "      --corners 12,10,1988,14,1985,1402,9,1398 --model cubic --clut 65 --description \"Flatbed\" \\\n"
+        "      --output flatbed.icm\n"
+        "  calivant-scanner-cli measure --target hct-reflective --image hct.tif --reference hct.txt\n"
+        "\n"
+        "Target types: it8-reflective, it8-transparency, colorchecker, colorchecker-dc, colorchecker-sg,\n"
+        "hct-reflective, hct-transparency. Options not given take the defaults saved by the wizard.\n"
+        "Exit status: 0 success, 1 failure, 2 usage error.");
+
+    Arguments a;
+    CLI::App* build = app.add_subcommand("build", "Build a profile (and optionally its log) from a target scan");
+    addCommonOptions(*build, a);
+    build->add_option("--description", a.description, "Profile description (at most 338 bytes)")->required();
+    build->add_option("--copyright", a.copyright, "Copyright notice (at most 338 bytes)");
+    addComputationOptions(*build, a);
+    build->add_flag("--continue-on-gray-order", a.continueOnGrayOrder,
+                    "Go on when gray patches are out of brightness order");
+    build->add_option("--output", a.output, "Profile to write (.icm or .icc)")->required();
+    build->add_option("--log", a.log, "Log of the computation to write (.txt)");
+
+    CLI::App* measure =
+        app.add_subcommand("measure", "Measure the target and run the checks; print the patch values");
+    addCommonOptions(*measure, a);
+    measure->add_option("--smoothing", a.smoothing, "Gray curve smoothing")
+        ->check(CLI::IsMember({"none", "light", "moderate", "heavy"}));
+    measure->add_option("--stretch", a.stretch, "Contrast stretch to DMAX,DMIN percent")->type_name("DMAX,DMIN");
+    measure->add_flag("--factory-defaults", a.factoryDefaults, "Ignore the option defaults saved by the wizard");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e, out, err);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+    try {
+        if (*build) return runBuild(a, out, err);
+        return runMeasure(a, out, err);
+    } catch (const UsageError& e) {
+        err << "error: " << e.what() << '\n';
+        return kExitUsage;
+    }
+}
+
+}  // namespace calivant::cli

@@ -1,0 +1,260 @@
+#include "measure/patch_measurement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "measure/gray_smoothing.h"
+#include "measure/quality_checks.h"
+#include "output/format.h"
+#include "shell/platform.h"
+#include "shell/scan_session.h"
+
+namespace calivant {
+namespace {
+
+// Reads the blue, green, red samples of one pixel as red, green, blue.
+inline std::array<int, 3> pixelAt(const TargetImage& image, int x, int y) {
+    const std::uint8_t* row = image.rows[static_cast<std::size_t>(y)];
+    if (image.format == PixelFormat::Rgb48) {
+        const std::uint8_t* p = row + static_cast<std::size_t>(x) * 6;
+        return {p[4] | (p[5] << 8), p[2] | (p[3] << 8), p[0] | (p[1] << 8)};
+    }
+    const std::uint8_t* p = row + static_cast<std::size_t>(x) * 3;
+    return {p[2], p[1], p[0]};
+}
+
+bool isMeasurable(const TargetImage& image) {
+    return (image.format == PixelFormat::Rgb24 || image.format == PixelFormat::Rgb48) && image.width >= 1 &&
+           image.height >= 1 && static_cast<std::int64_t>(image.rows.size()) >= image.height;
+}
+
+bool hasBorderGroups(int targetType) { return targetType >= 2 && targetType <= 4; }
+
+// The layout rectangle of a cell in overlay coordinates.
+PatchMeasurement measureCell(const TargetImage& image, const OverlayQuad& quad, const PatchCell& cell) {
+    return measurePatch(image, quad, cell.u, 1.0 - cell.t, cell.width, cell.height);
+}
+
+DeviceRgb meansOf(const PatchMeasurement& m) { return {m.meanR, m.meanG, m.meanB}; }
+
+}  // namespace
+
+std::array<int, 3> sampleImage(const TargetImage& image, double px, double py) {
+    const int w = image.width;
+    const int h = image.height;
+    // Callers stay inside the image; clamping makes a stray position read
+    // the edge instead of memory beyond the raster.
+    if (!(px >= 0.0)) px = 0.0;
+    if (!(py >= 0.0)) py = 0.0;
+    if (px > w - 1) px = w - 1;
+    if (py > h - 1) py = h - 1;
+
+    int ix = static_cast<int>(px);
+    int iy = static_cast<int>(py);
+    int fx = static_cast<int>((px - ix) * 256.0);
+    int fy = static_cast<int>((py - iy) * 256.0);
+    if (fx == 0 && fy == 0) return pixelAt(image, ix, iy);
+    if (ix >= w - 1) {
+        ix = w - 2;
+        fx = 255;
+    }
+    if (iy >= h - 1) {
+        iy = h - 2;
+        fy = 255;
+    }
+    // A one-pixel-wide or -high image has no neighbour to blend with.
+    if (ix < 0 || iy < 0) return pixelAt(image, std::max(ix, 0), std::max(iy, 0));
+
+    const std::array<int, 3> p00 = pixelAt(image, ix, iy);
+    const std::array<int, 3> p10 = pixelAt(image, ix + 1, iy);
+    const std::array<int, 3> p01 = pixelAt(image, ix, iy + 1);
+    const std::array<int, 3> p11 = pixelAt(image, ix + 1, iy + 1);
+    std::array<int, 3> out{};
+    for (int c = 0; c < 3; ++c) {
+        const int top = blend255(p00[c], p10[c], fx);
+        const int bottom = blend255(p01[c], p11[c], fx);
+        out[c] = blend255(top, bottom, fy);
+    }
+    return out;
+}
+
+PatchMeasurement measurePatch(const TargetImage& image, const OverlayQuad& quad, double u, double vTop, double w,
+                              double h) {
+    PatchMeasurement result;
+    if (!isMeasurable(image)) {
+        result.deviation = -1.0;
+        return result;
+    }
+    const bool eightBit = image.format == PixelFormat::Rgb24;
+    const double maxX = image.width - 1;
+    const double maxY = image.height - 1;
+
+    // The samples are kept for the second pass instead of being sampled twice.
+    std::array<DeviceRgb, kSampleGridSide * kSampleGridSide> samples;
+    int count = 0;
+    double sumR = 0.0, sumG = 0.0, sumB = 0.0;
+    for (int j = -10; j <= 10; ++j) {
+        for (int i = -10; i <= 10; ++i) {
+            const double pu = u + (0.5 + 0.025 * i) * w;
+            const double pv = (vTop - 0.5 * h) - 0.025 * j * h;
+            const ImagePoint p = mapTargetPoint(quad, pu, pv);
+            if (!(p.x > 0.0 && p.x <= maxX && p.y > 0.0 && p.y <= maxY)) continue;
+            std::array<int, 3> v = sampleImage(image, p.x, p.y);
+            if (eightBit)
+                for (int& c : v) c = (c * 65535 + 127) / 255;
+            const DeviceRgb scaled{v[0] * kSampleScale, v[1] * kSampleScale, v[2] * kSampleScale};
+            sumR += scaled[0];
+            sumG += scaled[1];
+            sumB += scaled[2];
+            samples[static_cast<std::size_t>(count++)] = scaled;
+        }
+    }
+    if (count == 0) {
+        result.deviation = -1.0;
+        return result;
+    }
+    result.meanR = sumR / count;
+    result.meanG = sumG / count;
+    result.meanB = sumB / count;
+    double spread = 0.0;
+    for (int k = 0; k < count; ++k) {
+        const DeviceRgb& s = samples[static_cast<std::size_t>(k)];
+        spread += (s[0] - result.meanR) * (s[0] - result.meanR) + (s[1] - result.meanG) * (s[1] - result.meanG) +
+                  (s[2] - result.meanB) * (s[2] - result.meanB);
+    }
+    result.deviation = std::sqrt(spread / count);
+    return result;
+}
+
+void stretchContrast(ScanSession& session) {
+    const TargetLayout& layout = session.targetLayout;
+    const double dmax = session.options.stretchDmax;
+    const double dmin = session.options.stretchDmin;
+    auto largest = [](const DeviceRgb& rgb) { return std::max({rgb[0], rgb[1], rgb[2]}); };
+
+    double lo = 1.0;
+    double hi = 0.0;
+    for (int i = 0; i < layout.grayCount; ++i) {
+        lo = std::min(lo, largest(session.grayMeasured[i]));
+        hi = std::max(hi, largest(session.grayMeasured[i]));
+    }
+    for (int i = 0; i < layout.colorCount; ++i) {
+        lo = std::min(lo, largest(session.colorMeasured[i]));
+        hi = std::max(hi, largest(session.colorMeasured[i]));
+    }
+
+    auto stretch = [&](const DeviceRgb& measured) -> DeviceRgb {
+        // Every patch with the same brightest channel: there is no range to
+        // stretch, so the values pass unchanged.
+        if (!(hi > lo)) return measured;
+        const double m = largest(measured);
+        const double target = dmax * 0.01 + (m - lo) * (dmin - dmax) * 0.01 / (hi - lo);
+        // A patch that is black in every channel has no channel ratios to
+        // keep: it becomes a neutral at the dark end's level.
+        if (m <= 0.0) return {target, target, target};
+        const double factor = target / m;
+        return {measured[0] * factor, measured[1] * factor, measured[2] * factor};
+    };
+    for (int i = 0; i < layout.grayCount; ++i) session.grayWorking[i] = stretch(session.grayMeasured[i]);
+    for (int i = 0; i < layout.colorCount; ++i) session.colorWorking[i] = stretch(session.colorMeasured[i]);
+}
+
+int measureTarget(ScanSession& session, int interactive) {
+    const TargetLayout& layout = session.targetLayout;
+    const TargetImage& image = session.image;
+    // Without a reference there are no gray Y values for the smoothing and
+    // no profile to compute; without a usable image nothing to sample. The
+    // reference must also belong to the current layout.
+    if (session.imageReady != 1 || session.referenceReady != 1 || !isMeasurable(image)) return 1;
+    if (session.reference.grayCount != layout.grayCount || session.reference.colorCount != layout.colorCount ||
+        layout.grayCount > kMaxGrayPatches || layout.colorCount > kMaxColorPatches ||
+        layout.whiteCount > kMaxBorderPatches || layout.midGrayCount > kMaxBorderPatches ||
+        layout.blackCount > kMaxBorderPatches)
+        return 1;
+
+    session.whiteUniformity = 0.0;
+    session.midGrayUniformity = 0.0;
+    session.blackUniformity = 0.0;
+
+    const OverlayQuad& quad = session.overlay;
+    for (int i = 0; i < layout.grayCount; ++i) {
+        const PatchMeasurement m = measureCell(image, quad, layout.grayCells[static_cast<std::size_t>(i)]);
+        session.grayMeasured[static_cast<std::size_t>(grayIndexOfPosition(layout, i))] = meansOf(m);
+        session.grayDeviation[static_cast<std::size_t>(i)] = m.deviation;
+    }
+    for (int i = 0; i < layout.colorCount; ++i) {
+        const PatchMeasurement m = measureCell(image, quad, layout.colorCells[static_cast<std::size_t>(i)]);
+        session.colorMeasured[static_cast<std::size_t>(i)] = meansOf(m);
+        session.colorDeviation[static_cast<std::size_t>(i)] = m.deviation;
+    }
+    if (hasBorderGroups(layout.targetType)) {
+        for (int i = 0; i < layout.whiteCount; ++i)
+            session.whiteMeasured[static_cast<std::size_t>(i)] =
+                meansOf(measureCell(image, quad, layout.whiteCells[static_cast<std::size_t>(i)]));
+        for (int i = 0; i < layout.midGrayCount; ++i)
+            session.midGrayMeasured[static_cast<std::size_t>(i)] =
+                meansOf(measureCell(image, quad, layout.midGrayCells[static_cast<std::size_t>(i)]));
+        for (int i = 0; i < layout.blackCount; ++i)
+            session.blackMeasured[static_cast<std::size_t>(i)] =
+                meansOf(measureCell(image, quad, layout.blackCells[static_cast<std::size_t>(i)]));
+        // Informs only: uneven lighting does not stop the computation.
+        checkIllumination(session, interactive);
+    }
+
+    session.grayBad.fill(0);
+    session.colorBad.fill(0);
+    int result = checkUniformity(session, interactive);
+
+    if (session.options.smoothing != SmoothingNone) {
+        const std::size_t n = static_cast<std::size_t>(layout.grayCount);
+        std::vector<double> grayY(n), red(n), green(n), blue(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            grayY[i] = session.reference.grayXYZ[i][1];
+            red[i] = session.grayMeasured[i][0];
+            green[i] = session.grayMeasured[i][1];
+            blue[i] = session.grayMeasured[i][2];
+        }
+        smoothGrayScale(session.platform, grayY, red, green, blue, session.options.smoothing);
+        for (std::size_t i = 0; i < n; ++i) session.grayMeasured[i] = {red[i], green[i], blue[i]};
+    }
+
+    if (checkGrayOrder(session) == 1) {
+        if (interactive == 1) {
+            if (session.platform.askWarning(kGrayOrderQuestion) == 1) result = 1;
+        } else {
+            session.platform.showWarning(kGrayOrderWarning);
+            result = 1;
+        }
+    }
+
+    if (session.options.stretch) {
+        stretchContrast(session);
+    } else {
+        session.grayWorking = session.grayMeasured;
+        session.colorWorking = session.colorMeasured;
+    }
+    return result;
+}
+
+TargetContrast measureTargetContrast(ScanSession& session) {
+    TargetContrast contrast;
+    if (session.imageReady != 1 || session.referenceReady != 1) return contrast;
+    session.grayBad.fill(0);
+    session.colorBad.fill(0);
+    if (measureTarget(session, 0) != 0) return contrast;
+    const int n = session.targetLayout.grayCount;
+    if (n < 1) return contrast;
+    auto level = [](const DeviceRgb& rgb) { return 100.0 * (rgb[0] + rgb[1] + rgb[2]) * 0.3333333333333333; };
+    contrast.available = true;
+    contrast.dmax = level(session.grayMeasured[0]);
+    contrast.dmin = level(session.grayMeasured[static_cast<std::size_t>(n - 1)]);
+    return contrast;
+}
+
+std::string formatContrastValue(const TargetContrast& contrast, bool darkEnd) {
+    if (!contrast.available) return "N/A";
+    return formatText("%2f", {darkEnd ? contrast.dmax : contrast.dmin});
+}
+
+}  // namespace calivant

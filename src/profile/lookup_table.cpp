@@ -1,0 +1,195 @@
+#include "profile/lookup_table.h"
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <cmath>
+#include <cstddef>
+#include <exception>
+#include <thread>
+
+#include "profile/color_conversions.h"
+#include "profile/regression.h"
+#include "shell/platform.h"
+
+namespace calivant {
+namespace {
+
+constexpr double kLabLScale = 652.8;
+constexpr double kLabAbScale = 256.0;
+constexpr double kLabAbOffset = 32768.0;
+constexpr double kXyzScale = 327.67;
+constexpr double kMaxCode = 65535.0;
+
+bool allFinite(const ColorTriple& v) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
+
+double clampTo(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
+
+std::uint16_t toCode(double v) { return static_cast<std::uint16_t>(roundHalfAway(v)); }
+
+double gridCoordinate(std::size_t index, int n) { return static_cast<double>(index) / (n - 1); }
+
+bool encodePoint(bool xyz, const ColorTriple& v, std::uint16_t* out) {
+    return xyz ? encodeXyzPoint(v, out) : encodeLabPoint(v, out);
+}
+
+ColorTriple modelAt(const ProfileResult& result, bool xyz, double r, double g, double b) {
+    return xyz ? evaluateModelXyz(result, r, g, b, false) : evaluateModelLab(result, r, g, b, false);
+}
+
+// What one table build reads.
+struct TableJob {
+    const ProfileResult& result;
+    bool xyz;
+    bool eliminateResiduals;
+    int n;
+    std::uint16_t* clut;
+
+    // Rows [first, last) of the grid, a row being the n points of one (R, G)
+    // pair; the residuals come precomputed, a row at a time. False when a
+    // value is not finite.
+    bool fillRows(std::size_t first, std::size_t last) const {
+        const std::size_t size = static_cast<std::size_t>(n);
+        std::array<double, kMaxClutGridSize> b;
+        std::array<ColorTriple, kMaxClutGridSize> corrections;
+        for (std::size_t k = 0; k < size; ++k) b[k] = gridCoordinate(k, n);
+        for (std::size_t row = first; row < last; ++row) {
+            const double r = gridCoordinate(row / size, n);
+            const double g = gridCoordinate(row % size, n);
+            if (eliminateResiduals)
+                interpolateResidualRow(result.patchResiduals, r, g, std::span<const double>(b.data(), size),
+                                       std::span<ColorTriple>(corrections.data(), size));
+            for (std::size_t k = 0; k < size; ++k) {
+                ColorTriple v = modelAt(result, xyz, r, g, b[k]);
+                if (eliminateResiduals)
+                    for (int c = 0; c < 3; ++c) v[c] += corrections[k][c];
+                if (!encodePoint(xyz, v, clut + (row * size + k) * 3)) return false;
+            }
+        }
+        return true;
+    }
+
+    // Every point, the correction evaluated per point as defined.
+    bool fillPerQuery() const {
+        const std::size_t size = static_cast<std::size_t>(n);
+        for (std::size_t point = 0; point < size * size * size; ++point) {
+            const double r = gridCoordinate(point / (size * size), n);
+            const double g = gridCoordinate(point / size % size, n);
+            const double b = gridCoordinate(point % size, n);
+            ColorTriple v = modelAt(result, xyz, r, g, b);
+            if (eliminateResiduals) {
+                const ColorTriple c = xyz ? residualCorrectionXyz(result, r, g, b) : residualCorrectionLab(result, r, g, b);
+                for (int k = 0; k < 3; ++k) v[k] += c[k];
+            }
+            if (!encodePoint(xyz, v, clut + point * 3)) return false;
+        }
+        return true;
+    }
+};
+
+bool tableFits(const AdvancedOptions& options, std::span<std::uint16_t> clut) {
+    if (!isValidClutSize(options.clutSize)) return false;
+    const std::size_t n = static_cast<std::size_t>(options.clutSize);
+    return clut.size() >= n * n * n * 3;
+}
+
+TableJob jobFor(const ProfileResult& result, const AdvancedOptions& options, std::span<std::uint16_t> clut) {
+    return {result, options.colorSpace == CieXyz, options.eliminateResiduals != 0, options.clutSize, clut.data()};
+}
+
+bool colorantsEncodable(const ProfileResult& result, int colorSpace) {
+    for (int channel = 0; channel < 3; ++channel)
+        for (double v : primaryXyz(result, colorSpace, channel))
+            if (!(std::fabs(v) <= kMaxColorantMagnitude)) return false;
+    return true;
+}
+
+int failRegression(Platform& platform) {
+    platform.showError("Regression error");
+    return 1;
+}
+
+}  // namespace
+
+bool encodeLabPoint(const ColorTriple& lab, std::uint16_t* out) {
+    if (!allFinite(lab)) return false;
+    double l = lab[0];
+    double a = lab[1];
+    double b = lab[2];
+    if (l < 0.0) {
+        l = a = b = 0.0;
+    } else if (l > 100.0) {
+        l = 100.0;
+        a = b = 0.0;
+    }
+    out[0] = toCode(l * kLabLScale);
+    out[1] = toCode(clampTo(a * kLabAbScale + kLabAbOffset, 0.0, kMaxCode));
+    out[2] = toCode(clampTo(b * kLabAbScale + kLabAbOffset, 0.0, kMaxCode));
+    return true;
+}
+
+bool encodeXyzPoint(const ColorTriple& xyz, std::uint16_t* out) {
+    if (!allFinite(xyz)) return false;
+    out[0] = toCode(clampTo(xyz[0], 0.0, kD50WhiteX) * kXyzScale);
+    out[1] = toCode(clampTo(xyz[1], 0.0, kD50WhiteY) * kXyzScale);
+    out[2] = toCode(clampTo(xyz[2], 0.0, kD50WhiteZ) * kXyzScale);
+    return true;
+}
+
+int buildLookupTable(Platform& platform, const AdvancedOptions& options, int targetType, ProfileResult& result,
+                     std::vector<std::uint16_t>& clut) {
+    assert(tableFits(options, clut));
+    if (fitRegression(platform, options, targetType, result) != 0) return 1;
+    if (!colorantsEncodable(result, options.colorSpace)) return failRegression(platform);
+    platform.showBusyCursor();
+    const int failed = fillLookupTable(result, options, clut);
+    platform.showArrowCursor();
+    if (failed != 0) return failRegression(platform);
+    return 0;
+}
+
+int fillLookupTable(const ProfileResult& result, const AdvancedOptions& options, std::span<std::uint16_t> clut,
+                    unsigned threadCount) {
+    if (!tableFits(options, clut)) return 1;
+    const TableJob job = jobFor(result, options, clut);
+    const std::size_t rows = static_cast<std::size_t>(options.clutSize) * options.clutSize;
+
+    if (threadCount == 0) threadCount = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t count = std::min<std::size_t>(threadCount, rows);
+    // One flag per range, each written by the one thread that fills it.
+    std::vector<char> succeeded(count, 0);
+    auto fillRange = [&](std::size_t t) {
+        succeeded[t] = job.fillRows(rows * t / count, rows * (t + 1) / count) ? 1 : 0;
+    };
+
+    std::vector<std::thread> workers;
+    try {
+        workers.reserve(count - 1);
+    } catch (const std::exception&) {
+        // No room to track threads: everything on this one.
+    }
+    for (std::size_t t = 1; t < count; ++t) {
+        bool started = false;
+        if (workers.size() < workers.capacity()) {
+            try {
+                workers.emplace_back(fillRange, t);
+                started = true;
+            } catch (const std::exception&) {
+                // The system refused a thread; this range runs here instead.
+            }
+        }
+        if (!started) fillRange(t);
+    }
+    fillRange(0);
+    for (std::thread& worker : workers) worker.join();
+
+    return std::all_of(succeeded.begin(), succeeded.end(), [](char ok) { return ok != 0; }) ? 0 : 1;
+}
+
+int fillLookupTablePerQuery(const ProfileResult& result, const AdvancedOptions& options,
+                            std::span<std::uint16_t> clut) {
+    if (!tableFits(options, clut)) return 1;
+    return jobFor(result, options, clut).fillPerQuery() ? 0 : 1;
+}
+
+}  // namespace calivant

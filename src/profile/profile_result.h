@@ -1,0 +1,77 @@
+#pragma once
+// What the profile computation produces: the two lookup-table sets of the
+// profile, the fitted regression model and the per-patch values of the pass
+// that ran last (after a successful run, the colorimetric pass).
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "shell/advanced_options.h"
+
+namespace calivant {
+
+// Three reals: an RGB, an XYZ or an L*a*b* value.
+using ColorTriple = std::array<double, 3>;
+
+inline constexpr int kToneCurveLength = 65536;
+inline constexpr int kMaxClutGridSize = 65;
+inline constexpr std::size_t kMaxClutValues =
+    static_cast<std::size_t>(kMaxClutGridSize) * kMaxClutGridSize * kMaxClutGridSize * 3;
+
+// Terms of the regression models: every monomial in R, G, B of degree up to
+// 1, 2 or 3.
+inline constexpr int kLinearTermCount = 4;
+inline constexpr int kQuadraticTermCount = 10;
+inline constexpr int kCubicTermCount = 20;
+
+// Device code (0..65535) of one channel to its linearized code.
+struct ToneCurve {
+    std::vector<std::uint16_t> values = std::vector<std::uint16_t>(kToneCurveLength);
+};
+
+// The tables of one pass: "A2B0" (perceptual) or "A2B1" (colorimetric).
+struct ProfileTable {
+    std::array<ToneCurve, 3> toneCurves;  // R, G, B
+    // grid^3 points x 3 values, R index slowest, B fastest. Sized once for
+    // the largest grid so a table build allocates nothing.
+    std::vector<std::uint16_t> clut = std::vector<std::uint16_t>(kMaxClutValues);
+};
+
+// What the fit leaves unexplained at each patch, in the order the residual
+// correction visits them: colour patches, then gray patches darkest first.
+struct PatchResiduals {
+    std::vector<ColorTriple> points;     // linearized RGB
+    std::vector<ColorTriple> residuals;  // working value - model value
+};
+
+struct ProfileResult {
+    ProfileTable perceptual;
+    ProfileTable colorimetric;
+
+    // Rows are the output components (X, Y, Z or L*, a*, b*), columns the
+    // terms in degree-then-R-G-B order. The Linear model is always fitted;
+    // modelCoefficients holds the Quadratic (first 10 columns, the rest 0)
+    // or Cubic model and is left alone when the model is Linear.
+    std::array<std::array<double, kLinearTermCount>, 3> linearCoefficients{};
+    std::array<std::array<double, kCubicTermCount>, 3> modelCoefficients{};
+    // The model the last successful fit used (the setting, with the
+    // ColorChecker's Cubic taken as Quadratic).
+    int effectiveModel = Linear;
+    // Residuals of the last successful fit, computed once per fit for the
+    // table builder.
+    PatchResiduals patchResiduals;
+
+    // Working reference values of the running pass, per patch, in the order
+    // of the reference data (gray darkest first).
+    std::vector<ColorTriple> workGrayLab;
+    std::vector<ColorTriple> workGrayXYZ;
+    std::vector<ColorTriple> workColorLab;
+    std::vector<ColorTriple> workColorXYZ;
+    // Linearized RGB (0..1) of every patch for the running pass.
+    std::vector<ColorTriple> grayLinear;
+    std::vector<ColorTriple> colorLinear;
+};
+
+}  // namespace calivant

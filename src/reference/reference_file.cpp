@@ -1,0 +1,309 @@
+// Reads a target reference file:
+//
+//   IT8.7/2
+//   ORIGINATOR "..."                      <- header lines, ignored
+//   NUMBER_OF_FIELDS 13
+//   BEGIN_DATA_FORMAT
+//   SAMPLE_ID XYZ_X XYZ_Y XYZ_Z LAB_L LAB_A LAB_B LAB_C LAB_H ...
+//   END_DATA_FORMAT
+//   BEGIN_DATA
+//   A1   3.26 2.87 1.61   19.51 8.63 7.42   ...
+//   GS23 0.40 0.43 0.54    3.87 -0.56 -3.42 ...
+//   END_DATA
+//
+// The first token of the file identifies the chart. Data lines are read by
+// fixed columns (name, X, Y, Z, L*, a*, b*) unless the field list names the
+// columns in another order: then they are taken by name (SAMPLE_LOC naming
+// the patch when SAMPLE_ID is a number), and whichever of XYZ or L*a*b* the
+// file lacks is computed relative to D50.
+#include "reference/reference_file.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "profile/color_conversions.h"
+#include "reference/text_input.h"
+#include "shell/advanced_options.h"
+
+namespace calivant {
+namespace {
+
+// Only the first columns of a line can be tokens (splitTokens keeps at most
+// kMaxTokens), so a longer field list names nothing that could be read.
+constexpr std::size_t kMaxFieldNames = kMaxTokens;
+constexpr std::size_t kFixedColumnCount = 7;
+constexpr const char* kStandardFields[kFixedColumnCount] = {"SAMPLE_ID", "XYZ_X", "XYZ_Y", "XYZ_Z",
+                                                            "LAB_L",     "LAB_A", "LAB_B"};
+
+// The charts whose names follow a rule rather than a list.
+struct NamingRule {
+    int grays;          // gray steps; GSn names gray grays - 1 - n
+    int rows;           // colour rows A, B, ...
+    int columns;        // colour columns 1..columns
+    // Other names, any case, of the lightest (Dmin) and darkest (Dmax) step;
+    // null where the chart has none.
+    const char* firstStep;
+    const char* lastStep;
+};
+constexpr NamingRule kIt8Naming{24, 12, 19, "GS0", "GS23"};
+constexpr NamingRule kColorCheckerNaming{6, 3, 6, nullptr, nullptr};
+
+bool keywordMatches(std::string_view token, int targetType) {
+    switch (static_cast<TargetType>(targetType)) {
+        case TargetType::It8: return equalsNoCase(token, "IT8.7/1") || equalsNoCase(token, "IT8.7/2");
+        case TargetType::ColorChecker: return equalsNoCase(token, "ColorChecker");
+        case TargetType::ColorCheckerDc: return equalsNoCase(token, "ColorCheckerDC");
+        case TargetType::ColorCheckerSg: return equalsNoCase(token, "ColorCheckerSG");
+        case TargetType::Hct: return equalsNoCase(token, "HCT");
+        default: return false;
+    }
+}
+
+// The integer behind a prefix; a trailing rest is ignored ("A5x" is A5).
+std::int32_t integerAfter(std::string_view name, std::size_t prefix) {
+    std::int32_t value = 0;
+    parseInteger(name.substr(prefix), value);
+    return value;
+}
+
+// Gray steps named GSn (upper case) and rows named by a letter, each followed
+// by a number; Dmin and Dmax in any case.
+int indexByRule(std::string_view name, const NamingRule& rule, int& isGray) {
+    const int lightest = rule.grays - 1;
+    if (equalsNoCase(name, "Dmin") || (rule.firstStep && equalsNoCase(name, rule.firstStep))) {
+        isGray = 1;
+        return lightest;
+    }
+    if (equalsNoCase(name, "Dmax") || (rule.lastStep && equalsNoCase(name, rule.lastStep))) {
+        isGray = 1;
+        return 0;
+    }
+    if (name.size() >= 2 && name[0] == 'G' && name[1] == 'S') {
+        const std::int32_t n = integerAfter(name, 2);
+        if (n >= 1 && n <= rule.grays - 2) {
+            isGray = 1;
+            return lightest - n;
+        }
+    }
+    if (!name.empty() && name[0] >= 'A' && name[0] < 'A' + rule.rows) {
+        const int row = name[0] - 'A';
+        const std::int32_t column = integerAfter(name, 1);
+        if (column >= 1 && column <= rule.columns) {
+            isGray = 0;
+            return rule.columns * row + column - 1;
+        }
+    }
+    return -1;
+}
+
+int indexInList(const std::vector<PatchCell>& cells, std::string_view name) {
+    for (std::size_t i = 0; i < cells.size(); ++i)
+        if (equalsNoCase(cells[i].name, name)) return static_cast<int>(i);
+    return -1;
+}
+
+int indexInHctList(const std::vector<PatchCell>& cells, int row, int column) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        int cellRow = 0;
+        int cellColumn = 0;
+        if (parseHctPatchName(cells[i].name, cellRow, cellColumn) && cellRow == row && cellColumn == column)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// Where a data line's values are.
+struct ColumnMap {
+    bool named = false;
+    int id = -1;   // SAMPLE_ID
+    int loc = -1;  // SAMPLE_LOC
+    int xyz[3] = {-1, -1, -1};
+    int lab[3] = {-1, -1, -1};
+    std::size_t needed = kFixedColumnCount;  // tokens a line must have
+};
+
+int fieldIndex(const std::vector<std::string>& fields, std::string_view name) {
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (equalsNoCase(fields[i], name)) return static_cast<int>(i);
+    return -1;
+}
+
+// Fixed columns unless the field list puts the values elsewhere and names
+// enough of them to do better: a name column and a full XYZ or L*a*b* triple.
+ColumnMap chooseColumns(const std::vector<std::string>& fields) {
+    ColumnMap fixed;
+    if (fields.empty()) return fixed;
+    if (fields.size() >= kFixedColumnCount &&
+        std::equal(std::begin(kStandardFields), std::end(kStandardFields), fields.begin(),
+                   [](const char* standard, const std::string& field) { return equalsNoCase(standard, field) == 1; }))
+        return fixed;
+
+    ColumnMap named;
+    named.named = true;
+    named.id = fieldIndex(fields, "SAMPLE_ID");
+    named.loc = fieldIndex(fields, "SAMPLE_LOC");
+    const char* xyzNames[3] = {"XYZ_X", "XYZ_Y", "XYZ_Z"};
+    const char* labNames[3] = {"LAB_L", "LAB_A", "LAB_B"};
+    for (int i = 0; i < 3; ++i) {
+        named.xyz[i] = fieldIndex(fields, xyzNames[i]);
+        named.lab[i] = fieldIndex(fields, labNames[i]);
+    }
+    const bool hasXyz = std::all_of(std::begin(named.xyz), std::end(named.xyz), [](int c) { return c >= 0; });
+    const bool hasLab = std::all_of(std::begin(named.lab), std::end(named.lab), [](int c) { return c >= 0; });
+    if (!hasXyz) std::fill(std::begin(named.xyz), std::end(named.xyz), -1);
+    if (!hasLab) std::fill(std::begin(named.lab), std::end(named.lab), -1);
+    if ((named.id < 0 && named.loc < 0) || (!hasXyz && !hasLab)) return fixed;
+
+    int last = std::max(named.id, named.loc);
+    for (int i = 0; i < 3; ++i) last = std::max({last, named.xyz[i], named.lab[i]});
+    named.needed = static_cast<std::size_t>(last) + 1;
+    return named;
+}
+
+double realAt(const std::vector<std::string>& tokens, int column) {
+    double value = 0.0;
+    parseReal(tokens[static_cast<std::size_t>(column)], value);  // a malformed number keeps what was parsed
+    return value;
+}
+
+// Fills the values of one data line; false when the line does not describe
+// a patch of the target.
+bool readPatchLine(const std::vector<std::string>& tokens, const ColumnMap& columns, const TargetLayout& layout,
+                   ReferenceData& reference) {
+    if (tokens.size() < columns.needed) return false;
+    std::string_view name = tokens[0];
+    CieTriple xyz{};
+    CieTriple lab{};
+    if (!columns.named) {
+        for (int i = 0; i < 3; ++i) {
+            xyz[i] = realAt(tokens, 1 + i);
+            lab[i] = realAt(tokens, 4 + i);
+        }
+    } else {
+        std::int32_t number = 0;
+        if (columns.id < 0) {
+            name = tokens[static_cast<std::size_t>(columns.loc)];
+        } else {
+            name = tokens[static_cast<std::size_t>(columns.id)];
+            if (columns.loc >= 0 && parseInteger(name, number) == 0) name = tokens[static_cast<std::size_t>(columns.loc)];
+        }
+        if (columns.xyz[0] >= 0)
+            for (int i = 0; i < 3; ++i) xyz[i] = realAt(tokens, columns.xyz[i]);
+        if (columns.lab[0] >= 0)
+            for (int i = 0; i < 3; ++i) lab[i] = realAt(tokens, columns.lab[i]);
+        if (columns.xyz[0] < 0) xyz = labToXyz(lab);
+        if (columns.lab[0] < 0) lab = xyzToLab(xyz);
+    }
+
+    int isGray = 0;
+    const int index = referencePatchIndex(name, layout, isGray);
+    if (index < 0) return false;
+    if (isGray) {
+        reference.grayXYZ[static_cast<std::size_t>(index)] = xyz;
+        reference.grayLab[static_cast<std::size_t>(index)] = lab;
+    } else {
+        reference.colorXYZ[static_cast<std::size_t>(index)] = xyz;
+        reference.colorLab[static_cast<std::size_t>(index)] = lab;
+    }
+    return true;
+}
+
+// Adds field names from a line inside BEGIN_DATA_FORMAT; true once
+// END_DATA_FORMAT closes the list.
+bool collectFields(const std::vector<std::string>& tokens, std::size_t first, std::vector<std::string>& fields) {
+    for (std::size_t i = first; i < tokens.size(); ++i) {
+        if (equalsNoCase(tokens[i], "END_DATA_FORMAT")) return true;
+        if (fields.size() < kMaxFieldNames) fields.push_back(tokens[i]);
+    }
+    return false;
+}
+
+}  // namespace
+
+int referencePatchIndex(std::string_view name, const TargetLayout& layout, int& isGray) {
+    isGray = 0;
+    switch (static_cast<TargetType>(layout.targetType)) {
+        case TargetType::It8: return indexByRule(name, kIt8Naming, isGray);
+        case TargetType::ColorChecker: return indexByRule(name, kColorCheckerNaming, isGray);
+        case TargetType::ColorCheckerDc:
+        case TargetType::ColorCheckerSg: {
+            int index = indexInList(layout.grayCells, name);
+            if (index >= 0) {
+                isGray = 1;
+                return index;
+            }
+            return indexInList(layout.colorCells, name);
+        }
+        case TargetType::Hct: {
+            int row = 0;
+            int column = 0;
+            if (!parseHctPatchName(name, row, column)) return -1;
+            int index = indexInHctList(layout.grayCells, row, column);
+            if (index >= 0) {
+                isGray = 1;
+                return index;
+            }
+            return indexInHctList(layout.colorCells, row, column);
+        }
+        default: return -1;
+    }
+}
+
+int readReferenceFile(std::istream& in, int targetType, ReferenceData& reference) {
+    const TargetLayout layout = makeTargetLayout(targetType);
+    reference.grayCount = layout.grayCount;
+    reference.colorCount = layout.colorCount;
+    reference.whiteCount = layout.whiteCount;
+    reference.midGrayCount = layout.midGrayCount;
+    reference.blackCount = layout.blackCount;
+    for (int i = 0; i < layout.grayCount; ++i) reference.grayXYZ[static_cast<std::size_t>(i)][0] = kReferenceMissing;
+    for (int i = 0; i < layout.colorCount; ++i) reference.colorXYZ[static_cast<std::size_t>(i)][0] = kReferenceMissing;
+
+    bool identified = false;
+    bool dataOpen = false;
+    bool inFieldList = false;
+    bool fieldListSeen = false;
+    std::vector<std::string> fields;
+    ColumnMap columns;
+    std::string line;
+    while (readTextLine(in, line) == 0) {
+        const std::vector<std::string> tokens = splitTokens(line);
+        if (tokens.empty()) continue;
+        if (!identified) {
+            if (!keywordMatches(tokens[0], targetType)) return kReferenceMalformed;
+            identified = true;
+            continue;
+        }
+        if (equalsNoCase(tokens[0], "END_DATA")) {
+            if (!dataOpen) return kReferenceMalformed;
+            break;
+        }
+        if (equalsNoCase(tokens[0], "BEGIN_DATA")) {
+            if (dataOpen) return kReferenceMalformed;
+            dataOpen = true;
+            inFieldList = false;
+            columns = chooseColumns(fields);
+            continue;
+        }
+        if (dataOpen) {
+            readPatchLine(tokens, columns, layout, reference);
+        } else if (inFieldList) {
+            inFieldList = !collectFields(tokens, 0, fields);
+        } else if (!fieldListSeen && equalsNoCase(tokens[0], "BEGIN_DATA_FORMAT")) {
+            // Only the first list counts; reading ends with the first table.
+            fieldListSeen = true;
+            inFieldList = !collectFields(tokens, 1, fields);
+        }
+    }
+
+    for (int i = 0; i < layout.grayCount; ++i)
+        if (reference.grayXYZ[static_cast<std::size_t>(i)][0] == kReferenceMissing) return kReferenceGrayMissing;
+    for (int i = 0; i < layout.colorCount; ++i)
+        if (reference.colorXYZ[static_cast<std::size_t>(i)][0] == kReferenceMissing) return kReferenceColorMissing;
+    return kReferenceComplete;
+}
+
+}  // namespace calivant

@@ -1,0 +1,56 @@
+#include "shell/saving.h"
+
+#include "output/format.h"
+#include "output/icc_profile.h"
+#include "shell/platform.h"
+#include "shell/scan_session.h"
+#include "util/atomic_file.h"
+#include "util/paths.h"
+
+namespace calivant {
+
+std::string proposedFileName(std::string_view pattern, std::string_view description) {
+    const std::string formatted = formatText(pattern, {description});
+    std::string name;
+    for (std::size_t i = 0; i < formatted.size(); ++i) {
+        const auto c = static_cast<unsigned char>(formatted[i]);
+        if (c >= 0x80) {
+            // One "_" per character: skip the continuation bytes of a UTF-8
+            // sequence.
+            name.push_back('_');
+            while (i + 1 < formatted.size() && (static_cast<unsigned char>(formatted[i + 1]) & 0xC0) == 0x80) ++i;
+        } else if (c == '/' || c == '\\' || c == ':' || c < 32 || c == 127) {
+            name.push_back('_');
+        } else {
+            name.push_back(static_cast<char>(c));
+        }
+    }
+    return name;
+}
+
+bool hasProfileExtension(std::string_view path) { return hasExtension(path, ".icm") || hasExtension(path, ".icc"); }
+
+bool hasLogExtension(std::string_view path) { return hasExtension(path, ".txt"); }
+
+int saveFileWith(ScanSession& session, const std::string& path, const std::function<int(std::ostream&)>& writer) {
+    switch (writeFileAtomically(path, writer)) {
+        case AtomicWriteResult::Ok:
+            return 0;
+        case AtomicWriteResult::CannotCreate:
+            session.platform.showError(formatText("Cannot create file: %s", {path}));
+            return 1;
+        case AtomicWriteResult::WriteFailed:
+        case AtomicWriteResult::CannotReplace:
+            break;
+    }
+    session.platform.showError(formatText("Cannot write file: %s", {path}));
+    return 1;
+}
+
+int saveProfileFile(ScanSession& session, const std::string& path, const LocalTime& time) {
+    const IccProfileSettings settings = iccProfileSettingsOf(session);
+    return saveFileWith(session, path,
+                        [&](std::ostream& out) { return writeIccProfile(out, settings, session.profile, time); });
+}
+
+}  // namespace calivant

@@ -1,0 +1,38 @@
+#pragma once
+// Saving the profile and its log: the proposed file names, the extension
+// rules, and writing through a temporary file so that a failed write never
+// leaves a partial profile where a good one stood.
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace calivant {
+
+struct ScanSession;
+struct LocalTime;
+
+inline constexpr std::string_view kProfileExtensionError = "Profiles must have an extension of .icm or .icc";
+inline constexpr std::string_view kLogExtensionError = "Log files must have an extension of .txt";
+
+// The pattern ("%s.icm" or "%s.txt") formatted with the description; every
+// "/", "\", ":", control byte, and every character beyond ASCII becomes "_".
+std::string proposedFileName(std::string_view pattern, std::string_view description);
+inline std::string proposedProfileName(std::string_view description) { return proposedFileName("%s.icm", description); }
+inline std::string proposedLogName(std::string_view description) { return proposedFileName("%s.txt", description); }
+
+// ".icm" or ".icc", any letter case.
+bool hasProfileExtension(std::string_view path);
+// ".txt", any letter case.
+bool hasLogExtension(std::string_view path);
+
+// Writes the profile of the session's last computation to path. Returns 0,
+// or 1 after a message naming the file when it cannot be created or written
+// (the previous file, if any, is untouched).
+int saveProfileFile(ScanSession& session, const std::string& path, const LocalTime& time);
+
+// Writes a file through writer with the same guarantees and messages.
+int saveFileWith(ScanSession& session, const std::string& path, const std::function<int(std::ostream&)>& writer);
+
+}  // namespace calivant

@@ -1,0 +1,151 @@
+#include "shell/setup_actions.h"
+
+#include <fstream>
+
+#include "image/target_image.h"
+#include "image/tiff_reader.h"
+#include "image/transforms.h"
+#include "output/format.h"
+#include "reference/reference_file.h"
+#include "shell/platform.h"
+#include "shell/scan_session.h"
+#include "util/paths.h"
+#include "util/utf8.h"
+
+namespace calivant {
+namespace {
+
+constexpr std::string_view kBuiltInNames[] = {"", "ColorChecker.ref", "ColorChecker DC.ref",
+                                              "ColorChecker SG.ref", ""};
+
+void resetToImage(ScanSession& session) { resetOverlay(session, session.image.width, session.image.height); }
+
+// Reads a reference file; 0 on success, 1 when it cannot be opened, 2 when
+// it is not a reference file for the target type.
+int readReferencePath(ScanSession& session, const std::string& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    if (!in) return 1;
+    ReferenceData reference;
+    if (readReferenceFile(in, session.targetType, reference) != 0) return 2;
+    session.reference = reference;
+    return 0;
+}
+
+}  // namespace
+
+int targetTypeListIndex(int targetType, int reflective) {
+    for (std::size_t i = 0; i < kTargetTypeEntries.size(); ++i) {
+        const TargetTypeEntry& e = kTargetTypeEntries[i];
+        if (e.targetType == targetType && (e.reflective == reflective || (targetType >= 1 && targetType <= 3)))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::string builtInReferencePath(const ScanSession& session, int targetType) {
+    if (targetType < 1 || targetType > 3) return {};
+    return joinPath(joinPath(joinPath(session.programFolder, "Reference Files"), "Macbeth"),
+                    kBuiltInNames[targetType]);
+}
+
+int selectTargetType(ScanSession& session, int listIndex, std::string& referencePath) {
+    referencePath.clear();
+    if (listIndex >= 0 && listIndex < static_cast<int>(kTargetTypeEntries.size())) {
+        session.targetType = kTargetTypeEntries[static_cast<std::size_t>(listIndex)].targetType;
+        session.reflective = kTargetTypeEntries[static_cast<std::size_t>(listIndex)].reflective;
+    }
+    session.referenceReady = 0;
+    // The layout follows the type even when the built-in file fails, so the
+    // patch counts of a later measurement always match the cells.
+    resetToImage(session);
+    if (session.targetType < 1 || session.targetType > 3) return 0;
+
+    const std::string path = builtInReferencePath(session, session.targetType);
+    const int read = readReferencePath(session, path);
+    if (read == 1) {
+        session.platform.showError(formatText("Cannot open reference file: %s", {path}));
+        return 1;
+    }
+    if (read == 2) {
+        session.platform.showError(formatText("Illegal reference file: %s", {path}));
+        return 1;
+    }
+    referencePath = path;
+    session.referenceReady = 1;
+    return 0;
+}
+
+int loadBuiltInReferenceSilently(ScanSession& session, std::string& referencePath) {
+    referencePath.clear();
+    if (session.targetType < 1 || session.targetType > 3) return 1;
+    const std::string path = builtInReferencePath(session, session.targetType);
+    if (readReferencePath(session, path) != 0) return 1;
+    referencePath = path;
+    session.referenceReady = 1;
+    return 0;
+}
+
+int loadTargetImage(ScanSession& session, const std::string& path) {
+    session.imageReady = 0;
+    {
+        std::ifstream probe(std::filesystem::path(path), std::ios::binary);
+        if (!probe) {
+            session.platform.showError(formatText("Cannot open target image file: %s", {path}));
+            return 1;
+        }
+    }
+    TargetImage image;
+    if (readTiffImage(std::filesystem::path(path), image) != 0) {
+        session.platform.showError(formatText("Cannot read target file: %s", {path}));
+        return 1;
+    }
+    if (image.format != PixelFormat::Rgb24 && image.format != PixelFormat::Rgb48) {
+        session.platform.showError(formatText("Target file is not a 24-bit or 48-bit color image: %s", {path}));
+        return 1;
+    }
+    session.image = std::move(image);
+    session.lastTargetFolder = folderOf(path);
+    session.imageReady = 1;
+    resetToImage(session);
+    return 0;
+}
+
+int loadReferenceFile(ScanSession& session, const std::string& path) {
+    session.referenceReady = 0;
+    const int read = readReferencePath(session, path);
+    if (read == 1) {
+        session.platform.showError(formatText("Cannot open reference file: %s", {path}));
+        return 1;
+    }
+    if (read == 2) {
+        session.platform.showError(formatText("Illegal reference file: %s", {path}));
+        return 1;
+    }
+    session.lastReferenceFolder = folderOf(path);
+    session.referenceReady = 1;
+    return 0;
+}
+
+int rotateTargetImage(ScanSession& session) {
+    TargetImage turned;
+    if (turnClockwise(session.image, turned) != 0) return 1;
+    session.image = std::move(turned);
+    return 0;
+}
+
+int mirrorTargetImage(ScanSession& session) {
+    TargetImage mirrored;
+    if (mirrorImage(session.image, mirrored) != 0) return 1;
+    session.image = std::move(mirrored);
+    return 0;
+}
+
+void setDescription(ScanSession& session, std::string_view text) {
+    session.description = truncateUtf8(text, kMaxDescriptionLength);
+}
+
+void setCopyright(ScanSession& session, std::string_view text) {
+    session.copyright = truncateUtf8(text, kMaxCopyrightLength);
+}
+
+}  // namespace calivant
