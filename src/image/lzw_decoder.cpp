@@ -7,23 +7,33 @@ namespace calivant {
 namespace {
 
 constexpr std::int32_t kMaxCodeWidth = 12;
-constexpr std::uint16_t kNoPrefix = 0xFFFF;
+constexpr std::uint32_t kNoPrefix = 0xFFFF;
+
+constexpr std::uint64_t makeEntry(std::uint32_t prefix, std::uint32_t length, std::uint32_t last, std::uint32_t first) {
+    return std::uint64_t{prefix} | (std::uint64_t{length} << 16) | (std::uint64_t{last} << 32) |
+           (std::uint64_t{first} << 40);
+}
+constexpr std::int32_t prefixOf(std::uint64_t e) { return static_cast<std::int32_t>(e & 0xFFFF); }
+constexpr std::uint32_t lengthOf(std::uint64_t e) { return static_cast<std::uint32_t>((e >> 16) & 0xFFFF); }
+constexpr std::uint8_t lastOf(std::uint64_t e) { return static_cast<std::uint8_t>(e >> 32); }
+constexpr std::uint32_t firstOf(std::uint64_t e) { return static_cast<std::uint32_t>((e >> 40) & 0xFF); }
 
 // Writes bytes [from, to) of the string of code, whose length is length, to
 // out[0 .. to - from). Strings are stored back to front, so the walk starts
 // at the last byte and skips the tail first.
-void writeString(const LzwDecoder::Entry* table, std::int32_t code, std::uint32_t length, std::uint32_t from,
+void writeString(const std::uint64_t* table, std::int32_t code, std::uint32_t length, std::uint32_t from,
                  std::uint32_t to, std::uint8_t* out) {
     std::uint32_t k = length;
     std::int32_t c = code;
     while (k > to) {
-        c = table[c].prefix;
+        c = prefixOf(table[c]);
         --k;
     }
     std::uint8_t* p = out + (to - from);
     while (k > from) {
-        *--p = table[c].last;
-        c = table[c].prefix;
+        const std::uint64_t e = table[c];
+        *--p = lastOf(e);
+        c = prefixOf(e);
         --k;
     }
 }
@@ -39,12 +49,10 @@ bool isOldStyleLzw(std::span<const std::uint8_t> start) {
 }
 
 void startLzw(LzwDecoder& decoder) {
-    for (std::int32_t i = 0; i < 256; ++i)
-        decoder.table[static_cast<std::size_t>(i)] = {kNoPrefix, 1, static_cast<std::uint8_t>(i),
-                                                      static_cast<std::uint8_t>(i)};
+    for (std::uint32_t i = 0; i < 256; ++i) decoder.table[i] = makeEntry(kNoPrefix, 1, i, i);
     // Clear and End of Information are never looked up as strings.
-    decoder.table[kLzwClear] = {kNoPrefix, 0, 0, 0};
-    decoder.table[kLzwEnd] = {kNoPrefix, 0, 0, 0};
+    decoder.table[kLzwClear] = makeEntry(kNoPrefix, 0, 0, 0);
+    decoder.table[kLzwEnd] = makeEntry(kNoPrefix, 0, 0, 0);
     decoder.nextFree = kLzwFirstCode;
     decoder.codeWidth = 9;
     decoder.widthLimit = 510;
@@ -58,11 +66,11 @@ void startLzw(LzwDecoder& decoder) {
 
 int decodeLzw(LzwDecoder& decoder, std::span<const std::uint8_t>& input, std::uint8_t* output,
               std::size_t capacity, std::size_t& produced) {
-    LzwDecoder::Entry* const table = decoder.table.data();
+    std::uint64_t* const table = decoder.table.data();
     std::size_t written = 0;
 
     if (decoder.pendingCode >= 0 && capacity > 0) {
-        const std::uint32_t length = table[decoder.pendingCode].length;
+        const std::uint32_t length = lengthOf(table[decoder.pendingCode]);
         const std::uint32_t to =
             static_cast<std::uint32_t>(std::min<std::size_t>(length, decoder.pendingWritten + capacity));
         writeString(table, decoder.pendingCode, length, decoder.pendingWritten, to, output);
@@ -73,30 +81,48 @@ int decodeLzw(LzwDecoder& decoder, std::span<const std::uint8_t>& input, std::ui
 
     const std::uint8_t* in = input.data();
     const std::uint8_t* const inEnd = in + input.size();
-    std::uint32_t bits = decoder.bits;
+    // Working copies: the output bytes may alias anything, so fields read
+    // through decoder would be reloaded after every byte written.
+    std::uint64_t bits = decoder.bits;
     std::int32_t bitCount = decoder.bitCount;
     std::int32_t width = decoder.codeWidth;
+    std::int32_t widthLimit = decoder.widthLimit;
     std::int32_t nextFree = decoder.nextFree;
     std::int32_t previous = decoder.previous;
+    std::uint64_t previousEntry = previous >= 0 ? table[previous] : 0;
+    bool ended = decoder.ended;
     int result = 0;
 
-    while (written < capacity && !decoder.ended) {
-        while (bitCount < width) {
-            if (in == inEnd) goto done;
-            bits = (bits << 8) | *in++;
-            bitCount += 8;
+    while (written < capacity && !ended) {
+        if (bitCount < width) {
+            if (inEnd - in >= 8) {
+                // Take whole bytes while they fit in 64 bits: one refill
+                // serves several codes.
+                const int take = (63 - bitCount) >> 3;
+                std::uint64_t next = 0;
+                for (int k = 0; k < 8; ++k) next = (next << 8) | in[k];
+                bits = (bits << (8 * take)) | (next >> (64 - 8 * take));
+                in += take;
+                bitCount += 8 * take;
+            } else {
+                while (bitCount < width) {
+                    if (in == inEnd) goto done;
+                    bits = (bits << 8) | *in++;
+                    bitCount += 8;
+                }
+            }
         }
         bitCount -= width;
         const auto code = static_cast<std::int32_t>((bits >> bitCount) & ((1u << width) - 1u));
 
         if (code == kLzwEnd) {
-            decoder.ended = true;
+            ended = true;
             break;
         }
         if (code == kLzwClear) {
             nextFree = kLzwFirstCode;
             width = 9;
-            decoder.widthLimit = 510;
+            widthLimit = 510;
             previous = -1;
             continue;
         }
@@ -108,6 +134,7 @@ int decodeLzw(LzwDecoder& decoder, std::span<const std::uint8_t>& input, std::ui
             }
             output[written++] = static_cast<std::uint8_t>(code);
             previous = code;
+            previousEntry = table[code];
             continue;
         }
 
@@ -115,50 +142,64 @@ int decodeLzw(LzwDecoder& decoder, std::span<const std::uint8_t>& input, std::ui
             result = 1;
             goto done;
         }
-        const LzwDecoder::Entry& before = table[previous];
-        LzwDecoder::Entry& added = table[nextFree];
-        added.prefix = static_cast<std::uint16_t>(previous);
-        added.first = before.first;
-        added.length = static_cast<std::uint16_t>(before.length + 1);
-        added.last = code < nextFree ? table[code].first : before.first;
+        // Every code below nextFree holds a string built from earlier ones;
+        // the code being defined (nextFree) is the previous string plus its
+        // own first byte; any later code is not in the table.
+        if (code > nextFree) {
+            result = 1;
+            goto done;
+        }
+        const bool known = code < nextFree;
+        const std::uint64_t current = table[code];
+        const std::uint32_t previousFirst = firstOf(previousEntry);
+        const std::uint64_t added = makeEntry(static_cast<std::uint32_t>(previous), lengthOf(previousEntry) + 1,
+                                              known ? firstOf(current) : previousFirst, previousFirst);
+        table[nextFree] = added;
+        const std::uint64_t entry = known ? current : added;
         ++nextFree;
-        if (nextFree > decoder.widthLimit) {
-            decoder.widthLimit = 2 * decoder.widthLimit + 2;
+        if (nextFree > widthLimit) {
+            widthLimit = 2 * widthLimit + 2;
             // Codes never grow past 12 bits in TIFF; a writer that lets the
             // table fill without a Clear still writes 12-bit codes.
             if (width < kMaxCodeWidth) ++width;
         }
-        // Every code below nextFree holds a string built from earlier ones,
-        // so only the code itself needs checking.
-        if (code >= nextFree) {
-            result = 1;
-            goto done;
-        }
 
-        if (code < 256) {
-            output[written++] = static_cast<std::uint8_t>(code);
+        const std::uint32_t length = lengthOf(entry);
+        const std::size_t room = capacity - written;
+        if (length <= 2 && room >= 2) {
+            // Literals and two-byte strings, most codes of a noisy scan,
+            // need no walk. A literal's second byte is overwritten by the
+            // next string.
+            output[written] = static_cast<std::uint8_t>(firstOf(entry));
+            output[written + 1] = lastOf(entry);
+            written += length;
+        } else if (length <= room) {
+            std::uint8_t* p = output + written + length;
+            std::int32_t c = code;
+            do {
+                const std::uint64_t e = table[c];
+                *--p = lastOf(e);
+                c = prefixOf(e);
+            } while (p != output + written);
+            written += length;
         } else {
-            const std::uint32_t length = table[code].length;
-            const std::size_t room = capacity - written;
-            if (length <= room) {
-                writeString(table, code, length, 0, length, output + written);
-                written += length;
-            } else {
-                writeString(table, code, length, 0, static_cast<std::uint32_t>(room), output + written);
-                written += room;
-                decoder.pendingCode = code;
-                decoder.pendingWritten = static_cast<std::uint32_t>(room);
-            }
+            writeString(table, code, length, 0, static_cast<std::uint32_t>(room), output + written);
+            written += room;
+            decoder.pendingCode = code;
+            decoder.pendingWritten = static_cast<std::uint32_t>(room);
         }
         previous = code;
+        previousEntry = entry;
     }
 
 done:
     decoder.bits = bits;
     decoder.bitCount = bitCount;
     decoder.codeWidth = width;
+    decoder.widthLimit = widthLimit;
     decoder.nextFree = nextFree;
     decoder.previous = previous;
+    decoder.ended = ended;
     input = input.subspan(static_cast<std::size_t>(in - input.data()));
     produced = written;
     return result;

@@ -34,18 +34,16 @@ std::uint64_t lzwLargestOutput(std::uint64_t inputBytes);
 bool isOldStyleLzw(std::span<const std::uint8_t> start);
 
 struct LzwDecoder {
-    struct Entry {
-        std::uint16_t prefix;  // code of the string without its last byte
-        std::uint16_t length;
-        std::uint8_t last;
-        std::uint8_t first;
-    };
-    std::array<Entry, kLzwTableSize> table;
+    // One string per code, packed in 64 bits so that an entry is written and
+    // read back in one piece: the code of the string without its last byte
+    // (bits 0-15), its length (16-31), its last byte (32-39) and its first
+    // byte (40-47).
+    std::array<std::uint64_t, kLzwTableSize> table{};
     std::int32_t nextFree = kLzwFirstCode;
     std::int32_t codeWidth = 9;
     std::int32_t widthLimit = 510;
     std::int32_t previous = -1;  // -1: no previous code (start, or just after Clear)
-    std::uint32_t bits = 0;      // input bits not yet used, the newest lowest
+    std::uint64_t bits = 0;      // input bits not yet used, the newest lowest
     std::int32_t bitCount = 0;
     // A string cut by the end of an output buffer: its code and the bytes of
     // it already written.
@@ -60,7 +58,8 @@ void startLzw(LzwDecoder& decoder);
 // Decodes input into output until capacity bytes are written, the input runs
 // out or End of Information is met; input is advanced past what was used and
 // produced receives the count written. A string that does not fit is
-// finished by the next call. Returns 1 for data that is not valid LZW: a code
+// finished by the next call. Bytes of output past the count written may
+// have been overwritten. Returns 1 for data that is not valid LZW: a code
 // beyond the table, a full table, or a string code where a literal must come
 // (first code of the data or after a Clear).
 //

@@ -108,7 +108,10 @@ int allocateImage(TargetImage& image, PixelFormat format, std::int32_t width, st
     image.height = height;
     image.resolution = resolution;
     if (!hasPixels(format) || stride == 0 || height < 1) return 0;
-    if (stride > kMaxBlockBytes || stride * height > kMaxRasterBytes) {
+    // The row table counts too: a one-pixel-wide image of absurd height
+    // would otherwise need gigabytes of pointers for a small raster.
+    const auto rowCost = stride + static_cast<std::int64_t>(sizeof(std::uint8_t*));
+    if (stride > kMaxBlockBytes || rowCost * height > kMaxRasterBytes) {
         freeImage(image);
         return 1;
     }

@@ -30,9 +30,10 @@ enum class PixelFormat : std::int32_t {
 // Largest block, and therefore the widest row a record can hold.
 inline constexpr std::int32_t kMaxBlockBytes = 256000;
 
-// Largest raster allocateImage accepts (stride x height). It takes a 48-bit
-// 16000 x 12000 scan (1.15e9 bytes) with room to spare; its purpose is to
-// turn absurd sizes from a damaged file header into a clean failure.
+// Largest raster allocateImage accepts: stride x height plus the row table.
+// It takes a 48-bit 16000 x 12000 scan (1.15e9 bytes) with room to spare;
+// its purpose is to turn absurd sizes from a damaged file header into a
+// clean failure.
 inline constexpr std::int64_t kMaxRasterBytes = std::int64_t{1536} * 1024 * 1024;
 
 struct TargetImage {

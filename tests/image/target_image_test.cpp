@@ -81,8 +81,11 @@ TEST(TargetImage, RefusesRastersAboveTheLimit) {
     const auto rows = static_cast<std::int32_t>(kMaxRasterBytes / 256000);
     EXPECT_EQ(allocateImage(image, PixelFormat::Rgb48, 42666, rows + 1, 300.0), 1);
     expectEmpty(image);
-    // A 48-bit 16000 x 12000 scan is within it.
-    EXPECT_LE(std::int64_t{16000} * 6 * 12000, kMaxRasterBytes);
+    // So is a tall sliver whose row table alone would take gigabytes.
+    EXPECT_EQ(allocateImage(image, PixelFormat::Gray8, 1, 300000000, 300.0), 1);
+    expectEmpty(image);
+    // A 48-bit 16000 x 12000 scan, row table included, is within it.
+    EXPECT_LE((std::int64_t{16000} * 6 + 8) * 12000, kMaxRasterBytes);
 }
 
 TEST(TargetImage, SameFormatAndSizeKeepsThePixels) {

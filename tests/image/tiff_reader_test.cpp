@@ -101,7 +101,7 @@ TEST_F(TiffReader, ReadsGrayAndBilevel) {
                 o.rowsPerStrip = 5;
                 const Picture picture = makePicture(19, 12, 1, bits);
                 EXPECT_TRUE(roundTrip(picture, o)) << describe(o, picture);
-                if (bits >= 8) {
+                if (bits >= 8 && compression == 5) {
                     o.predictor = 2;
                     EXPECT_TRUE(roundTrip(picture, o)) << describe(o, picture);
                 }
