@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "image/byte_source.h"
 #include "image/target_image.h"
 #include "image/tiff_reader.h"
 #include "image/transforms.h"
@@ -87,15 +88,15 @@ int loadBuiltInReferenceSilently(ScanSession& session, std::string& referencePat
 
 int loadTargetImage(ScanSession& session, const std::string& path) {
     session.imageReady = 0;
-    {
-        std::ifstream probe(std::filesystem::path(path), std::ios::binary);
-        if (!probe) {
-            session.platform.showError(formatText("Cannot open target image file: %s", {path}));
-            return 1;
-        }
+    FileByteSource file;
+    if (file.open(std::filesystem::path(path)) != 0) {
+        session.platform.showError(formatText("Cannot open target image file: %s", {path}));
+        return 1;
     }
+    // Decoded into a record of its own: the working image is replaced only
+    // by an accepted picture, so a failed load leaves the previous one whole.
     TargetImage image;
-    if (readTiffImage(std::filesystem::path(path), image) != 0) {
+    if (readTiffImage(file, image) != 0) {
         session.platform.showError(formatText("Cannot read target file: %s", {path}));
         return 1;
     }
