@@ -66,8 +66,8 @@ void BM_ReadPixelsBaseline(benchmark::State& state) {
     for (auto _ : state) {
         std::uint64_t sum = 0;
         for (int k = 0; k < points; ++k) {
-            const int x = (k * 7919) % (image.width - 1);
-            const int y = (k * 104729) % (image.height - 1);
+            const int x = static_cast<int>((std::int64_t{k} * 7919) % (image.width - 1));
+            const int y = static_cast<int>((std::int64_t{k} * 104729) % (image.height - 1));
             for (int dy = 0; dy < 2; ++dy)
                 for (int dx = 0; dx < 2; ++dx) sum += image.rows[y + dy][(x + dx) * 6];
         }
