@@ -13,6 +13,7 @@
 
 #include "make-target/synthetic_target.h"
 #include "output/format.h"
+#include "output/icc_profile.h"
 #include "profile/color_conversions.h"
 #include "profile/compute_profile.h"
 #include "shell/recording_platform.h"
@@ -510,6 +511,19 @@ TEST_P(ProfileLogGolden, MatchesGolden) {
     const std::string text = logText(session);
     EXPECT_EQ(text.find("nan"), std::string::npos);
     EXPECT_TRUE(testing::matchesGolden(text, std::string("output/") + c.golden + ".txt"));
+
+    // The profile of the same computation, byte for byte.
+    std::vector<std::uint8_t> bytes;
+    ASSERT_EQ(buildIccProfile(iccProfileSettingsOf(session), session.profile, kMarchFifth, bytes), 0);
+    const std::string profile(bytes.begin(), bytes.end());
+    const std::string golden = std::string("output/profile-") + (c.golden + 4) + ".icm";
+    const ::testing::AssertionResult same = testing::matchesGolden(profile, golden);
+    if (!same) {
+        const std::string expected = testing::readFile(testing::testDataPath(golden));
+        std::size_t offset = 0;
+        while (offset < expected.size() && offset < profile.size() && expected[offset] == profile[offset]) ++offset;
+        ADD_FAILURE() << same.message() << "\nfirst difference in the " << testing::iccPartAt(profile, offset);
+    }
 }
 
 // Together: both colour spaces, every grid size, reflective and transparency

@@ -62,3 +62,27 @@ std::filesystem::path testDataPath(const std::string& relative) {
 }
 
 }  // namespace calivant::testing
+
+namespace calivant::testing {
+
+std::string iccPartAt(const std::string& profile, std::size_t offset) {
+    if (offset < 128) return "header";
+    auto big32 = [&](std::size_t at) -> std::uint32_t {
+        if (at + 4 > profile.size()) return 0;
+        std::uint32_t v = 0;
+        for (std::size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(profile[at + i]);
+        return v;
+    };
+    const std::uint32_t count = big32(128);
+    if (offset < 132 + 12 * static_cast<std::size_t>(count)) return "tag table";
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::size_t entry = 132 + 12 * static_cast<std::size_t>(i);
+        const std::uint32_t start = big32(entry + 4);
+        const std::uint32_t size = big32(entry + 8);
+        if (offset >= start && offset < static_cast<std::size_t>(start) + size)
+            return "tag " + profile.substr(entry, 4);
+    }
+    return "padding or end of file";
+}
+
+}  // namespace calivant::testing

@@ -35,3 +35,11 @@ std::filesystem::path testDataPath(const std::string& relative);
 ::testing::AssertionResult matchesGolden(const std::string& bytes, const std::string& goldenRelative);
 
 }  // namespace calivant::testing
+
+namespace calivant::testing {
+
+// Where a byte offset of an ICC profile lies: "header", "tag table", "tag
+// A2B0" and so on; for naming the first difference from a golden profile.
+std::string iccPartAt(const std::string& profile, std::size_t offset);
+
+}  // namespace calivant::testing
