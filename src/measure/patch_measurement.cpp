@@ -243,6 +243,11 @@ TargetContrast measureTargetContrast(ScanSession& session) {
     session.grayBad.fill(0);
     session.colorBad.fill(0);
     if (measureTarget(session, 0) != 0) return contrast;
+    return contrastOfMeasurement(session);
+}
+
+TargetContrast contrastOfMeasurement(const ScanSession& session) {
+    TargetContrast contrast;
     const int n = session.targetLayout.grayCount;
     if (n < 1) return contrast;
     auto level = [](const DeviceRgb& rgb) { return 100.0 * (rgb[0] + rgb[1] + rgb[2]) * 0.3333333333333333; };

@@ -68,6 +68,8 @@ struct TargetContrast {
     double dmax = 0.0;
     double dmin = 0.0;
 };
+// The contrast of the last measurement (available when it has a gray scale).
+TargetContrast contrastOfMeasurement(const ScanSession& session);
 // Measures without marking patches (interactive 0) when an image and a
 // reference are ready; unavailable when either is missing or the checks
 // fail (their warnings have then been shown).

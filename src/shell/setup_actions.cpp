@@ -32,6 +32,12 @@ int readReferencePath(ScanSession& session, const std::string& path) {
     return 0;
 }
 
+// Shows why a reference file could not be used; read is readReferencePath's result.
+void reportReferenceFailure(ScanSession& session, int read, const std::string& path) {
+    if (read == 1) session.platform.showError(formatText("Cannot open reference file: %s", {path}));
+    if (read == 2) session.platform.showError(formatText("Illegal reference file: %s", {path}));
+}
+
 }  // namespace
 
 int targetTypeListIndex(int targetType, int reflective) {
@@ -62,13 +68,8 @@ int selectTargetType(ScanSession& session, int listIndex, std::string& reference
     if (session.targetType < 1 || session.targetType > 3) return 0;
 
     const std::string path = builtInReferencePath(session, session.targetType);
-    const int read = readReferencePath(session, path);
-    if (read == 1) {
-        session.platform.showError(formatText("Cannot open reference file: %s", {path}));
-        return 1;
-    }
-    if (read == 2) {
-        session.platform.showError(formatText("Illegal reference file: %s", {path}));
+    if (const int read = readReferencePath(session, path); read != 0) {
+        reportReferenceFailure(session, read, path);
         return 1;
     }
     referencePath = path;
@@ -113,13 +114,8 @@ int loadTargetImage(ScanSession& session, const std::string& path) {
 
 int loadReferenceFile(ScanSession& session, const std::string& path) {
     session.referenceReady = 0;
-    const int read = readReferencePath(session, path);
-    if (read == 1) {
-        session.platform.showError(formatText("Cannot open reference file: %s", {path}));
-        return 1;
-    }
-    if (read == 2) {
-        session.platform.showError(formatText("Illegal reference file: %s", {path}));
+    if (const int read = readReferencePath(session, path); read != 0) {
+        reportReferenceFailure(session, read, path);
         return 1;
     }
     session.lastReferenceFolder = folderOf(path);

@@ -232,12 +232,7 @@ int runMeasure(const Arguments& a, std::ostream& out, std::ostream& err) {
                           {layout.colorCells[static_cast<std::size_t>(i)].name, 100.0 * rgb[0], 100.0 * rgb[1],
                            100.0 * rgb[2], 255.0 * session.colorDeviation[static_cast<std::size_t>(i)]});
     }
-    TargetContrast contrast;
-    if (result == 0 && layout.grayCount > 0) {
-        auto level = [](const DeviceRgb& rgb) { return 100.0 * (rgb[0] + rgb[1] + rgb[2]) * 0.3333333333333333; };
-        contrast = {true, level(session.grayMeasured[0]),
-                    level(session.grayMeasured[static_cast<std::size_t>(layout.grayCount - 1)])};
-    }
+    const TargetContrast contrast = result == 0 ? contrastOfMeasurement(session) : TargetContrast{};
     out << "DMAX\t" << formatContrastValue(contrast, true) << '\n';
     out << "DMIN\t" << formatContrastValue(contrast, false) << '\n';
     return result == 0 ? kExitOk : kExitFailure;
