@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the program, and builds a profile and its
-# log from the bundled sample scan (a synthetic ColorChecker SG).
+# Installs what is missing and builds the program. With a display it opens
+# the wizard; without one it builds a profile and its log from the bundled
+# sample scan (a synthetic ColorChecker SG) on the command line.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/common.sh
 
 calivant_install_packages "${CALIVANT_BUILD_PACKAGES[@]}"
-calivant_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALIVANT_BUILD_TESTS=OFF
+calivant_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALIVANT_BUILD_TESTS=OFF -DCALIVANT_BUILD_GUI=ON
+
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  exec ./build/bin/calivant-scanner
+fi
 
 out=build/sample
 mkdir -p "$out"

@@ -1,0 +1,158 @@
+#include "results/results_plot.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "profile/color_conversions.h"
+#include "profile/regression.h"
+#include "shell/scan_session.h"
+
+namespace calivant {
+namespace {
+
+// CIE 1931 2-degree colour-matching functions x-bar, y-bar, z-bar, 380 to
+// 700 nm in 5 nm steps (beyond 700 nm the chromaticity no longer moves).
+constexpr double kColorMatching[][3] = {
+    {0.001368, 0.000039, 0.006450}, {0.002236, 0.000064, 0.010550}, {0.004243, 0.000120, 0.020050},
+    {0.007650, 0.000217, 0.036210}, {0.014310, 0.000396, 0.067850}, {0.023190, 0.000640, 0.110200},
+    {0.043510, 0.001210, 0.207400}, {0.077630, 0.002180, 0.371300}, {0.134380, 0.004000, 0.645600},
+    {0.214770, 0.007300, 1.039050}, {0.283900, 0.011600, 1.385600}, {0.328500, 0.016840, 1.622960},
+    {0.348280, 0.023000, 1.747060}, {0.348060, 0.029800, 1.782600}, {0.336200, 0.038000, 1.772110},
+    {0.318700, 0.048000, 1.744100}, {0.290800, 0.060000, 1.669200}, {0.251100, 0.073900, 1.528100},
+    {0.195360, 0.090980, 1.287640}, {0.142100, 0.112600, 1.041900}, {0.095640, 0.139020, 0.812950},
+    {0.057950, 0.169300, 0.616200}, {0.032010, 0.208020, 0.465180}, {0.014700, 0.258600, 0.353300},
+    {0.004900, 0.323000, 0.272000}, {0.002400, 0.407300, 0.212300}, {0.009300, 0.503000, 0.158200},
+    {0.029100, 0.608200, 0.111700}, {0.063270, 0.710000, 0.078250}, {0.109600, 0.793200, 0.057250},
+    {0.165500, 0.862000, 0.042160}, {0.225750, 0.914850, 0.029840}, {0.290400, 0.954000, 0.020300},
+    {0.359700, 0.980300, 0.013400}, {0.433450, 0.994950, 0.008750}, {0.512050, 1.000000, 0.005750},
+    {0.594500, 0.995000, 0.003900}, {0.678400, 0.978600, 0.002750}, {0.762100, 0.952000, 0.002100},
+    {0.842500, 0.915400, 0.001800}, {0.916300, 0.870000, 0.001650}, {0.978600, 0.816300, 0.001400},
+    {1.026300, 0.757000, 0.001100}, {1.056700, 0.694900, 0.001000}, {1.062200, 0.631000, 0.000800},
+    {1.045600, 0.566800, 0.000600}, {1.002600, 0.503000, 0.000340}, {0.938400, 0.441200, 0.000240},
+    {0.854450, 0.381000, 0.000190}, {0.751400, 0.321000, 0.000100}, {0.642400, 0.265000, 0.000050},
+    {0.541900, 0.217000, 0.000030}, {0.447900, 0.175000, 0.000020}, {0.360800, 0.138200, 0.000010},
+    {0.283500, 0.107000, 0.000000}, {0.218700, 0.081600, 0.000000}, {0.164900, 0.061000, 0.000000},
+    {0.121200, 0.044580, 0.000000}, {0.087400, 0.032000, 0.000000}, {0.063600, 0.023200, 0.000000},
+    {0.046770, 0.017000, 0.000000}, {0.032900, 0.011920, 0.000000}, {0.022700, 0.008210, 0.000000},
+    {0.015840, 0.005723, 0.000000}, {0.011359, 0.004102, 0.000000},
+};
+
+std::optional<PlotPoint> chromaticityPixel(int margin, const ColorTriple& xyz) {
+    const double sum = xyz[0] + xyz[1] + xyz[2];
+    if (!(sum > 0.0) || !std::isfinite(sum)) return std::nullopt;
+    double cx = 0.0, cy = 0.0;
+    chromaticity(xyz[0], xyz[1], xyz[2], cx, cy);
+    return gamutPixel(margin, cx, cy);
+}
+
+// The model's XYZ for linearized RGB, with the Linear model whatever the fit.
+ColorTriple linearModelXyz(const ProfileResult& result, int colorSpace, double r, double g, double b) {
+    if (colorSpace == CieLab) return labToXyz(evaluateModelLab(result, r, g, b, true));
+    return evaluateModelXyz(result, r, g, b, true);
+}
+
+double srgbEncode(double c) {
+    c = std::clamp(c, 0.0, 1.0);
+    return c <= 0.0031308 ? 12.92 * c : 1.055 * std::pow(c, 1.0 / 2.4) - 0.055;
+}
+
+}  // namespace
+
+PlotPoint gamutPixel(int margin, double x, double y) {
+    return {margin + kPlotInset + static_cast<int>(roundHalfAway(x * kPlotSpan)),
+            margin + kPlotInset + kPlotSpan - static_cast<int>(roundHalfAway(y * kPlotSpan))};
+}
+
+PlotBox markerBox(PlotPoint p, bool large) {
+    const int a = large ? 2 : 1;
+    const int b = large ? 3 : 2;
+    return {p.x - a, p.y - a, p.x + b, p.y + b};
+}
+
+GamutPlot gamutPlot(const ScanSession& session, int margin) {
+    GamutPlot plot;
+    const int colorCount = std::clamp(session.reference.colorCount, 0, static_cast<int>(kMaxColorPatches));
+    for (int i = 0; i < colorCount; ++i) {
+        const CieTriple xyz = labToXyz(session.reference.colorLab[static_cast<std::size_t>(i)]);
+        if (auto p = chromaticityPixel(margin, xyz)) plot.patches.push_back(*p);
+    }
+    const int space = session.options.colorSpace;
+    for (int c = 0; c < 3; ++c)
+        plot.primaries[static_cast<std::size_t>(c)] = chromaticityPixel(
+            margin, linearModelXyz(session.profile, space, c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0, c == 2 ? 1.0 : 0.0));
+    plot.white = chromaticityPixel(margin, linearModelXyz(session.profile, space, 1.0, 1.0, 1.0));
+    plot.srgb = {gamutPixel(margin, 0.64, 0.33), gamutPixel(margin, 0.30, 0.60), gamutPixel(margin, 0.15, 0.06)};
+    return plot;
+}
+
+std::vector<PlotPoint> curvePoints(const ToneCurve& curve, int margin, int clientWidth, int clientHeight) {
+    const std::int64_t w = clientWidth - 40 - 2 * margin;
+    const std::int64_t h = clientHeight - 60 - 2 * margin;
+    std::vector<PlotPoint> points;
+    points.reserve(256);
+    for (int i = 0; i < 256; ++i) {
+        const std::size_t code = static_cast<std::size_t>(i) * 257;
+        const std::int64_t v = code < curve.values.size() ? curve.values[code] : 0;
+        points.push_back({margin + kPlotInset + static_cast<int>(i * w / 255),
+                          margin + kPlotInset + static_cast<int>((65535 - v) * h / 65535)});
+    }
+    return points;
+}
+
+std::array<ResultTab, 2> resultTabs(int left, int top, int right, int bottom, int margin, int currentView) {
+    const int half = (right - left) / 2;
+    std::array<ResultTab, 2> tabs;
+    for (int t = 0; t < 2; ++t) {
+        ResultTab& tab = tabs[static_cast<std::size_t>(t)];
+        tab.box = {t == 0 ? left : left + half, top + 2, t == 0 ? left + half : right, bottom};
+        const PlotBox& b = tab.box;
+        tab.outline = {{b.left, b.top}, {b.left + margin, b.bottom}, {b.right - margin, b.bottom}, {b.right, b.top}};
+        if (t != currentView) tab.outline.push_back({b.left, b.top});
+    }
+    return tabs;
+}
+
+int tabViewAt(int x, int stripLeft, int stripRight) { return x > (stripLeft + stripRight) / 2 ? CurvesView : GamutView; }
+
+const std::vector<std::array<double, 2>>& spectralLocus() {
+    static const std::vector<std::array<double, 2>> locus = [] {
+        std::vector<std::array<double, 2>> points;
+        for (const auto& cmf : kColorMatching) {
+            const double sum = cmf[0] + cmf[1] + cmf[2];
+            points.push_back({cmf[0] / sum, cmf[1] / sum});
+        }
+        return points;
+    }();
+    return locus;
+}
+
+bool insideSpectralLocus(double x, double y) {
+    // Even-odd test against the locus closed by the line of purples.
+    const auto& locus = spectralLocus();
+    bool inside = false;
+    for (std::size_t i = 0, j = locus.size() - 1; i < locus.size(); j = i++) {
+        const double xi = locus[i][0], yi = locus[i][1], xj = locus[j][0], yj = locus[j][1];
+        if ((yi > y) != (yj > y) && x < (xj - xi) * (y - yi) / (yj - yi) + xi) inside = !inside;
+    }
+    return inside;
+}
+
+std::array<int, 3> diagramColor(double x, double y) {
+    if (y <= 0.0) return {0, 0, 0};
+    // XYZ at Y = 1, to linear sRGB (D65 primaries; the diagram only suggests
+    // the hues), then scaled so the brightest channel is full.
+    const double bigX = x / y;
+    const double bigZ = (1.0 - x - y) / y;
+    double r = 3.2406 * bigX - 1.5372 - 0.4986 * bigZ;
+    double g = -0.9689 * bigX + 1.8758 + 0.0415 * bigZ;
+    double b = 0.0557 * bigX - 0.2040 + 1.0570 * bigZ;
+    r = std::max(r, 0.0);
+    g = std::max(g, 0.0);
+    b = std::max(b, 0.0);
+    const double top = std::max({r, g, b});
+    if (top <= 0.0) return {0, 0, 0};
+    auto code = [&](double c) { return static_cast<int>(roundHalfAway(255.0 * srgbEncode(c / top))); };
+    return {code(r), code(g), code(b)};
+}
+
+}  // namespace calivant

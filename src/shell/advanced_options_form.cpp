@@ -1,0 +1,71 @@
+#include "shell/advanced_options_form.h"
+
+#include "measure/patch_measurement.h"
+#include "output/format.h"
+#include "reference/text_input.h"
+#include "shell/scan_session.h"
+
+namespace calivant {
+namespace {
+
+// 0 and the value when text is a number, 1 otherwise.
+int readField(const std::string& text, double& value) {
+    return parseReal(std::string_view(text).substr(0, kMaxOptionFieldLength), value);
+}
+
+}  // namespace
+
+AdvancedOptionsForm formFromOptions(const AdvancedOptions& o) {
+    AdvancedOptionsForm form;
+    form.colorSpaceIndex = (o.colorSpace == CieXyz || o.colorSpace == CieLab) ? o.colorSpace : -1;
+    form.modelIndex = (o.regressionModel >= Linear && o.regressionModel <= Cubic) ? o.regressionModel : -1;
+    for (int i = 0; i < 3; ++i)
+        if (kClutSizes[i] == o.clutSize) form.clutIndex = i;
+    form.eliminateResiduals = o.eliminateResiduals != 0;
+    form.stretch = o.stretch != 0;
+    form.smoothing = (o.smoothing >= SmoothingNone && o.smoothing <= SmoothingHeavy) ? o.smoothing : SmoothingNone;
+    form.dmaxText = formatText("%2f", {o.stretchDmax});
+    form.dminText = formatText("%2f", {o.stretchDmin});
+    return form;
+}
+
+int applyOptionsForm(const AdvancedOptionsForm& form, AdvancedOptions& options, std::string& message) {
+    double dmax = 0.0;
+    double dmin = 0.0;
+    if (readField(form.dmaxText, dmax) != 0) {
+        message = "Illegal target DMAX value";
+        return 1;
+    }
+    if (dmax < kStretchDmaxMin || dmax > kStretchDmaxMax) {
+        message = "Target DMAX value out of range (0.0 .. 25.0)";
+        return 1;
+    }
+    if (readField(form.dminText, dmin) != 0) {
+        message = "Illegal target DMIN value";
+        return 1;
+    }
+    if (dmin < kStretchDminMin || dmin > kStretchDminMax) {
+        message = "Target DMIN value out of range (75.0 .. 100.0)";
+        return 1;
+    }
+    message.clear();
+    if (form.colorSpaceIndex == CieXyz || form.colorSpaceIndex == CieLab) options.colorSpace = form.colorSpaceIndex;
+    if (form.modelIndex >= Linear && form.modelIndex <= Cubic) options.regressionModel = form.modelIndex;
+    if (form.clutIndex >= 0 && form.clutIndex < 3) options.clutSize = kClutSizes[form.clutIndex];
+    options.eliminateResiduals = form.eliminateResiduals ? 1 : 0;
+    options.stretch = form.stretch ? 1 : 0;
+    if (form.smoothing >= SmoothingNone && form.smoothing <= SmoothingHeavy) options.smoothing = form.smoothing;
+    options.stretchDmax = dmax;
+    options.stretchDmin = dmin;
+    return 0;
+}
+
+void remeasureAfterOptions(ScanSession& session) {
+    session.grayBad.fill(0);
+    session.colorBad.fill(0);
+    // The measurement needs the reference for the gray order; without one
+    // there is nothing to show anyway.
+    if (session.imageReady == 1 && session.referenceReady == 1) measureTarget(session, 0);
+}
+
+}  // namespace calivant
