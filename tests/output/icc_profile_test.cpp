@@ -349,39 +349,6 @@ ProfileResult fittedResult(int space, int grid) {
     return r;
 }
 
-// The tag (or header part) a byte offset of a profile falls in.
-std::string partAt(const Bytes& p, std::size_t offset) {
-    if (offset < 128) return "header";
-    if (offset < 276) return "tag table";
-    for (const Tag& tag : tagsOf(p))
-        if (offset >= tag.offset && offset < tag.offset + padTo4(tag.size)) return "tag " + tag.signature;
-    return "end of file";
-}
-
-// Golden profiles of grid 17. To update them on purpose:
-//   CALIVANT_UPDATE_GOLDEN=1 build/bin/calivant_tests_output --gtest_filter='IccProfile.Golden*'
-TEST(IccProfile, GoldenProfiles) {
-    struct Case {
-        int space;
-        int reflective;
-        const char* golden;
-    };
-    for (const Case& c : {Case{CieLab, 1, "output/lab-reflective-17.icm"},
-                          Case{CieXyz, 0, "output/xyz-transparency-17.icm"}}) {
-        SCOPED_TRACE(c.golden);
-        const ProfileResult r = fittedResult(c.space, 17);
-        const Bytes p = build(settings("Golden scanner", "No rights reserved", c.space, c.reflective, 17), r);
-        const std::string bytes(p.begin(), p.end());
-        const ::testing::AssertionResult same = testing::matchesGolden(bytes, c.golden);
-        if (!same) {
-            const std::string expected = testing::readFile(testing::testDataPath(c.golden));
-            std::size_t offset = 0;
-            while (offset < expected.size() && offset < bytes.size() && expected[offset] == bytes[offset]) ++offset;
-            ADD_FAILURE() << same.message() << "\nfirst difference in the " << partAt(p, offset);
-        }
-    }
-}
-
 // --- Little CMS applies what we write ---
 
 struct ProfileCloser {

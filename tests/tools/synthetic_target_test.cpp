@@ -382,53 +382,6 @@ TEST(Render, NoiseIsSeededAndHasTheRequestedSpread) {
     EXPECT_NEAR(std::sqrt(squares / count - mean * mean), 0.01, 0.0005);
 }
 
-TEST(Render, RefusesOptionsItCannotRender) {
-    const ReferenceData it8 = generatedReference(0);
-    auto refused = [&](const SyntheticTargetOptions& options, const ReferenceData& reference) {
-        SyntheticTarget target;
-        std::string error;
-        const int result = renderSyntheticTarget(options, reference, target, &error);
-        return result == kSyntheticBadOptions && !error.empty();
-    };
-    SyntheticTargetOptions o;
-    EXPECT_FALSE(refused(o, it8));
-    o.width = 1;
-    EXPECT_TRUE(refused(o, it8));
-    o = {};
-    o.height = 20000;
-    o.width = 20000;
-    EXPECT_TRUE(refused(o, it8));
-    o = {};
-    o.bitsPerSample = 12;
-    EXPECT_TRUE(refused(o, it8));
-    o = {};
-    o.device.gamma[2] = -1.0;
-    EXPECT_TRUE(refused(o, it8));
-    o = {};
-    o.noiseSigma = -0.1;
-    EXPECT_TRUE(refused(o, it8));
-    o = {};
-    o.gradient = 1.0;
-    EXPECT_TRUE(refused(o, it8));
-    o = {};
-    o.badPatch = "A20";  // a column the IT8 layout does not use
-    EXPECT_TRUE(refused(o, it8));
-    o = {};
-    o.targetType = 5;
-    EXPECT_TRUE(refused(o, it8));
-    o = {};
-    OverlayQuad bowTie;
-    bowTie.corners = {ImagePoint{0, 0}, ImagePoint{599, 399}, ImagePoint{0, 399}, ImagePoint{599, 0}};
-    o.chartQuad = bowTie;
-    EXPECT_TRUE(refused(o, it8));
-    o = {};
-    o.targetType = 1;  // the IT8 reference has the wrong counts
-    EXPECT_TRUE(refused(o, it8));
-    ReferenceData incomplete = it8;
-    incomplete.colorXYZ[100][0] = kReferenceMissing;
-    EXPECT_TRUE(refused(SyntheticTargetOptions{}, incomplete));
-}
-
 TEST(Tiff, EveryOrientationStoresTheUprightPicture) {
     testing::TempFolder folder;
     SyntheticTargetOptions options;
@@ -473,30 +426,6 @@ TEST(Tiff, EveryOrientationStoresTheUprightPicture) {
             }
         }
     }
-}
-
-TEST(Tiff, RefusesInvalidWriteOptions) {
-    testing::TempFolder folder;
-    SyntheticTargetOptions options;
-    options.width = 20;
-    options.height = 10;
-    const SyntheticTarget target = rendered(options);
-    const std::string path = (folder / "x.tif").string();
-    TiffWriteOptions tiff;
-    tiff.orientation = 9;
-    EXPECT_EQ(writeSyntheticTiff(path, target.picture, tiff), 1);
-    tiff.orientation = 0;
-    EXPECT_EQ(writeSyntheticTiff(path, target.picture, tiff), 1);
-    tiff = {};
-    tiff.predictor = true;  // without LZW
-    EXPECT_EQ(writeSyntheticTiff(path, target.picture, tiff), 1);
-    tiff = {};
-    tiff.compression = 7;
-    EXPECT_EQ(writeSyntheticTiff(path, target.picture, tiff), 1);
-    std::string error;
-    EXPECT_EQ(writeSyntheticTiff((folder / "missing" / "x.tif").string(), target.picture, TiffWriteOptions{}, &error),
-              1);
-    EXPECT_FALSE(error.empty());
 }
 
 }  // namespace
