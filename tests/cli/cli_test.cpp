@@ -158,6 +158,15 @@ TEST_F(CliTest, MeasurePrintsEveryPatchAndTheContrast) {
     EXPECT_EQ(lines[25].substr(0, 5), "DMIN\t");
     EXPECT_NE(lines[0].find("\t0.000"), std::string::npos);  // a uniform patch
 
+    // The whole picture given as corners (480 x 320) is the default overlay;
+    // turned twice and given the same corners, the chart is upside down.
+    const RunResult same = run("measure --target colorchecker --image cc.tif --reference cc.ref "
+                               "--corners 0,0,479,0,479,319,0,319");
+    EXPECT_EQ(same.out, r.out);
+    const RunResult turned = run("measure --target colorchecker --image cc.tif --reference cc.ref "
+                                 "--rotate 180 --corners 479,319,0,319,0,0,479,0");
+    EXPECT_EQ(turned.out, r.out);
+
     makeTarget(1, "bad", "A1");
     r = run("measure --target colorchecker --image bad.tif --reference bad.ref");
     EXPECT_EQ(r.exitCode, 1);
