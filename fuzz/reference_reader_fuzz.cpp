@@ -18,7 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         calivant::ReferenceData reference;
         const int result = calivant::readReferenceFile(in, type, reference);
         if (result < 0 || result > 3) std::abort();
-        const calivant::TargetLayout layout = calivant::makeTargetLayout(type);
+        static const calivant::TargetLayout layouts[] = {
+            calivant::makeTargetLayout(0), calivant::makeTargetLayout(1), calivant::makeTargetLayout(2),
+            calivant::makeTargetLayout(3), calivant::makeTargetLayout(4)};
+        const calivant::TargetLayout& layout = layouts[type];
         if (reference.grayCount != layout.grayCount || reference.colorCount != layout.colorCount) std::abort();
         if (result == 0) {
             for (int i = 0; i < reference.grayCount; ++i)

@@ -10,8 +10,17 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    calivant::RecordingPlatform platform;
-    calivant::ScanSession session(platform);
+    // One session for the whole run: it owns megabytes of tables that a
+    // fresh one per input would spend most of the time allocating.
+    static calivant::RecordingPlatform platform;
+    static calivant::ScanSession session(platform);
+    session.targetType = 0;
+    session.reflective = 1;
+    session.copyright.clear();
+    session.lastTargetFolder.clear();
+    session.lastLogFolder.clear();
+    session.lastReferenceFolder.clear();
+    calivant::resetOptionsToFactory(session.options);
     const calivant::SettingsText settings = calivant::SettingsText::parse(text);
     calivant::applySettings(session, settings);
     const calivant::AdvancedOptions& o = session.options;
