@@ -49,6 +49,8 @@ TEST_F(ImageWindowTest, RenderedOverlayLiesWhereTheGeometrySays) {
 
     const QImage frame = canvas->grab().toImage().convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(frame.size(), canvas->size());
+    // For a look by eye: CALIVANT_GUI_SNAPSHOT=/tmp/frame.png saves the frame.
+    if (const char* snapshot = std::getenv("CALIVANT_GUI_SNAPSHOT")) window().grab().save(snapshot);
     EXPECT_EQ(frame, canvas->renderFrame());
     const QImage picture = pictureOnly(canvas, p);
     auto inverted = [&](int x, int y) { return (frame.pixel(x, y) ^ picture.pixel(x, y)) == 0xFF808080u - 0xFF000000u; };
