@@ -27,13 +27,8 @@ struct Fixture {
         options.height = 6000;
         SyntheticTarget target;
         if (renderSyntheticTarget(options, generatedReference(4), target) != 0 ||
-            pictureToTargetImage(target.picture, session.image) != 0)
+            loadSyntheticTarget(session, target) != 0)
             std::abort();
-        session.targetType = 4;
-        resetOverlay(session, session.image.width, session.image.height);
-        session.reference = target.reference;
-        session.imageReady = 1;
-        session.referenceReady = 1;
     }
 };
 

@@ -75,12 +75,7 @@ TEST(SyntheticMeasure, BadPatchAndUnevenLightingAreFound) {
     ASSERT_GE(target.badColorIndex, 0);
     RecordingPlatform platform;
     ScanSession session{platform};
-    session.targetType = 3;
-    ASSERT_EQ(pictureToTargetImage(target.picture, session.image), 0);
-    resetOverlay(session, session.image.width, session.image.height);
-    session.reference = target.reference;
-    session.imageReady = 1;
-    session.referenceReady = 1;
+    ASSERT_EQ(loadSyntheticTarget(session, target), 0);
     platform.askAnswers = {0};
     EXPECT_EQ(measureTarget(session, 1), 1);
     EXPECT_EQ(session.colorBad[static_cast<std::size_t>(target.badColorIndex)], 1);

@@ -487,13 +487,8 @@ TEST_P(ProfileLogGolden, MatchesGolden) {
 
     RecordingPlatform platform;
     ScanSession session{platform};
-    session.targetType = c.targetType;
+    ASSERT_EQ(loadSyntheticTarget(session, target), 0);
     session.reflective = c.reflective;
-    ASSERT_EQ(pictureToTargetImage(target.picture, session.image), 0);
-    resetOverlay(session, session.image.width, session.image.height);
-    session.reference = target.reference;
-    session.imageReady = 1;
-    session.referenceReady = 1;
     session.description = std::string("Synthetic ") + c.golden;
     session.copyright = c.copyright;
     AdvancedOptions& o = session.options;

@@ -85,12 +85,7 @@ protected:
         options.targetType = targetType;
         options.bitsPerSample = bits;
         ASSERT_EQ(renderSyntheticTarget(options, generatedReference(targetType), target), 0);
-        session.targetType = targetType;
-        ASSERT_EQ(pictureToTargetImage(target.picture, session.image), 0);
-        resetOverlay(session, session.image.width, session.image.height);
-        session.reference = target.reference;
-        session.imageReady = 1;
-        session.referenceReady = 1;
+        ASSERT_EQ(loadSyntheticTarget(session, target), 0);
         session.description = "x";
         session.options.clutSize = 17;
     }

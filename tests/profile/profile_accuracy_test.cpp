@@ -37,12 +37,7 @@ Accuracy accuracyOf(int targetType, int colorSpace, int bits) {
 
     RecordingPlatform platform;
     ScanSession session{platform};
-    session.targetType = targetType;
-    EXPECT_EQ(pictureToTargetImage(target.picture, session.image), 0);
-    resetOverlay(session, session.image.width, session.image.height);
-    session.reference = target.reference;
-    session.imageReady = 1;
-    session.referenceReady = 1;
+    EXPECT_EQ(loadSyntheticTarget(session, target), 0);
     session.description = "accuracy";
     session.options.colorSpace = colorSpace;
     session.options.clutSize = 33;

@@ -1,5 +1,7 @@
 #include "make-target/synthetic_target.h"
 
+#include "shell/scan_session.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cmath>
@@ -634,6 +636,16 @@ int pictureToTargetImage(const SyntheticPicture& picture, TargetImage& image) {
             }
         }
     }
+    return 0;
+}
+
+int loadSyntheticTarget(ScanSession& session, const SyntheticTarget& target) {
+    session.targetType = target.targetType;
+    if (pictureToTargetImage(target.picture, session.image) != 0) return 1;
+    resetOverlay(session, session.image.width, session.image.height);
+    session.reference = target.reference;
+    session.imageReady = 1;
+    session.referenceReady = 1;
     return 0;
 }
 

@@ -24,6 +24,9 @@
 
 namespace calivant {
 
+struct ScanSession;
+struct SyntheticTarget;
+
 // Device values, 0.0..1.0 per channel (red, green, blue).
 using DeviceRgb = std::array<double, 3>;
 using Matrix3 = std::array<std::array<double, 3>, 3>;
@@ -135,6 +138,11 @@ struct SyntheticPicture {
 // The picture as the program holds a loaded scan: Rgb24 or Rgb48, row 0 at
 // the bottom, blue-green-red. Returns 1 when the raster cannot be allocated.
 int pictureToTargetImage(const SyntheticPicture& picture, TargetImage& image);
+
+// Puts a rendered target into a session as if the user had loaded its scan
+// and reference: target type, image, reset overlay, reference, both ready
+// flags. Returns 1 when the image cannot be allocated.
+int loadSyntheticTarget(ScanSession& session, const SyntheticTarget& target);
 
 
 // What measuring each patch of the chart through the overlay `quad` should
