@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "make-target/placement_options.h"
 #include "make-target/synthetic_target.h"
 #include "make-target/synthetic_tiff.h"
 #include "reference/reference_file.h"
@@ -98,7 +99,10 @@ int main(int argc, char** argv) {
         ->excludes(referenceOption);
     app.add_option("--out-image", outImage, "TIFF file to write")->required();
     app.add_option("--out-reference", outReference, "Reference file to write");
+    PlacementArguments placed;
+    placed.add(app);
     CLI11_PARSE(app, argc, argv);
+    if (placed.given() && (inset >= 0 || !quad.empty())) return failWith("--inset and --quad do not go with placement");
 
     if (inset >= 0) {
         const double right = options.width - 1.0 - inset;
@@ -121,8 +125,12 @@ int main(int argc, char** argv) {
 
     SyntheticTarget target;
     std::string error;
-    if (renderSyntheticTarget(options, reference, target, &error) != kSyntheticOk) return failWith(error);
+    const int rendered = placed.given() ? renderPlacedTarget(options, placed.placement(), reference, target, &error)
+                                        : renderSyntheticTarget(options, reference, target, &error);
+    if (rendered != kSyntheticOk) return failWith(error);
     if (writeSyntheticTiff(outImage, target.picture, tiff, &error) != 0) return failWith(error);
+    if (placed.given() && writeCornersPath(placed.cornersPath(outImage), target.quad, options.height) != 0)
+        return failWith("cannot write corners file: " + placed.cornersPath(outImage));
     if (!outReference.empty() && writeReferencePath(outReference, target) != 0)
         return failWith("cannot write reference file: " + outReference);
     return 0;

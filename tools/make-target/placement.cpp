@@ -1,0 +1,366 @@
+#include "make-target/placement.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <fstream>
+#include <vector>
+
+#include "output/format.h"
+
+namespace calivant {
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+// The default frame's shorter side, as a fraction of the picture's.
+constexpr double kDefaultFill = 0.6;
+// Entries of the light fall-off table across the picture.
+constexpr int kLightSteps = 4096;
+
+// splitmix64: reproducible on every platform and standard library.
+class Random {
+public:
+    explicit Random(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t bits() {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    double uniform() { return static_cast<double>(bits() >> 11) * 0x1.0p-53; }
+    double uniform(double lo, double hi) { return lo + (hi - lo) * uniform(); }
+    // A normal deviate from four 16-bit uniforms: close enough for picture
+    // noise and several times cheaper than Box-Muller.
+    double normal() {
+        const std::uint64_t b = bits();
+        const double sum = static_cast<double>((b & 0xFFFF) + ((b >> 16) & 0xFFFF) + ((b >> 32) & 0xFFFF) + (b >> 48));
+        return (sum * (1.0 / 65536.0) - 2.0) * 1.7320508075688772;
+    }
+
+private:
+    std::uint64_t state_;
+};
+
+bool fail(std::string* error, const std::string& message) {
+    if (error) *error = message;
+    return false;
+}
+
+// Width over height of a frame whose cells come out square.
+double naturalAspect(int targetType) {
+    const TargetLayout layout = makeTargetLayout(targetType);
+    if (layout.colorCells.empty()) return 1.5;
+    const PatchCell& cell = layout.colorCells.front();
+    return cell.height / cell.width;
+}
+
+double cross(const ImagePoint& a, const ImagePoint& b, double x, double y) {
+    return (b.x - a.x) * (y - a.y) - (b.y - a.y) * (x - a.x);
+}
+
+// Inside the convex quad (either winding), edges included: the pixels the
+// bilinear renderer paints with the chart.
+bool insideQuad(const OverlayQuad& quad, double x, double y) {
+    bool negative = false;
+    bool positive = false;
+    for (int i = 0; i < 4; ++i) {
+        const double c = cross(quad.corners[i], quad.corners[(i + 1) % 4], x, y);
+        if (c < -1e-9) negative = true;
+        if (c > 1e-9) positive = true;
+    }
+    return !(negative && positive);
+}
+
+using Plane = std::vector<float>;  // width x height x 3, rows top first
+
+void fillBackground(Plane& plane, int width, int height, const ChartPlacement& p, Random& random) {
+    const double level = std::clamp(p.backgroundLevel, 0.0, 1.0);
+    const std::array<double, 3> tint = {1.0, 0.98, 0.95};
+    if (p.background == BackgroundKind::Flat) {
+        for (std::size_t i = 0; i < plane.size(); ++i) plane[i] = static_cast<float>(level * tint[i % 3]);
+        return;
+    }
+    const double shortSide = std::min(width, height);
+    if (p.background == BackgroundKind::Striped) {
+        const double period = std::max(6.0, shortSide / 20.0);
+        const double angle = random.uniform(0.0, kPi);
+        const double dx = std::cos(angle) / period;
+        const double dy = std::sin(angle) / period;
+        const double dark = std::clamp(level - 0.3, 0.0, 1.0);
+        const double light = std::clamp(level + 0.3, 0.0, 1.0);
+        for (int row = 0; row < height; ++row)
+            for (int x = 0; x < width; ++x) {
+                const double phase = x * dx + row * dy;
+                const double value = phase - std::floor(phase) < 0.5 ? dark : light;
+                float* out = &plane[(static_cast<std::size_t>(row) * width + x) * 3];
+                for (int c = 0; c < 3; ++c) out[c] = static_cast<float>(value * tint[c]);
+            }
+        return;
+    }
+    // Noisy: smooth random blobs on a coarse grid, with fine grain on top.
+    const double spacing = std::max(8.0, shortSide / 24.0);
+    const int gridW = static_cast<int>(width / spacing) + 2;
+    const int gridH = static_cast<int>(height / spacing) + 2;
+    std::vector<double> grid(static_cast<std::size_t>(gridW) * gridH * 3);
+    for (double& g : grid) g = random.uniform(-0.3, 0.3);
+    auto smooth = [](double f) { return f * f * (3.0 - 2.0 * f); };
+    for (int row = 0; row < height; ++row) {
+        const double gy = row / spacing;
+        const int iy = static_cast<int>(gy);
+        const double fy = smooth(gy - iy);
+        for (int x = 0; x < width; ++x) {
+            const double gx = x / spacing;
+            const int ix = static_cast<int>(gx);
+            const double fx = smooth(gx - ix);
+            float* out = &plane[(static_cast<std::size_t>(row) * width + x) * 3];
+            for (int c = 0; c < 3; ++c) {
+                auto at = [&](int i, int j) { return grid[(static_cast<std::size_t>(j) * gridW + i) * 3 + c]; };
+                const double top = at(ix, iy) + (at(ix + 1, iy) - at(ix, iy)) * fx;
+                const double bottom = at(ix, iy + 1) + (at(ix + 1, iy + 1) - at(ix, iy + 1)) * fx;
+                const double value = level + top + (bottom - top) * fy + 0.05 * random.normal();
+                out[c] = static_cast<float>(std::clamp(value, 0.0, 1.0) * tint[c]);
+            }
+        }
+    }
+}
+
+// Light falls off linearly in linear light; on device values a power curve
+// with exponent gamma turns that into a factor of light^(1 / gamma).
+void applyLighting(Plane& plane, int width, int height, double falloff, double angleDegrees, const DeviceModel& model) {
+    if (falloff <= 0.0) return;
+    const double a = angleDegrees * kPi / 180.0;
+    // Direction in picture rows (y down): counter-clockwise as seen.
+    const double dx = std::cos(a);
+    const double dy = -std::sin(a);
+    const double corners[4] = {0.0, (width - 1) * dx, (height - 1) * dy, (width - 1) * dx + (height - 1) * dy};
+    const double lo = *std::min_element(corners, corners + 4);
+    const double hi = *std::max_element(corners, corners + 4);
+    const double span = hi > lo ? hi - lo : 1.0;
+    std::vector<std::array<float, 3>> factor(kLightSteps + 1);
+    for (int i = 0; i <= kLightSteps; ++i) {
+        const double light = 1.0 - falloff * i / kLightSteps;
+        for (int c = 0; c < 3; ++c) factor[i][c] = static_cast<float>(std::pow(light, 1.0 / model.gamma[c]));
+    }
+    for (int row = 0; row < height; ++row)
+        for (int x = 0; x < width; ++x) {
+            const int step = static_cast<int>(std::lround((x * dx + row * dy - lo) / span * kLightSteps));
+            float* out = &plane[(static_cast<std::size_t>(row) * width + x) * 3];
+            for (int c = 0; c < 3; ++c) out[c] *= factor[static_cast<std::size_t>(step)][c];
+        }
+}
+
+// Separable Gaussian, the picture's edge repeated beyond it.
+void applyBlur(Plane& plane, int width, int height, double sigma) {
+    if (sigma <= 0.0) return;
+    const int radius = static_cast<int>(std::ceil(3.0 * sigma));
+    std::vector<float> kernel(static_cast<std::size_t>(2 * radius + 1));
+    double sum = 0.0;
+    for (int i = -radius; i <= radius; ++i) sum += kernel[static_cast<std::size_t>(i + radius)] =
+                                                    static_cast<float>(std::exp(-0.5 * i * i / (sigma * sigma)));
+    for (float& k : kernel) k = static_cast<float>(k / sum);
+
+    auto pass = [&](int length, int lines, std::size_t step, std::size_t lineStep) {
+        std::vector<float> line(static_cast<std::size_t>(length + 2 * radius) * 3);
+        for (int l = 0; l < lines; ++l) {
+            float* base = plane.data() + l * lineStep;
+            for (int i = -radius; i < length + radius; ++i) {
+                const float* src = base + std::clamp(i, 0, length - 1) * step;
+                std::copy(src, src + 3, &line[static_cast<std::size_t>(i + radius) * 3]);
+            }
+            for (int i = 0; i < length; ++i) {
+                float acc[3] = {0, 0, 0};
+                const float* window = &line[static_cast<std::size_t>(i) * 3];
+                for (std::size_t k = 0; k < kernel.size(); ++k)
+                    for (int c = 0; c < 3; ++c) acc[c] += kernel[k] * window[k * 3 + c];
+                std::copy(acc, acc + 3, base + i * step);
+            }
+        }
+    };
+    pass(width, height, 3, static_cast<std::size_t>(width) * 3);
+    pass(height, width, static_cast<std::size_t>(width) * 3, 3);
+}
+
+}  // namespace
+
+OverlayQuad placementQuad(int targetType, int width, int height, const ChartPlacement& p) {
+    double w = p.chartWidth;
+    double h = p.chartHeight;
+    if (!(w > 0.0) || !(h > 0.0)) {
+        const double aspect = naturalAspect(targetType);
+        const double fit = kDefaultFill * std::min(width, height);
+        h = aspect >= 1.0 ? fit : fit / aspect;
+        w = h * aspect;
+        const double shrink = std::min(1.0, std::min(kDefaultFill * width / w, kDefaultFill * height / h));
+        w *= shrink;
+        h *= shrink;
+    }
+    const double top = 0.5 * w * (1.0 - p.keystone);
+    // Corner 0 bottom-left, 1 top-left, 2 top-right, 3 bottom-right; y up.
+    std::array<ImagePoint, 4> local = {ImagePoint{-0.5 * w, -0.5 * h}, ImagePoint{-top, 0.5 * h},
+                                       ImagePoint{top, 0.5 * h}, ImagePoint{0.5 * w, -0.5 * h}};
+    const double a = p.angle * kPi / 180.0;
+    const double cx = p.centerX >= 0.0 ? p.centerX : 0.5 * (width - 1);
+    const double cy = (height - 1) - (p.centerY >= 0.0 ? p.centerY : 0.5 * (height - 1));
+    OverlayQuad quad;
+    for (int i = 0; i < 4; ++i) {
+        const double x = p.mirror ? -local[i].x : local[i].x;
+        const double y = local[i].y;
+        quad.corners[i] = {cx + x * std::cos(a) - y * std::sin(a), cy + x * std::sin(a) + y * std::cos(a)};
+    }
+    return quad;
+}
+
+int renderPlacedTarget(const SyntheticTargetOptions& options, const ChartPlacement& placement,
+                       const ReferenceData& reference, SyntheticTarget& target, std::string* error) {
+    if (!(std::abs(placement.keystone) <= kMaxKeystone)) {
+        fail(error, "keystone must lie in -0.2..0.2");
+        return kSyntheticBadOptions;
+    }
+    if (!(placement.blur >= 0.0 && placement.blur <= kMaxBlur)) {
+        fail(error, "blur must lie in 0..10");
+        return kSyntheticBadOptions;
+    }
+    const int width = options.width;
+    const int height = options.height;
+    // Checked here: the chart is rendered on its bounding box only.
+    if (width < kMinSyntheticSide || height < kMinSyntheticSide || width > kMaxSyntheticSide ||
+        height > kMaxSyntheticSide || static_cast<std::int64_t>(width) * height > kMaxSyntheticPixels) {
+        fail(error, "picture size out of range");
+        return kSyntheticBadOptions;
+    }
+    const OverlayQuad quad = placementQuad(options.targetType, width, height, placement);
+    double minX = quad.corners[0].x, maxX = minX, minY = quad.corners[0].y, maxY = minY;
+    for (const ImagePoint& c : quad.corners) {
+        minX = std::min(minX, c.x);
+        maxX = std::max(maxX, c.x);
+        minY = std::min(minY, c.y);
+        maxY = std::max(maxY, c.y);
+    }
+    constexpr double kSlack = 1e-6;
+    if (!(minX >= -kSlack && minY >= -kSlack && maxX <= width - 1 + kSlack && maxY <= height - 1 + kSlack)) {
+        fail(error, "the chart reaches outside the picture");
+        return kSyntheticBadOptions;
+    }
+
+    // The chart alone, rendered on its bounding box without noise or light
+    // fall-off; those come after the blur, over the whole picture.
+    const int x0 = static_cast<int>(std::floor(minX + kSlack));
+    const int y0 = static_cast<int>(std::floor(minY + kSlack));
+    SyntheticTargetOptions crop = options;
+    crop.width = std::max(kMinSyntheticSide, static_cast<int>(std::ceil(maxX - kSlack)) - x0 + 1);
+    crop.height = std::max(kMinSyntheticSide, static_cast<int>(std::ceil(maxY - kSlack)) - y0 + 1);
+    crop.noiseSigma = 0.0;
+    crop.gradient = 0.0;
+    OverlayQuad cropQuad = quad;
+    for (ImagePoint& c : cropQuad.corners) {
+        c.x -= x0;
+        c.y -= y0;
+    }
+    crop.chartQuad = cropQuad;
+    if (renderSyntheticTarget(crop, reference, target, error) != kSyntheticOk) return kSyntheticBadOptions;
+    Random random(options.seed ^ 0x5DEECE66Dull);
+    Plane plane(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
+    fillBackground(plane, width, height, placement, random);
+    const SyntheticPicture& chart = target.picture;
+    const double scale = 1.0 / (options.bitsPerSample == 8 ? 255.0 : 65535.0);
+    for (int row = 0; row < chart.height; ++row) {
+        const int y = y0 + chart.height - 1 - row;  // image row, counted from the bottom
+        if (y < 0 || y >= height) continue;
+        const int pictureRow = height - 1 - y;
+        for (int column = 0; column < chart.width; ++column) {
+            const int x = x0 + column;
+            if (x >= width || !insideQuad(quad, x, y)) continue;
+            float* out = &plane[(static_cast<std::size_t>(pictureRow) * width + x) * 3];
+            for (int c = 0; c < 3; ++c) out[c] = static_cast<float>(chart.sample(column, row, c) * scale);
+        }
+    }
+    applyLighting(plane, width, height, options.gradient, placement.gradientAngle, options.device);
+    applyBlur(plane, width, height, placement.blur);
+
+    SyntheticPicture& picture = target.picture;
+    picture.width = width;
+    picture.height = height;
+    picture.bitsPerSample = options.bitsPerSample;
+    picture.samples.assign(plane.size(), 0);
+    const double maxCode = options.bitsPerSample == 8 ? 255.0 : 65535.0;
+    for (std::size_t i = 0; i < plane.size(); ++i) {
+        double value = plane[i];
+        if (options.noiseSigma > 0.0) value += options.noiseSigma * random.normal();
+        picture.samples[i] = static_cast<std::uint16_t>(std::lround(std::clamp(value, 0.0, 1.0) * maxCode));
+    }
+    target.quad = quad;
+    return kSyntheticOk;
+}
+
+RandomPlacement randomPlacement(int targetType, int width, int height, std::uint64_t seed, bool mirror) {
+    Random random(seed * 0x2545F4914F6CDD1Dull + 17);
+    RandomPlacement r;
+    SyntheticTargetOptions& o = r.options;
+    ChartPlacement& p = r.placement;
+    o.targetType = targetType;
+    o.width = width;
+    o.height = height;
+    o.bitsPerSample = 16;
+    o.seed = seed;
+    o.noiseSigma = random.uniform(0.0, 0.015);
+    o.gradient = random.uniform(0.0, 0.3);
+    p.gradientAngle = random.uniform(0.0, 360.0);
+
+    const double shortSide = std::min(width, height);
+    const double aspect = naturalAspect(targetType) * random.uniform(0.9, 1.1);
+    const double side = random.uniform(0.27, 0.85) * shortSide;
+    p.chartHeight = aspect >= 1.0 ? side : side / aspect;
+    p.chartWidth = p.chartHeight * aspect;
+    p.angle = random.uniform() < 0.25 ? 90.0 * static_cast<int>(random.uniform(0.0, 4.0)) : random.uniform(0.0, 360.0);
+    p.mirror = mirror && random.uniform() < 0.25;
+    p.keystone = random.uniform(-0.05, 0.05);
+    p.blur = random.uniform(0.0, 2.0);
+    p.background = static_cast<BackgroundKind>(static_cast<int>(random.uniform(0.0, 3.0)));
+    p.backgroundLevel = random.uniform(0.15, 0.9);
+
+    // Shrink until the turned chart fits with a margin, then place it anywhere.
+    constexpr double kMargin = 2.0;
+    p.centerX = 0.5 * (width - 1);
+    p.centerY = 0.5 * (height - 1);
+    const OverlayQuad centred = placementQuad(targetType, width, height, p);
+    double minX = centred.corners[0].x, maxX = minX, minY = centred.corners[0].y, maxY = minY;
+    for (const ImagePoint& c : centred.corners) {
+        minX = std::min(minX, c.x);
+        maxX = std::max(maxX, c.x);
+        minY = std::min(minY, c.y);
+        maxY = std::max(maxY, c.y);
+    }
+    const double shrink =
+        std::min(1.0, std::min((width - 1 - 2 * kMargin) / (maxX - minX), (height - 1 - 2 * kMargin) / (maxY - minY)));
+    p.chartWidth *= shrink;
+    p.chartHeight *= shrink;
+    const double halfW = 0.5 * (maxX - minX) * shrink;
+    const double halfH = 0.5 * (maxY - minY) * shrink;
+    const double offsetX = 0.5 * (minX + maxX) - p.centerX;  // of the box centre from the frame centre (keystone)
+    const double offsetY = 0.5 * (minY + maxY) - ((height - 1) - p.centerY);
+    const double boxX = random.uniform(kMargin + halfW, width - 1 - kMargin - halfW);
+    const double boxY = random.uniform(kMargin + halfH, height - 1 - kMargin - halfH);
+    p.centerX = boxX - offsetX * shrink;
+    p.centerY = (height - 1) - (boxY - offsetY * shrink);
+    return r;
+}
+
+std::string cornersLine(const OverlayQuad& quad, int height) {
+    std::string line = "corners ";
+    const int order[4] = {1, 2, 3, 0};  // top-left, top-right, bottom-right, bottom-left
+    for (int k = 0; k < 4; ++k) {
+        const ImagePoint& c = quad.corners[order[k]];
+        if (k > 0) line += ',';
+        line += formatReal(c.x, 3) + ',' + formatReal((height - 1) - c.y, 3);
+    }
+    return line;
+}
+
+int writeCornersPath(const std::string& path, const OverlayQuad& quad, int height) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << cornersLine(quad, height) << "\n";
+    out.flush();
+    return out ? 0 : 1;
+}
+
+}  // namespace calivant
