@@ -1,0 +1,139 @@
+#include "measure/layout_grid.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <utility>
+
+namespace calivant {
+namespace {
+
+// Cells whose sizes agree this closely count as the same size.
+constexpr double kSizeTolerance = 1e-3;
+
+// Distinct values (within a share of `size`), sorted.
+std::vector<double> distinctCentres(std::vector<double> values, double size) {
+    std::sort(values.begin(), values.end());
+    std::vector<double> distinct;
+    for (double v : values)
+        if (distinct.empty() || v - distinct.back() > 0.3 * size) distinct.push_back(v);
+    return distinct;
+}
+
+// Number of grid lines and pitch spanned by distinct centres.
+void gridAxis(const std::vector<double>& centres, int& count, double& pitch) {
+    if (centres.size() < 2) {
+        count = static_cast<int>(centres.size());
+        pitch = 1.0;
+        return;
+    }
+    double smallest = 1e300;
+    for (std::size_t k = 1; k < centres.size(); ++k) smallest = std::min(smallest, centres[k] - centres[k - 1]);
+    const double span = centres.back() - centres.front();
+    count = static_cast<int>(std::lround(span / smallest)) + 1;
+    pitch = span / (count - 1);
+}
+
+}  // namespace
+
+LayoutGrid layoutGrid(const TargetLayout& layout) {
+    LayoutGrid grid;
+    std::vector<const PatchCell*> cells;
+    for (const auto* list : {&layout.grayCells, &layout.colorCells, &layout.whiteCells, &layout.midGrayCells,
+                             &layout.blackCells})
+        for (const PatchCell& c : *list) cells.push_back(&c);
+    if (cells.empty()) return grid;
+
+    std::map<std::pair<long, long>, int> sizes;
+    for (const PatchCell* c : cells)
+        ++sizes[{std::lround(c->width / kSizeTolerance), std::lround(c->height / kSizeTolerance)}];
+    const auto common = std::max_element(sizes.begin(), sizes.end(),
+                                         [](const auto& a, const auto& b) { return a.second < b.second; });
+    auto isCommon = [&](const PatchCell& c) {
+        return std::lround(c.width / kSizeTolerance) == common->first.first &&
+               std::lround(c.height / kSizeTolerance) == common->first.second;
+    };
+    std::vector<double> us, ts;
+    for (const PatchCell* c : cells)
+        if (isCommon(*c)) {
+            grid.cellWidth = c->width;
+            grid.cellHeight = c->height;
+            us.push_back(c->u + 0.5 * c->width);
+            ts.push_back(c->t + 0.5 * c->height);
+        }
+    const std::vector<double> columns = distinctCentres(us, grid.cellWidth);
+    const std::vector<double> rows = distinctCentres(ts, grid.cellHeight);
+    gridAxis(columns, grid.columns, grid.pitchU);
+    gridAxis(rows, grid.rows, grid.pitchT);
+    grid.u0 = columns.front();
+    grid.t0 = rows.front();
+    for (std::size_t k = 0; k < us.size(); ++k)
+        grid.sites.push_back({static_cast<int>(std::lround((us[k] - grid.u0) / grid.pitchU)),
+                              static_cast<int>(std::lround((ts[k] - grid.t0) / grid.pitchT))});
+    return grid;
+}
+
+void GridPlacement::toLattice(const LayoutGrid& grid, double u, double t, double& i, double& j) const {
+    const double p = sp * (u - grid.u0) / grid.pitchU;
+    const double q = sq * (t - grid.t0) / grid.pitchT;
+    i = (swap ? q : p) + oi;
+    j = (swap ? p : q) + oj;
+}
+
+std::vector<GridPlacement> matchLayoutGrid(const LayoutGrid& grid, const PatchLattice& lattice, double keepShare) {
+    std::vector<GridPlacement> all;
+    if (grid.sites.empty() || lattice.nodes.empty()) return all;
+    int i0 = lattice.nodes[0].i, i1 = i0, j0 = lattice.nodes[0].j, j1 = j0;
+    for (const LatticeNode& n : lattice.nodes) {
+        i0 = std::min(i0, n.i);
+        i1 = std::max(i1, n.i);
+        j0 = std::min(j0, n.j);
+        j1 = std::max(j1, n.j);
+    }
+    const int w = i1 - i0 + 1;
+    const int h = j1 - j0 + 1;
+    std::vector<char> occupied(static_cast<std::size_t>(w) * h, 0);
+    for (const LatticeNode& n : lattice.nodes) occupied[static_cast<std::size_t>(n.j - j0) * w + (n.i - i0)] = 1;
+
+    std::vector<std::array<int, 2>> turned(grid.sites.size());
+    for (int orientation = 0; orientation < 8; ++orientation) {
+        GridPlacement base;
+        base.swap = (orientation & 4) != 0;
+        base.sp = (orientation & 1) ? -1 : 1;
+        base.sq = (orientation & 2) ? -1 : 1;
+        int a0 = 1 << 30, a1 = -(1 << 30), b0 = 1 << 30, b1 = -(1 << 30);
+        for (std::size_t k = 0; k < grid.sites.size(); ++k) {
+            const int p = base.sp * grid.sites[k][0];
+            const int q = base.sq * grid.sites[k][1];
+            turned[k] = base.swap ? std::array<int, 2>{q, p} : std::array<int, 2>{p, q};
+            a0 = std::min(a0, turned[k][0]);
+            a1 = std::max(a1, turned[k][0]);
+            b0 = std::min(b0, turned[k][1]);
+            b1 = std::max(b1, turned[k][1]);
+        }
+        for (int oi = i0 - a1; oi <= i1 - a0; ++oi)
+            for (int oj = j0 - b1; oj <= j1 - b0; ++oj) {
+                int matched = 0;
+                for (const auto& s : turned) {
+                    const int i = s[0] + oi - i0;
+                    const int j = s[1] + oj - j0;
+                    if (i >= 0 && i < w && j >= 0 && j < h) matched += occupied[static_cast<std::size_t>(j) * w + i];
+                }
+                if (matched == 0) continue;
+                GridPlacement placement = base;
+                placement.oi = oi;
+                placement.oj = oj;
+                placement.matched = matched;
+                all.push_back(placement);
+            }
+    }
+    int best = 0;
+    for (const GridPlacement& p : all) best = std::max(best, p.matched);
+    std::vector<GridPlacement> kept;
+    for (const GridPlacement& p : all)
+        if (p.matched >= keepShare * best) kept.push_back(p);
+    std::sort(kept.begin(), kept.end(), [](const GridPlacement& a, const GridPlacement& b) { return a.matched > b.matched; });
+    return kept;
+}
+
+}  // namespace calivant
