@@ -31,6 +31,10 @@ constexpr int kCellSamples = 4;
 constexpr double kOutsidePitches = 0.5;
 // Two placements differ when a corner moves by more than this many pitches.
 constexpr double kDistinctPitches = 0.5;
+// Patches of the lattice outside the frame (by more than half a pitch), as a
+// share of those on it: the lattice goes on where the layout ends, so this
+// is a larger chart, or another one, of which the layout matches a part.
+constexpr double kMaxStrayShare = 0.1;
 
 // Thresholds of the decision; each criterion is scaled so that 0 is its
 // threshold and 1 a comfortable pass.
@@ -107,6 +111,17 @@ void measureCells(const Hypothesis& h, const LayoutGrid& grid, const ReducedImag
         gray[static_cast<std::size_t>(grayIndexOfPosition(layout, static_cast<int>(p)))] = measure(layout.grayCells[p]);
     color.clear();
     for (const PatchCell& cell : layout.colorCells) color.push_back(measure(cell));
+}
+
+double strayShare(const Hypothesis& h, const LayoutGrid& grid) {
+    int stray = 0;
+    for (const LatticeNode& n : h.lattice->nodes) {
+        double u, t;
+        h.placement.toLayout(grid, n.i, n.j, u, t);
+        if (u < -0.5 * grid.pitchU || u > 1.0 + 0.5 * grid.pitchU || t < -0.5 * grid.pitchT || t > 1.0 + 0.5 * grid.pitchT)
+            ++stray;
+    }
+    return static_cast<double>(stray) / std::max(1, h.placement.matched);
 }
 
 double clampUnit(double v) { return std::clamp(v, -1.0, 1.0); }
@@ -216,7 +231,7 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
             for (const ImagePoint& c : h.quad.corners)
                 if (c.x < -slack || c.y < -slack || c.x > image.width - 1 + slack || c.y > image.height - 1 + slack)
                     inside = false;
-            if (!inside) continue;
+            if (!inside || strayShare(h, grid) > kMaxStrayShare) continue;
             std::vector<PatchRgb> gray, color;
             measureCells(h, grid, reduced, layout, gray, color);
             if (withReference) h.misfit = referenceMisfit(gray, color, *reference);

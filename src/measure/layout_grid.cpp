@@ -80,6 +80,13 @@ void GridPlacement::toLattice(const LayoutGrid& grid, double u, double t, double
     j = (swap ? p : q) + oj;
 }
 
+void GridPlacement::toLayout(const LayoutGrid& grid, double i, double j, double& u, double& t) const {
+    const double p = sp * (swap ? j - oj : i - oi);
+    const double q = sq * (swap ? i - oi : j - oj);
+    u = grid.u0 + p * grid.pitchU;
+    t = grid.t0 + q * grid.pitchT;
+}
+
 std::vector<GridPlacement> matchLayoutGrid(const LayoutGrid& grid, const PatchLattice& lattice, double keepShare) {
     std::vector<GridPlacement> all;
     if (grid.sites.empty() || lattice.nodes.empty()) return all;

@@ -40,8 +40,9 @@ struct GridPlacement {
     int oj = 0;
     int matched = 0;  // sites that meet a lattice patch
 
-    // Continuous: layout point (u, t) to lattice index.
+    // Continuous: layout point (u, t) to lattice index, and back.
     void toLattice(const LayoutGrid& grid, double u, double t, double& i, double& j) const;
+    void toLayout(const LayoutGrid& grid, double i, double j, double& u, double& t) const;
 };
 
 // Every placement whose matched count reaches keepShare of the best one,

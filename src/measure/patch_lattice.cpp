@@ -27,6 +27,10 @@ constexpr double kJumpTolerance = 0.35;
 // Patches further than this share of the pitch from the fitted map are dropped.
 constexpr double kOutlierShare = 0.25;
 constexpr int kFitRounds = 3;
+// A seed needs neighbours at this many of the four ends of its two steps
+// (three still fix both steps; a small, blurred chart may have no patch with
+// all four neighbours found).
+constexpr int kMinSeedSupport = 3;
 // Seeds tried before giving up on more lattices.
 constexpr int kMaxSeeds = 60;
 // No chart has more patches along a side than this.
@@ -309,17 +313,20 @@ std::vector<PatchLattice> findPatchLattices(const std::vector<PatchBlob>& blobs,
     std::vector<Seed> seeds;
     for (std::size_t i = 0; i < blobs.size(); ++i) {
         const Seed seed = grower.seedAt(static_cast<int>(i));
-        if (seed.support == 4) seeds.push_back(seed);
+        if (seed.support >= kMinSeedSupport) seeds.push_back(seed);
     }
-    // Seeds of the most common size first: a seed made of two patches run
-    // together lies between lattice points.
+    // Seeds with all four neighbours first, then those of the most common
+    // size: a seed made of two patches run together lies between lattice
+    // points.
     if (seeds.empty()) return lattices;
     std::vector<double> areas;
     for (const Seed& s : seeds) areas.push_back(blobs[static_cast<std::size_t>(s.blob)].area);
     std::nth_element(areas.begin(), areas.begin() + static_cast<std::ptrdiff_t>(areas.size() / 2), areas.end());
     const double typical = areas[areas.size() / 2];
     auto oddness = [&](const Seed& s) { return std::abs(std::log(blobs[static_cast<std::size_t>(s.blob)].area / typical)); };
-    std::stable_sort(seeds.begin(), seeds.end(), [&](const Seed& a, const Seed& b) { return oddness(a) < oddness(b); });
+    std::stable_sort(seeds.begin(), seeds.end(), [&](const Seed& a, const Seed& b) {
+        return a.support != b.support ? a.support > b.support : oddness(a) < oddness(b);
+    });
     int tried = 0;
     for (const Seed& seed : seeds) {
         if (tried >= kMaxSeeds) break;
