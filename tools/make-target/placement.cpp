@@ -143,13 +143,14 @@ void applyLighting(Plane& plane, int width, int height, double falloff, double a
     }
     for (int row = 0; row < height; ++row)
         for (int x = 0; x < width; ++x) {
-            const int step = static_cast<int>(std::lround((x * dx + row * dy - lo) / span * kLightSteps));
+            const int step = static_cast<int>((x * dx + row * dy - lo) / span * kLightSteps + 0.5);
             float* out = &plane[(static_cast<std::size_t>(row) * width + x) * 3];
             for (int c = 0; c < 3; ++c) out[c] *= factor[static_cast<std::size_t>(step)][c];
         }
 }
 
-// Separable Gaussian, the picture's edge repeated beyond it.
+// Separable Gaussian, the picture's edge repeated beyond it. Both passes
+// run along whole rows, which keeps them fast on large pictures.
 void applyBlur(Plane& plane, int width, int height, double sigma) {
     if (sigma <= 0.0) return;
     const int radius = static_cast<int>(std::ceil(3.0 * sigma));
@@ -158,26 +159,41 @@ void applyBlur(Plane& plane, int width, int height, double sigma) {
     for (int i = -radius; i <= radius; ++i) sum += kernel[static_cast<std::size_t>(i + radius)] =
                                                     static_cast<float>(std::exp(-0.5 * i * i / (sigma * sigma)));
     for (float& k : kernel) k = static_cast<float>(k / sum);
+    const std::size_t rowFloats = static_cast<std::size_t>(width) * 3;
 
-    auto pass = [&](int length, int lines, std::size_t step, std::size_t lineStep) {
-        std::vector<float> line(static_cast<std::size_t>(length + 2 * radius) * 3);
-        for (int l = 0; l < lines; ++l) {
-            float* base = plane.data() + l * lineStep;
-            for (int i = -radius; i < length + radius; ++i) {
-                const float* src = base + std::clamp(i, 0, length - 1) * step;
-                std::copy(src, src + 3, &line[static_cast<std::size_t>(i + radius) * 3]);
-            }
-            for (int i = 0; i < length; ++i) {
-                float acc[3] = {0, 0, 0};
-                const float* window = &line[static_cast<std::size_t>(i) * 3];
-                for (std::size_t k = 0; k < kernel.size(); ++k)
-                    for (int c = 0; c < 3; ++c) acc[c] += kernel[k] * window[k * 3 + c];
-                std::copy(acc, acc + 3, base + i * step);
-            }
+    std::vector<float> line((static_cast<std::size_t>(width) + 2 * radius) * 3);
+    for (int y = 0; y < height; ++y) {
+        float* row = &plane[static_cast<std::size_t>(y) * rowFloats];
+        for (int i = -radius; i < width + radius; ++i) {
+            const float* src = row + static_cast<std::size_t>(std::clamp(i, 0, width - 1)) * 3;
+            std::copy(src, src + 3, &line[static_cast<std::size_t>(i + radius) * 3]);
         }
+        std::fill(row, row + rowFloats, 0.0f);
+        for (std::size_t k = 0; k < kernel.size(); ++k) {
+            const float* shifted = &line[k * 3];
+            const float weight = kernel[k];
+            for (std::size_t i = 0; i < rowFloats; ++i) row[i] += weight * shifted[i];
+        }
+    }
+    // Down the columns through a ring of the source rows still needed.
+    const int taps = 2 * radius + 1;
+    std::vector<float> ring(static_cast<std::size_t>(taps) * rowFloats);
+    auto slot = [&](int index) { return &ring[static_cast<std::size_t>((index % taps + taps) % taps) * rowFloats]; };
+    auto keep = [&](int index) {
+        const float* src = &plane[static_cast<std::size_t>(std::clamp(index, 0, height - 1)) * rowFloats];
+        std::copy(src, src + rowFloats, slot(index));
     };
-    pass(width, height, 3, static_cast<std::size_t>(width) * 3);
-    pass(height, width, static_cast<std::size_t>(width) * 3, 3);
+    for (int index = -radius; index < radius; ++index) keep(index);
+    for (int y = 0; y < height; ++y) {
+        keep(y + radius);
+        float* row = &plane[static_cast<std::size_t>(y) * rowFloats];
+        std::fill(row, row + rowFloats, 0.0f);
+        for (int k = -radius; k <= radius; ++k) {
+            const float* src = slot(y + k);
+            const float weight = kernel[static_cast<std::size_t>(k + radius)];
+            for (std::size_t i = 0; i < rowFloats; ++i) row[i] += weight * src[i];
+        }
+    }
 }
 
 }  // namespace
@@ -286,7 +302,7 @@ int renderPlacedTarget(const SyntheticTargetOptions& options, const ChartPlaceme
     for (std::size_t i = 0; i < plane.size(); ++i) {
         double value = plane[i];
         if (options.noiseSigma > 0.0) value += options.noiseSigma * random.normal();
-        picture.samples[i] = static_cast<std::uint16_t>(std::lround(std::clamp(value, 0.0, 1.0) * maxCode));
+        picture.samples[i] = static_cast<std::uint16_t>(std::clamp(value, 0.0, 1.0) * maxCode + 0.5);
     }
     target.quad = quad;
     return kSyntheticOk;
