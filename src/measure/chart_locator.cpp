@@ -35,6 +35,7 @@ constexpr double kDistinctPitches = 0.5;
 // share of those on it: the lattice goes on where the layout ends, so this
 // is a larger chart, or another one, of which the layout matches a part.
 constexpr double kMaxStrayShare = 0.1;
+constexpr std::size_t kMaxLatticeOverSites = 2;
 
 // Thresholds of the decision; each criterion is scaled so that 0 is its
 // threshold and 1 a comfortable pass.
@@ -210,6 +211,9 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
     double bestScore = -2.0;
     const double sites = static_cast<double>(grid.sites.size());
     for (const PatchLattice& lattice : lattices) {
+        // A lattice far larger than the layout is some regular texture, or
+        // a larger chart; the chart itself would leave most of it stray.
+        if (lattice.nodes.size() > kMaxLatticeOverSites * grid.sites.size()) continue;
         std::vector<GridPlacement> placements = matchLayoutGrid(grid, lattice, kKeepPlacementShare);
         if (placements.empty()) continue;
         const int bestMatched = placements.front().matched;

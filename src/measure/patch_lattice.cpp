@@ -291,7 +291,9 @@ bool settleLattice(PatchLattice& lattice, const std::vector<PatchBlob>& blobs) {
         lattice.nodes = std::move(kept);
         if (!changed) return true;
     }
-    return fitLattice(lattice, blobs) && (lattice.pitch = latticePitch(lattice)) > 0.0;
+    if (!fitLattice(lattice, blobs)) return false;
+    lattice.pitch = latticePitch(lattice);
+    return true;
 }
 
 }  // namespace
