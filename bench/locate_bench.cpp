@@ -190,7 +190,7 @@ void runLayout(const Settings& settings, int type, bool withReference) {
     const double n = settings.count;
     const double time = percentile(times, 0.5);
     const double baseline = percentile(baselines, 0.5);
-    std::printf("| %-16s | %-3s | %4d | %6.1f %% | %6.1f %% | %5d | %6.3f | %6.3f | %6.3f | %6.0f ms | %6.0f ms | %5.1f |\n",
+    std::printf("| %-16s | %-3s | %4d | %6.1f %% | %6.1f %% | %5d | %6.4f | %6.4f | %6.4f | %6.0f ms | %6.0f ms | %5.1f |\n",
                 kNames[type], withReference ? "yes" : "no", settings.count, 100.0 * found / n, 100.0 * within / n,
                 wrong, percentile(errors, 0.5), percentile(errors, 0.95), percentile(errors, 1.0), 1000.0 * time,
                 1000.0 * percentile(cpuTimes, 0.5), time / baseline);

@@ -97,11 +97,6 @@ std::vector<GridPlacement> matchLayoutGrid(const LayoutGrid& grid, const PatchLa
         j0 = std::min(j0, n.j);
         j1 = std::max(j1, n.j);
     }
-    const int w = i1 - i0 + 1;
-    const int h = j1 - j0 + 1;
-    std::vector<char> occupied(static_cast<std::size_t>(w) * h, 0);
-    for (const LatticeNode& n : lattice.nodes) occupied[static_cast<std::size_t>(n.j - j0) * w + (n.i - i0)] = 1;
-
     std::vector<std::array<int, 2>> turned(grid.sites.size());
     for (int orientation = 0; orientation < 8; ++orientation) {
         GridPlacement base;
@@ -118,18 +113,21 @@ std::vector<GridPlacement> matchLayoutGrid(const LayoutGrid& grid, const PatchLa
             b0 = std::min(b0, turned[k][1]);
             b1 = std::max(b1, turned[k][1]);
         }
-        for (int oi = i0 - a1; oi <= i1 - a0; ++oi)
-            for (int oj = j0 - b1; oj <= j1 - b0; ++oj) {
-                int matched = 0;
-                for (const auto& s : turned) {
-                    const int i = s[0] + oi - i0;
-                    const int j = s[1] + oj - j0;
-                    if (i >= 0 && i < w && j >= 0 && j < h) matched += occupied[static_cast<std::size_t>(j) * w + i];
-                }
+        // Every pair of a lattice patch and a site votes for the offset that
+        // puts the site on the patch; an offset's votes are its matched count.
+        const int oi0 = i0 - a1, oj0 = j0 - b1;
+        const int ow = (i1 - a0) - oi0 + 1, oh = (j1 - b0) - oj0 + 1;
+        std::vector<int> votes(static_cast<std::size_t>(ow) * oh, 0);
+        for (const LatticeNode& n : lattice.nodes)
+            for (const auto& s : turned)
+                ++votes[static_cast<std::size_t>(n.j - s[1] - oj0) * ow + (n.i - s[0] - oi0)];
+        for (int y = 0; y < oh; ++y)
+            for (int x = 0; x < ow; ++x) {
+                const int matched = votes[static_cast<std::size_t>(y) * ow + x];
                 if (matched == 0) continue;
                 GridPlacement placement = base;
-                placement.oi = oi;
-                placement.oj = oj;
+                placement.oi = oi0 + x;
+                placement.oj = oj0 + y;
                 placement.matched = matched;
                 all.push_back(placement);
             }
