@@ -27,8 +27,11 @@ constexpr double kKeepPlacementShare = 0.85;
 constexpr std::size_t kMaxHypotheses = 48;
 // Sample points per side of a cell when the copy is measured.
 constexpr int kCellSamples = 4;
-// A placement may reach this many pitches beyond the picture.
-constexpr double kOutsidePitches = 0.5;
+// The frame may reach this many pitches beyond the picture (a chart cropped
+// at its edge); a placement reaching further is kept as a rival, but a chart
+// found there counts as cut off, since a part of the chart that is missing
+// leaves room for wrong placements that fit what is left.
+constexpr double kOutsidePitches = 1.0;
 // Two placements differ when a corner moves by more than this many pitches.
 constexpr double kDistinctPitches = 0.5;
 // Patches of the lattice outside the frame (by more than half a pitch), as a
@@ -41,6 +44,10 @@ constexpr std::size_t kMaxLatticeOverSites = 2;
 // threshold and 1 a comfortable pass.
 constexpr double kMinGridShare = 0.4;       // of the layout's sites met by patches
 constexpr double kMinBestShare = 0.9;       // of the best placement's matched count
+// Without a reference the gray scale cannot tell a placement shifted by a
+// row or column from the right one (it still rises), so the chosen one must
+// match nearly as many patches as the best of all.
+constexpr double kMinBestShareByGrayScale = 0.98;
 constexpr double kMaxMisfit = 0.45;         // referenceMisfit of the chosen orientation
 constexpr double kMisfitMargin = 1.5;       // the next distinct placement fits this much worse
 constexpr double kMinRise = 0.9;            // grayScaleRise without a reference
@@ -56,6 +63,7 @@ struct Hypothesis {
     double pitch = 0.0;  // image pixels
     double misfit = 1.0;
     double rise = -1.0;
+    bool outside = false;  // reaches beyond the picture
 };
 
 ImagePoint hypothesisPoint(const Hypothesis& h, const LayoutGrid& grid, const ReducedImage& reduced, double u,
@@ -183,7 +191,7 @@ Choice chooseByGrayScale(const std::vector<Hypothesis>& hypotheses, int bestMatc
     const double share = static_cast<double>(best->placement.matched) / bestMatched;
     const double lead = 1.0 - static_cast<double>(rival) / best->placement.matched;
     choice.score = clampUnit(std::min({(best->rise - kMinRise) / (1.0 - kMinRise) * 2.0,
-                                       (share - kMinBestShare) / (1.0 - kMinBestShare),
+                                       (share - kMinBestShareByGrayScale) / (1.0 - kMinBestShareByGrayScale),
                                        (lead - kMatchedMargin) / 0.07}));
     if (choice.score < 0.0) choice.reason = "the chart's orientation is not clear";
     return choice;
@@ -230,12 +238,11 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
             for (std::size_t k = 0; k < 4; ++k)
                 h.quad.corners[k] = hypothesisPoint(h, grid, reduced, corners[k][0], corners[k][1]);
             h.pitch = lattice.pitch * reduced.factor;
+            if (strayShare(h, grid) > kMaxStrayShare) continue;
             const double slack = kOutsidePitches * h.pitch;
-            bool inside = true;
             for (const ImagePoint& c : h.quad.corners)
                 if (c.x < -slack || c.y < -slack || c.x > image.width - 1 + slack || c.y > image.height - 1 + slack)
-                    inside = false;
-            if (!inside || strayShare(h, grid) > kMaxStrayShare) continue;
+                    h.outside = true;
             std::vector<PatchRgb> gray, color;
             measureCells(h, grid, reduced, layout, gray, color);
             if (withReference) h.misfit = referenceMisfit(gray, color, *reference);
@@ -245,8 +252,8 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
         if (hypotheses.empty()) continue;
         const Choice choice = withReference ? chooseByReference(hypotheses, bestMatched)
                                             : chooseByGrayScale(hypotheses, bestMatched);
-        if (!choice.best) {
-            if (bestScore < -1.0) best.reason = choice.reason;
+        if (!choice.best || choice.best->outside) {
+            if (bestScore < -1.0) best.reason = choice.best ? "the chart reaches beyond the picture" : choice.reason;
             continue;
         }
 

@@ -144,6 +144,34 @@ TEST(ChartLocator, FindsAChartFillingThePictureAtItsCorners) {
         }
 }
 
+// Part of the chart cut off by the picture's edge: what is left fits
+// placements shifted by a row or a column, which must not be taken.
+TEST(ChartLocator, ChartCutOffByThePictureIsNeverPlacedWrong) {
+    for (int type : {0, 4})
+        for (double cut : {0.7, 1.2, 2.5})
+            for (int side = 0; side < 4; ++side) {
+                SCOPED_TRACE(::testing::Message() << "target " << type << " cut " << cut << " side " << side);
+                const LayoutGrid grid = layoutGrid(makeTargetLayout(type));
+                const double w = 640, h = 440, dx = cut * w * grid.pitchU, dy = cut * h * grid.pitchT;
+                const double shift[4][2] = {{0, 60 + dy}, {0, -60 - dy}, {60 + dx, 0}, {-60 - dx, 0}};
+                const double x0 = 60 + shift[side][0], y0 = 60 + shift[side][1];
+                SyntheticTargetOptions options;
+                options.targetType = type;
+                options.width = 760;
+                options.height = 560;
+                options.chartQuad = OverlayQuad{
+                    {ImagePoint{x0, y0}, ImagePoint{x0, y0 + h}, ImagePoint{x0 + w, y0 + h}, ImagePoint{x0 + w, y0}}};
+                SyntheticTarget target;
+                ASSERT_EQ(renderSyntheticTarget(options, generatedReference(type), target), kSyntheticOk);
+                TargetImage image;
+                ASSERT_EQ(pictureToTargetImage(target.picture, image), 0);
+                const ChartLocation location = locateChart(image, target.layout, nullptr);
+                if (location.found) {
+                    EXPECT_LE(worstCornerError(target.quad, location.quad, type), 0.1);
+                }
+            }
+}
+
 // A picture from a function of the pixel position, red, green, blue 0..1.
 TargetImage pictureOf(int width, int height, const std::function<std::array<double, 3>(int, int)>& colour) {
     SyntheticPicture picture;
