@@ -22,9 +22,10 @@ constexpr int kWorkingSide = 800;
 constexpr int kMinPictureSide = 16;
 constexpr int kMaxLattices = 4;
 // Placements of the layout's grid kept for a closer look: those matching at
-// least this share of the best one's patches.
-constexpr double kKeepPlacementShare = 0.85;
-constexpr std::size_t kMaxHypotheses = 48;
+// least this share of the best one's patches (no other can be chosen). More
+// of them than this means a lattice too small to tell where the layout lies.
+constexpr double kKeepPlacementShare = 0.9;
+constexpr std::size_t kMaxHypotheses = 96;
 // Sample points per side of a cell when the copy is measured.
 constexpr int kCellSamples = 4;
 // The frame may reach this many pitches beyond the picture (a chart cropped
@@ -43,7 +44,6 @@ constexpr std::size_t kMaxLatticeOverSites = 2;
 // Thresholds of the decision; each criterion is scaled so that 0 is its
 // threshold and 1 a comfortable pass.
 constexpr double kMinGridShare = 0.4;       // of the layout's sites met by patches
-constexpr double kMinBestShare = 0.9;       // of the best placement's matched count
 // Without a reference the gray scale cannot tell a placement shifted by a
 // row or column from the right one (it still rises), so the chosen one must
 // match nearly as many patches as the best of all.
@@ -149,11 +149,11 @@ struct Choice {
 
 // Picks the placement whose patches fit the reference best, if it is clearly
 // better than every placement that differs from it.
-Choice chooseByReference(const std::vector<Hypothesis>& hypotheses, int bestMatched) {
+Choice chooseByReference(const std::vector<Hypothesis>& hypotheses) {
     Choice choice;
     const Hypothesis* best = nullptr;
     for (const Hypothesis& h : hypotheses)
-        if (h.placement.matched >= kMinBestShare * bestMatched && (!best || h.misfit < best->misfit)) best = &h;
+        if (!best || h.misfit < best->misfit) best = &h;
     if (!best) return choice;
     double second = 1.0;
     for (const Hypothesis& h : hypotheses)
@@ -227,7 +227,7 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
         const int bestMatched = placements.front().matched;
         const double gridScore = clampUnit((bestMatched / sites - kMinGridShare) / 0.5);
         if (gridScore < 0.0) continue;
-        if (placements.size() > kMaxHypotheses) placements.resize(kMaxHypotheses);
+        if (placements.size() > kMaxHypotheses) continue;
 
         std::vector<Hypothesis> hypotheses;
         for (const GridPlacement& placement : placements) {
@@ -250,7 +250,7 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
             hypotheses.push_back(h);
         }
         if (hypotheses.empty()) continue;
-        const Choice choice = withReference ? chooseByReference(hypotheses, bestMatched)
+        const Choice choice = withReference ? chooseByReference(hypotheses)
                                             : chooseByGrayScale(hypotheses, bestMatched);
         if (!choice.best || choice.best->outside) {
             if (bestScore < -1.0) best.reason = choice.best ? "the chart reaches beyond the picture" : choice.reason;
