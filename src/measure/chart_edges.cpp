@@ -20,9 +20,12 @@ constexpr double kMinEdgeContrast = 0.04;
 // Profile step and the half width of the strip averaged across it, pixels.
 constexpr double kProfileStep = 0.75;
 constexpr double kStripHalfWidth = 1.5;
-// After the first round the edges lie within this many pixels.
+// Later rounds look as far as the corners last moved, but at least this many
+// pixels; the fit has settled when no corner moves by more than kSettledMove.
 constexpr double kSettledSearch = 3.0;
-constexpr int kRounds = 3;
+constexpr double kSettledMove = 0.05;
+constexpr int kMinRounds = 2;
+constexpr int kMaxRounds = 6;
 // Residuals beyond this many robust standard deviations (and beyond the
 // floor, pixels) are outliers.
 constexpr double kOutlierSigmas = 3.0;
@@ -250,8 +253,9 @@ bool fitChartEdges(const TargetImage& image, const TargetLayout& layout, const L
     std::vector<EdgeObservation> obs;
     std::vector<char> keep;
     double limit = 0.0;
-    for (int round = 0; round < kRounds; ++round) {
-        const double search = round == 0 ? searchPixels : std::min(searchPixels, kSettledSearch);
+    double moved = searchPixels;
+    for (int round = 0; round < kMaxRounds && (round < kMinRounds || moved > kSettledMove); ++round) {
+        const double search = std::min(searchPixels, std::max(kSettledSearch, moved));
         obs.clear();
         for (const EdgeProbe& p : probes) {
             EdgeObservation o;
@@ -267,6 +271,8 @@ bool fitChartEdges(const TargetImage& image, const TargetLayout& layout, const L
             limit = std::max(kOutlierFloor, kOutlierSigmas * 1.4826 * median(magnitudes));
             for (std::size_t k = 0; k < obs.size(); ++k) keep[k] = magnitudes[k] <= limit;
         }
+        moved = 0.0;
+        for (std::size_t k = 0; k < 4; ++k) moved = std::max(moved, distance(solved.corners[k], quad.corners[k]));
         quad = solved;
     }
     fit.quad = quad;

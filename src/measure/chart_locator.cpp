@@ -55,6 +55,9 @@ constexpr double kMatchedMargin = 0.03;     // the next rising placement matches
 constexpr double kMaxEdgeResidual = 0.06;   // pitches
 constexpr double kMinEdgeInliers = 0.6;
 constexpr double kMaxCornerShift = 0.5;     // pitches between the search's and the fitted corners
+// The edges are looked for this far from where the lattice puts them.
+constexpr double kSearchReducedPixels = 2.5;
+constexpr double kSearchPitches = 0.15;
 
 struct Hypothesis {
     const PatchLattice* lattice = nullptr;
@@ -258,7 +261,7 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
         }
 
         EdgeFit fit;
-        const double search = 2.5 * reduced.factor + 2.0;
+        const double search = std::max(kSearchReducedPixels * reduced.factor + 2.0, kSearchPitches * choice.best->pitch);
         double score = std::min(gridScore, choice.score);
         const char* reason = choice.reason;
         if (!fitChartEdges(image, layout, grid, choice.best->quad, search, fit)) {
