@@ -9,6 +9,7 @@
 #include "make-target/placement.h"
 #include "measure/chart_edges.h"
 #include "measure/layout_grid.h"
+#include "measure/patch_blobs.h"
 #include "measure/patch_fit.h"
 #include "measure/patch_lattice.h"
 #include "measure/reduced_image.h"
@@ -39,6 +40,39 @@ TEST(ReducedImage, BlocksAreMeansWithRowZeroAtTheBottom) {
     }
     EXPECT_EQ(reductionFactor(6000, 4525, 800), 5);
     EXPECT_EQ(reductionFactor(640, 480, 800), 1);
+}
+
+TEST(PatchBlobs, FlatSquaresAreFoundButBarsAndCornerShapesAreNot) {
+    // Twenty squares of 20 x 20 pixels, a long bar and an L on a noisy
+    // mid-gray, in reduced coordinates (row 0 at the bottom).
+    ReducedImage image;
+    image.width = 240;
+    image.height = 180;
+    image.rgb.assign(static_cast<std::size_t>(image.width) * image.height * 3, 0.0f);
+    std::uint32_t state = 7;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            float v[3] = {0.4f, 0.4f, 0.4f};
+            const int i = (x - 10) / 26, j = (y - 10) / 26;
+            if (x >= 10 && y >= 10 && i < 5 && j < 4 && (x - 10) % 26 < 20 && (y - 10) % 26 < 20) {
+                v[0] = 0.1f + 0.15f * i;
+                v[1] = 0.9f - 0.2f * j;
+            }
+            if (y >= 130 && y < 136 && x >= 10 && x < 200) v[2] = 0.9f;
+            if (x >= 170 && x < 230 && y >= 20 && y < 80 && (x < 182 || y < 32)) v[0] = 0.95f;
+            for (int c = 0; c < 3; ++c) {
+                state = state * 1664525u + 1013904223u;
+                image.rgb[(static_cast<std::size_t>(y) * image.width + x) * 3 + c] = v[c] + ((state >> 9) / 8388608.0f - 0.5f) * 0.02f;
+            }
+        }
+    const std::vector<PatchBlob> blobs = findPatchBlobs(image);
+    ASSERT_EQ(blobs.size(), 20u);
+    for (const PatchBlob& b : blobs) {
+        const double i = (b.x - 19.5) / 26, j = (b.y - 19.5) / 26;
+        EXPECT_NEAR(i, std::round(i), 0.03);
+        EXPECT_NEAR(j, std::round(j), 0.03);
+        EXPECT_NEAR(b.rgb[1], 0.9 - 0.2 * std::round(j), 0.01);
+    }
 }
 
 TEST(LayoutGrid, EveryLayoutIsARegularGridOfItsCommonCells) {
