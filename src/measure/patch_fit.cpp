@@ -53,12 +53,12 @@ double referenceMisfit(const std::vector<PatchRgb>& gray, const std::vector<Patc
     std::vector<const PatchRgb*> rgb;
     std::vector<const CieTriple*> lab;
     for (std::size_t k = 0; k < gray.size() && k < static_cast<std::size_t>(reference.grayCount); ++k)
-        if (measured(gray[k])) {
+        if (measured(gray[k]) && reference.grayXYZ[k][0] != kReferenceMissing) {
             rgb.push_back(&gray[k]);
             lab.push_back(&reference.grayLab[k]);
         }
     for (std::size_t k = 0; k < color.size() && k < static_cast<std::size_t>(reference.colorCount); ++k)
-        if (measured(color[k])) {
+        if (measured(color[k]) && reference.colorXYZ[k][0] != kReferenceMissing) {
             rgb.push_back(&color[k]);
             lab.push_back(&reference.colorLab[k]);
         }

@@ -164,6 +164,9 @@ TEST(PatchFit, RightPairingFitsTheReferenceAndAShuffledOneDoesNot) {
     for (int i = 0; i < 18; ++i)
         color.push_back(device(reference.colorLab[i] = {30.0 + 3 * i, (i * 37) % 80 - 40.0, (i * 53) % 90 - 45.0}));
     EXPECT_LT(referenceMisfit(gray, color, reference), 1e-6);
+    reference.colorXYZ[4][0] = kReferenceMissing;  // its L*a*b* is no measurement
+    reference.colorLab[4] = {0.0, 0.0, 0.0};
+    EXPECT_LT(referenceMisfit(gray, color, reference), 1e-6);
     std::vector<PatchRgb> shuffled(color.rbegin(), color.rend());
     EXPECT_GT(referenceMisfit(gray, shuffled, reference), 0.6);
     EXPECT_EQ(referenceMisfit({}, {color.begin(), color.begin() + 7}, reference), 1.0);
