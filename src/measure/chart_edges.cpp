@@ -31,6 +31,11 @@ constexpr int kMaxRounds = 6;
 constexpr double kOutlierSigmas = 3.0;
 constexpr double kOutlierFloor = 0.35;
 constexpr int kMinEdges = 16;
+// Of the probes of each edge direction (left, right, top, bottom) at least
+// this share must find their edge: where a starting placement is off by
+// more than half the gap between the patches, the edges across it are all
+// missed and nothing would hold the fit's scale in that direction.
+constexpr double kMinDirectionShare = 0.35;
 
 struct Rgb {
     double c[3] = {0, 0, 0};
@@ -102,6 +107,7 @@ struct EdgeProbe {
 // edge really lies and the edge's normal there.
 struct EdgeObservation {
     double u, t;
+    double nu, nt;  // the probe's outward normal in the layout
     ImagePoint found;
     double nx, ny;
 };
@@ -181,6 +187,8 @@ bool findEdge(const FullSampler& image, const OverlayQuad& quad, const EdgeProbe
             const double edge = previousS + (s - previousS) * (0.5 - previous) / (current - previous);
             found.u = e.u;
             found.t = e.t;
+            found.nu = e.nu;
+            found.nt = e.nt;
             found.found = at(quad, e.u + edge * e.nu, e.t + edge * e.nt);
             // The normal in the image is perpendicular to the edge's direction there.
             const double tx = ahead.x - centre.x;
@@ -194,6 +202,14 @@ bool findEdge(const FullSampler& image, const OverlayQuad& quad, const EdgeProbe
         previous = current;
     }
     return false;
+}
+
+bool everyEdgeDirectionSeen(const std::vector<EdgeObservation>& obs, std::size_t probes) {
+    int seen[4] = {0, 0, 0, 0};
+    for (const EdgeObservation& o : obs) ++seen[(o.nu != 0.0 ? 0 : 2) + (o.nu + o.nt > 0.0 ? 1 : 0)];
+    for (int count : seen)
+        if (count < kMinDirectionShare * static_cast<double>(probes) / 4.0) return false;
+    return true;
 }
 
 std::array<double, 8> rowOf(const EdgeObservation& o) {
@@ -261,7 +277,7 @@ bool fitChartEdges(const TargetImage& image, const TargetLayout& layout, const L
             EdgeObservation o;
             if (findEdge(sampler, quad, p, search, o)) obs.push_back(o);
         }
-        if (static_cast<int>(obs.size()) < kMinEdges) return false;
+        if (static_cast<int>(obs.size()) < kMinEdges || !everyEdgeDirectionSeen(obs, probes.size())) return false;
         keep.assign(obs.size(), 1);
         OverlayQuad solved = quad;
         for (int pass = 0; pass < 3; ++pass) {

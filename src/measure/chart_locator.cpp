@@ -96,33 +96,43 @@ double largestCornerShift(const OverlayQuad& a, const OverlayQuad& b) {
 
 // Means of the middle half of every gray (in gray order) and colour cell,
 // from the reduced copy; NaN where a cell's centre lies off the picture.
+// `graySpread` gets the scatter of each gray cell's samples.
 void measureCells(const Hypothesis& h, const LayoutGrid& grid, const ReducedImage& reduced, const TargetLayout& layout,
-                  std::vector<PatchRgb>& gray, std::vector<PatchRgb>& color) {
+                  std::vector<PatchRgb>& gray, std::vector<double>& graySpread, std::vector<PatchRgb>& color) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    auto measure = [&](const PatchCell& cell) {
+    constexpr int kSamples = kCellSamples * kCellSamples;
+    auto measure = [&](const PatchCell& cell, double& spread) {
         double i, j, x, y;
         h.placement.toLattice(grid, cell.u + 0.5 * cell.width, cell.t + 0.5 * cell.height, i, j);
         h.lattice->map(i, j, x, y);
+        spread = 0.0;
         if (x < 0.0 || y < 0.0 || x > reduced.width - 1.0 || y > reduced.height - 1.0) return PatchRgb{nan, nan, nan};
-        PatchRgb sum{0, 0, 0};
+        float samples[kSamples][3];
+        PatchRgb mean{0, 0, 0};
         for (int a = 0; a < kCellSamples; ++a)
             for (int b = 0; b < kCellSamples; ++b) {
                 const double u = cell.u + cell.width * (0.25 + 0.5 * (a + 0.5) / kCellSamples);
                 const double t = cell.t + cell.height * (0.25 + 0.5 * (b + 0.5) / kCellSamples);
                 h.placement.toLattice(grid, u, t, i, j);
                 h.lattice->map(i, j, x, y);
-                float v[3];
+                float* v = samples[a * kCellSamples + b];
                 sampleReduced(reduced, x, y, v);
-                for (int c = 0; c < 3; ++c) sum[static_cast<std::size_t>(c)] += v[c];
+                for (int c = 0; c < 3; ++c) mean[static_cast<std::size_t>(c)] += v[c] / static_cast<double>(kSamples);
             }
-        for (double& s : sum) s /= kCellSamples * kCellSamples;
-        return sum;
+        for (const float* v : samples)
+            for (int c = 0; c < 3; ++c) spread += (v[c] - mean[static_cast<std::size_t>(c)]) * (v[c] - mean[static_cast<std::size_t>(c)]);
+        spread = std::sqrt(spread / (3.0 * kSamples));
+        return mean;
     };
     gray.assign(layout.grayCells.size(), PatchRgb{nan, nan, nan});
-    for (std::size_t p = 0; p < layout.grayCells.size(); ++p)
-        gray[static_cast<std::size_t>(grayIndexOfPosition(layout, static_cast<int>(p)))] = measure(layout.grayCells[p]);
+    graySpread.assign(layout.grayCells.size(), 0.0);
+    for (std::size_t p = 0; p < layout.grayCells.size(); ++p) {
+        const std::size_t g = static_cast<std::size_t>(grayIndexOfPosition(layout, static_cast<int>(p)));
+        gray[g] = measure(layout.grayCells[p], graySpread[g]);
+    }
     color.clear();
-    for (const PatchCell& cell : layout.colorCells) color.push_back(measure(cell));
+    double unused = 0.0;
+    for (const PatchCell& cell : layout.colorCells) color.push_back(measure(cell, unused));
 }
 
 double strayShare(const Hypothesis& h, const LayoutGrid& grid) {
@@ -247,9 +257,10 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
                 if (c.x < -slack || c.y < -slack || c.x > image.width - 1 + slack || c.y > image.height - 1 + slack)
                     h.outside = true;
             std::vector<PatchRgb> gray, color;
-            measureCells(h, grid, reduced, layout, gray, color);
+            std::vector<double> graySpread;
+            measureCells(h, grid, reduced, layout, gray, graySpread, color);
             if (withReference) h.misfit = referenceMisfit(gray, color, *reference);
-            else h.rise = grayScaleRise(gray);
+            else h.rise = grayScaleRise(gray, graySpread);
             hypotheses.push_back(h);
         }
         if (hypotheses.empty()) continue;

@@ -14,6 +14,10 @@ constexpr int kMinGrayPatches = 4;
 // A printed gray scale runs from near black to near white; uneven light on a
 // plain surface also darkens steadily, but by far less.
 constexpr double kMinGraySpan = 0.5;
+// A gray patch is flat when its samples scatter by less than this share of
+// the scale's span, and a quarter of the patches may fail that.
+constexpr double kMaxGraySpread = 0.1;
+constexpr double kMaxUnevenGrays = 0.25;
 
 bool measured(const PatchRgb& rgb) { return !std::isnan(rgb[0]); }
 
@@ -79,7 +83,7 @@ double referenceMisfit(const std::vector<PatchRgb>& gray, const std::vector<Patc
     return spread > 0.0 ? std::min(1.0, std::sqrt(residual / spread)) : 1.0;
 }
 
-double grayScaleRise(const std::vector<PatchRgb>& gray) {
+double grayScaleRise(const std::vector<PatchRgb>& gray, const std::vector<double>& spread) {
     std::vector<double> index;
     std::vector<std::vector<double>> channel(3);
     for (std::size_t k = 0; k < gray.size(); ++k)
@@ -95,6 +99,10 @@ double grayScaleRise(const std::vector<PatchRgb>& gray) {
         darkest = std::min(darkest, level);
     }
     if (!(lightest > 0.0) || (lightest - darkest) / lightest < kMinGraySpan) return 0.0;
+    int uneven = 0;
+    for (std::size_t k = 0; k < gray.size() && k < spread.size(); ++k)
+        if (measured(gray[k]) && spread[k] > kMaxGraySpread * (lightest - darkest)) ++uneven;
+    if (uneven > kMaxUnevenGrays * static_cast<double>(index.size())) return 0.0;
     const std::vector<double> indexRank = ranks(index);
     double rise = 1.0;
     for (const auto& values : channel) rise = std::min(rise, correlation(indexRank, ranks(values)));

@@ -27,7 +27,10 @@ double referenceMisfit(const std::vector<PatchRgb>& gray, const std::vector<Patc
 // patches, the smallest of the three: 1 for a gray scale rising in every
 // channel from index 0 (darkest) on. 0 when the patches span less than half
 // the lightest one's level (uneven light on a plain surface rises too, but
-// not that far), -1 when fewer than four were measured.
-double grayScaleRise(const std::vector<PatchRgb>& gray);
+// not that far), or when more than a quarter of them are not flat (`spread`,
+// the scatter within each patch, beyond a tenth of that span: stripes or
+// texture seen through the cells); -1 when fewer than four were measured.
+// An empty `spread` counts every patch as flat.
+double grayScaleRise(const std::vector<PatchRgb>& gray, const std::vector<double>& spread = {});
 
 }  // namespace calivant

@@ -24,6 +24,8 @@ constexpr double kMaxStepCosine = 0.6;
 // a jump over a missing patch is allowed a little more.
 constexpr double kStepTolerance = 0.3;
 constexpr double kJumpTolerance = 0.35;
+// Patches smaller than this share of the typical one are left out of the fit.
+constexpr double kMinFitAreaShare = 0.85;
 // Patches further than this share of the pitch from the fitted map are dropped.
 constexpr double kOutlierShare = 0.25;
 constexpr int kFitRounds = 3;
@@ -231,13 +233,21 @@ int distinctCount(const std::vector<LatticeNode>& nodes, bool alongI) {
 }
 
 // Least squares fit of the index-to-position map; quadratic when the nodes
-// span at least three rows and columns, affine otherwise.
+// span at least three rows and columns, affine otherwise. Patches much
+// smaller than the others are left out: cut by the picture's edge, their
+// centroids are off their cells' centres.
 bool fitLattice(PatchLattice& lattice, const std::vector<PatchBlob>& blobs) {
-    const std::vector<LatticeNode>& nodes = lattice.nodes;
-    if (static_cast<int>(nodes.size()) < kMinLatticeNodes) return false;
+    if (static_cast<int>(lattice.nodes.size()) < kMinLatticeNodes) return false;
+    std::vector<double> areas;
+    for (const LatticeNode& n : lattice.nodes) areas.push_back(blobs[static_cast<std::size_t>(n.blob)].area);
+    std::nth_element(areas.begin(), areas.begin() + static_cast<std::ptrdiff_t>(areas.size() / 2), areas.end());
+    const double typical = areas[areas.size() / 2];
+    std::vector<LatticeNode> nodes;
+    for (const LatticeNode& n : lattice.nodes)
+        if (blobs[static_cast<std::size_t>(n.blob)].area >= kMinFitAreaShare * typical) nodes.push_back(n);
     const int ni = distinctCount(nodes, true);
     const int nj = distinctCount(nodes, false);
-    if (ni < 2 || nj < 2) return false;
+    if (static_cast<int>(nodes.size()) < kMinLatticeNodes || ni < 2 || nj < 2) return false;
     const int terms = (ni >= 3 && nj >= 3 && nodes.size() >= 12) ? 6 : 3;
     Eigen::MatrixXd a(static_cast<Eigen::Index>(nodes.size()), terms);
     Eigen::MatrixXd rhs(static_cast<Eigen::Index>(nodes.size()), 2);

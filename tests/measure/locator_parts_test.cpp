@@ -172,7 +172,7 @@ TEST(PatchFit, RightPairingFitsTheReferenceAndAShuffledOneDoesNot) {
     EXPECT_EQ(referenceMisfit({}, {color.begin(), color.begin() + 7}, reference), 1.0);
 }
 
-TEST(PatchFit, GrayScaleRisesOnlyWhenEveryChannelRisesOverAWideSpan) {
+TEST(PatchFit, GrayScaleRisesOnlyWhenEveryChannelRisesOverAWideSpanOfFlatPatches) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::vector<PatchRgb> rising;
     for (int i = 0; i < 10; ++i) rising.push_back({0.05 + 0.09 * i, 0.06 + 0.09 * i, 0.04 + 0.08 * i});
@@ -184,6 +184,10 @@ TEST(PatchFit, GrayScaleRisesOnlyWhenEveryChannelRisesOverAWideSpan) {
     std::vector<PatchRgb> dimming;  // uneven light on a plain surface
     for (int i = 0; i < 10; ++i) dimming.push_back({0.5 + 0.02 * i, 0.5 + 0.02 * i, 0.5 + 0.02 * i});
     EXPECT_DOUBLE_EQ(grayScaleRise(dimming), 0.0);
+    std::vector<double> spread(rising.size(), 0.01);
+    EXPECT_DOUBLE_EQ(grayScaleRise(rising, spread), 1.0);
+    for (std::size_t k = 0; k < 3; ++k) spread[k] = 0.2;  // stripes through three of the cells
+    EXPECT_DOUBLE_EQ(grayScaleRise(rising, spread), 0.0);
     EXPECT_DOUBLE_EQ(grayScaleRise({rising.begin(), rising.begin() + 3}), -1.0);
 }
 
