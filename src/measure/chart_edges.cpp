@@ -49,8 +49,9 @@ public:
     Rgb at(double x, double y) const {
         const int w = image_.width;
         const int h = image_.height;
-        x = std::clamp(x, 0.0, w - 1.0);
-        y = std::clamp(y, 0.0, h - 1.0);
+        // Written so that a NaN lands on the edge too.
+        x = x > 0.0 ? std::min(x, w - 1.0) : 0.0;
+        y = y > 0.0 ? std::min(y, h - 1.0) : 0.0;
         const int ix = std::min(static_cast<int>(x), std::max(w - 2, 0));
         const int iy = std::min(static_cast<int>(y), std::max(h - 2, 0));
         const int jx = std::min(ix + 1, w - 1);

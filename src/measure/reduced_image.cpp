@@ -81,8 +81,9 @@ ReducedImage reduceImage(const TargetImage& image, int factor) {
 }
 
 void sampleReduced(const ReducedImage& image, double x, double y, float out[3]) {
-    x = std::clamp(x, 0.0, image.width - 1.0);
-    y = std::clamp(y, 0.0, image.height - 1.0);
+    // Written so that a NaN lands on the edge too.
+    x = x > 0.0 ? std::min(x, image.width - 1.0) : 0.0;
+    y = y > 0.0 ? std::min(y, image.height - 1.0) : 0.0;
     const int ix = std::min(static_cast<int>(x), std::max(image.width - 2, 0));
     const int iy = std::min(static_cast<int>(y), std::max(image.height - 2, 0));
     const int jx = std::min(ix + 1, image.width - 1);
