@@ -8,7 +8,7 @@
 #include <string>
 
 #include "reference/reference_file.h"
-#include "shell/advanced_options.h"
+#include "measure/advanced_options.h"
 #include "target/target_layout.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

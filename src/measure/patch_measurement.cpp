@@ -6,9 +6,7 @@
 
 #include "measure/gray_smoothing.h"
 #include "measure/quality_checks.h"
-#include "output/format.h"
-#include "shell/platform.h"
-#include "shell/scan_session.h"
+#include "util/format.h"
 
 namespace calivant {
 namespace {
@@ -127,133 +125,114 @@ PatchMeasurement measurePatch(const TargetImage& image, const OverlayQuad& quad,
     return result;
 }
 
-void stretchContrast(ScanSession& session) {
-    const TargetLayout& layout = session.targetLayout;
-    const double dmax = session.options.stretchDmax;
-    const double dmin = session.options.stretchDmin;
+void stretchContrast(TargetMeasurement& m, const TargetLayout& layout, double dmax, double dmin) {
     auto largest = [](const DeviceRgb& rgb) { return std::max({rgb[0], rgb[1], rgb[2]}); };
 
     double lo = 1.0;
     double hi = 0.0;
     for (int i = 0; i < layout.grayCount; ++i) {
-        lo = std::min(lo, largest(session.grayMeasured[i]));
-        hi = std::max(hi, largest(session.grayMeasured[i]));
+        lo = std::min(lo, largest(m.grayMeasured[i]));
+        hi = std::max(hi, largest(m.grayMeasured[i]));
     }
     for (int i = 0; i < layout.colorCount; ++i) {
-        lo = std::min(lo, largest(session.colorMeasured[i]));
-        hi = std::max(hi, largest(session.colorMeasured[i]));
+        lo = std::min(lo, largest(m.colorMeasured[i]));
+        hi = std::max(hi, largest(m.colorMeasured[i]));
     }
 
     auto stretch = [&](const DeviceRgb& measured) -> DeviceRgb {
         // Every patch with the same brightest channel: there is no range to
         // stretch, so the values pass unchanged.
         if (!(hi > lo)) return measured;
-        const double m = largest(measured);
-        const double target = dmax * 0.01 + (m - lo) * (dmin - dmax) * 0.01 / (hi - lo);
+        const double v = largest(measured);
+        const double target = dmax * 0.01 + (v - lo) * (dmin - dmax) * 0.01 / (hi - lo);
         // A patch that is black in every channel has no channel ratios to
         // keep: it becomes a neutral at the dark end's level.
-        if (m <= 0.0) return {target, target, target};
-        const double factor = target / m;
+        if (v <= 0.0) return {target, target, target};
+        const double factor = target / v;
         return {measured[0] * factor, measured[1] * factor, measured[2] * factor};
     };
-    for (int i = 0; i < layout.grayCount; ++i) session.grayWorking[i] = stretch(session.grayMeasured[i]);
-    for (int i = 0; i < layout.colorCount; ++i) session.colorWorking[i] = stretch(session.colorMeasured[i]);
+    for (int i = 0; i < layout.grayCount; ++i) m.grayWorking[i] = stretch(m.grayMeasured[i]);
+    for (int i = 0; i < layout.colorCount; ++i) m.colorWorking[i] = stretch(m.colorMeasured[i]);
 }
 
-int measureTarget(ScanSession& session, int interactive) {
-    const TargetLayout& layout = session.targetLayout;
-    const TargetImage& image = session.image;
-    // Without a reference there are no gray Y values for the smoothing and
-    // no profile to compute; without a usable image nothing to sample. The
-    // reference must also belong to the current layout.
-    if (session.imageReady != 1 || session.referenceReady != 1 || !isMeasurable(image)) return 1;
-    if (session.reference.grayCount != layout.grayCount || session.reference.colorCount != layout.colorCount ||
+TargetMeasurement measureTarget(const TargetImage& image, const TargetLayout& layout, const OverlayQuad& quad,
+                                const ReferenceData& reference, const AdvancedOptions& options, MeasureMode mode) {
+    TargetMeasurement m;
+    // Without a usable image there is nothing to sample; the reference must
+    // belong to the layout, as its gray Y values steer the smoothing.
+    if (!isMeasurable(image)) return m;
+    if (reference.grayCount != layout.grayCount || reference.colorCount != layout.colorCount ||
         layout.grayCount > kMaxGrayPatches || layout.colorCount > kMaxColorPatches ||
         layout.whiteCount > kMaxBorderPatches || layout.midGrayCount > kMaxBorderPatches ||
         layout.blackCount > kMaxBorderPatches)
-        return 1;
+        return m;
+    m.measured = true;
 
-    session.whiteUniformity = 0.0;
-    session.midGrayUniformity = 0.0;
-    session.blackUniformity = 0.0;
-
-    const OverlayQuad& quad = session.overlay;
     for (int i = 0; i < layout.grayCount; ++i) {
-        const PatchMeasurement m = measureCell(image, quad, layout.grayCells[static_cast<std::size_t>(i)]);
-        session.grayMeasured[static_cast<std::size_t>(grayIndexOfPosition(layout, i))] = meansOf(m);
-        session.grayDeviation[static_cast<std::size_t>(i)] = m.deviation;
+        const PatchMeasurement p = measureCell(image, quad, layout.grayCells[static_cast<std::size_t>(i)]);
+        m.grayMeasured[static_cast<std::size_t>(grayIndexOfPosition(layout, i))] = meansOf(p);
+        m.grayDeviation[static_cast<std::size_t>(i)] = p.deviation;
     }
     for (int i = 0; i < layout.colorCount; ++i) {
-        const PatchMeasurement m = measureCell(image, quad, layout.colorCells[static_cast<std::size_t>(i)]);
-        session.colorMeasured[static_cast<std::size_t>(i)] = meansOf(m);
-        session.colorDeviation[static_cast<std::size_t>(i)] = m.deviation;
+        const PatchMeasurement p = measureCell(image, quad, layout.colorCells[static_cast<std::size_t>(i)]);
+        m.colorMeasured[static_cast<std::size_t>(i)] = meansOf(p);
+        m.colorDeviation[static_cast<std::size_t>(i)] = p.deviation;
     }
     if (hasBorderGroups(layout.targetType)) {
         for (int i = 0; i < layout.whiteCount; ++i)
-            session.whiteMeasured[static_cast<std::size_t>(i)] =
+            m.whiteMeasured[static_cast<std::size_t>(i)] =
                 meansOf(measureCell(image, quad, layout.whiteCells[static_cast<std::size_t>(i)]));
         for (int i = 0; i < layout.midGrayCount; ++i)
-            session.midGrayMeasured[static_cast<std::size_t>(i)] =
+            m.midGrayMeasured[static_cast<std::size_t>(i)] =
                 meansOf(measureCell(image, quad, layout.midGrayCells[static_cast<std::size_t>(i)]));
         for (int i = 0; i < layout.blackCount; ++i)
-            session.blackMeasured[static_cast<std::size_t>(i)] =
+            m.blackMeasured[static_cast<std::size_t>(i)] =
                 meansOf(measureCell(image, quad, layout.blackCells[static_cast<std::size_t>(i)]));
         // Informs only: uneven lighting does not stop the computation.
-        checkIllumination(session, interactive);
+        checkIllumination(m, layout, mode, m.diagnostics);
     }
 
-    session.grayBad.fill(0);
-    session.colorBad.fill(0);
-    int result = checkUniformity(session, interactive);
+    int result = checkUniformity(m, layout, mode, m.diagnostics);
 
-    if (session.options.smoothing != SmoothingNone) {
+    if (options.smoothing != SmoothingNone) {
         const std::size_t n = static_cast<std::size_t>(layout.grayCount);
         std::vector<double> grayY(n), red(n), green(n), blue(n);
         for (std::size_t i = 0; i < n; ++i) {
-            grayY[i] = session.reference.grayXYZ[i][1];
-            red[i] = session.grayMeasured[i][0];
-            green[i] = session.grayMeasured[i][1];
-            blue[i] = session.grayMeasured[i][2];
+            grayY[i] = reference.grayXYZ[i][1];
+            red[i] = m.grayMeasured[i][0];
+            green[i] = m.grayMeasured[i][1];
+            blue[i] = m.grayMeasured[i][2];
         }
-        smoothGrayScale(session.platform, grayY, red, green, blue, session.options.smoothing);
-        for (std::size_t i = 0; i < n; ++i) session.grayMeasured[i] = {red[i], green[i], blue[i]};
+        smoothGrayScale(m.diagnostics, grayY, red, green, blue, options.smoothing);
+        for (std::size_t i = 0; i < n; ++i) m.grayMeasured[i] = {red[i], green[i], blue[i]};
     }
 
-    if (checkGrayOrder(session) == 1) {
-        if (interactive == 1) {
-            if (session.platform.askWarning(kGrayOrderQuestion) == 1) result = 1;
+    if (checkGrayOrder(m, layout.grayCount) == 1) {
+        if (mode == MeasureMode::Compute) {
+            m.grayOrderQuestion = true;
         } else {
-            session.platform.showWarning(kGrayOrderWarning);
+            addWarning(m.diagnostics, kGrayOrderWarning);
             result = 1;
         }
     }
 
-    if (session.options.stretch) {
-        stretchContrast(session);
+    if (options.stretch) {
+        stretchContrast(m, layout, options.stretchDmax, options.stretchDmin);
     } else {
-        session.grayWorking = session.grayMeasured;
-        session.colorWorking = session.colorMeasured;
+        m.grayWorking = m.grayMeasured;
+        m.colorWorking = m.colorMeasured;
     }
-    return result;
+    m.status = result;
+    return m;
 }
 
-TargetContrast measureTargetContrast(ScanSession& session) {
+TargetContrast contrastOfMeasurement(const TargetMeasurement& measurement, int grayCount) {
     TargetContrast contrast;
-    if (session.imageReady != 1 || session.referenceReady != 1) return contrast;
-    session.grayBad.fill(0);
-    session.colorBad.fill(0);
-    if (measureTarget(session, 0) != 0) return contrast;
-    return contrastOfMeasurement(session);
-}
-
-TargetContrast contrastOfMeasurement(const ScanSession& session) {
-    TargetContrast contrast;
-    const int n = session.targetLayout.grayCount;
-    if (n < 1) return contrast;
+    if (grayCount < 1) return contrast;
     auto level = [](const DeviceRgb& rgb) { return 100.0 * (rgb[0] + rgb[1] + rgb[2]) * 0.3333333333333333; };
     contrast.available = true;
-    contrast.dmax = level(session.grayMeasured[0]);
-    contrast.dmin = level(session.grayMeasured[static_cast<std::size_t>(n - 1)]);
+    contrast.dmax = level(measurement.grayMeasured[0]);
+    contrast.dmin = level(measurement.grayMeasured[static_cast<std::size_t>(grayCount - 1)]);
     return contrast;
 }
 

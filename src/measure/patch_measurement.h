@@ -9,11 +9,13 @@
 #include <string>
 
 #include "image/target_image.h"
+#include "measure/advanced_options.h"
+#include "reference/reference_data.h"
 #include "target/overlay.h"
+#include "target/target_layout.h"
+#include "util/diagnostics.h"
 
 namespace calivant {
-
-struct ScanSession;
 
 // Device RGB on the 0.0 .. 1.0 scale (full 16-bit range = 1.0), red first.
 using DeviceRgb = std::array<double, 3>;
@@ -47,19 +49,59 @@ std::array<int, 3> sampleImage(const TargetImage& image, double px, double py);
 PatchMeasurement measurePatch(const TargetImage& image, const OverlayQuad& quad, double u, double vTop, double w,
                               double h);
 
-// Measures every patch of the session's layout, runs the quality checks,
-// smooths the gray scale and fills the working values (with the contrast
-// stretch when it is on). interactive is 1 for a computation (bad patches
-// are marked, the gray-order question may be asked) and 0 for the Advanced
-// Options dialog (warnings only). Returns 0 when the target passed the
-// checks, 1 when it did not, the user stopped, or there is nothing to
-// measure (no usable image or no reference for the current layout).
-int measureTarget(ScanSession& session, int interactive);
+// How the checks report. Compute: for a profile computation; patches that
+// fail are marked bad and the findings are errors. Preview: for the Advanced
+// Options dialog's contrast figures; nothing is marked, findings are
+// warnings, and a gray scale out of order fails the measurement.
+enum class MeasureMode { Compute, Preview };
+
+// Everything measuring the target gives. Gray arrays are in gray order
+// (index 0 darkest) except the deviations, which, like grayBad, follow the
+// layout's gray cells.
+struct TargetMeasurement {
+    // False when there was nothing to measure: an image that is not Rgb24 or
+    // Rgb48, or a reference whose counts are not the layout's. Nothing else
+    // in the record is meaningful then.
+    bool measured = false;
+    // 0 when the target passed the checks, 1 when it did not (or was not
+    // measured).
+    int status = 1;
+    // Compute mode only: the gray scale was out of brightness order (and has
+    // been put in order). The caller asks kGrayOrderQuestion and stops when
+    // the user declines; status does not include it.
+    bool grayOrderQuestion = false;
+    Diagnostics diagnostics;
+
+    std::array<DeviceRgb, kMaxGrayPatches> grayMeasured{};
+    std::array<DeviceRgb, kMaxColorPatches> colorMeasured{};
+    std::array<double, kMaxGrayPatches> grayDeviation{};
+    std::array<double, kMaxColorPatches> colorDeviation{};
+    std::array<DeviceRgb, kMaxBorderPatches> whiteMeasured{};
+    std::array<DeviceRgb, kMaxBorderPatches> midGrayMeasured{};
+    std::array<DeviceRgb, kMaxBorderPatches> blackMeasured{};
+    // What the profile computation reads: the measured values, contrast
+    // stretched when that option is on.
+    std::array<DeviceRgb, kMaxGrayPatches> grayWorking{};
+    std::array<DeviceRgb, kMaxColorPatches> colorWorking{};
+    // Spread of the border groups (0 for charts without them).
+    double whiteUniformity = 0.0;
+    double midGrayUniformity = 0.0;
+    double blackUniformity = 0.0;
+    // Patches the checks marked bad (Compute mode).
+    ColorBadFlags colorBad{};
+    GrayBadFlags grayBad{};
+};
+
+// Measures every patch of the layout through the overlay, runs the quality
+// checks, smooths the gray scale (against the reference's gray Y) and fills
+// the working values, with the contrast stretch when it is on.
+TargetMeasurement measureTarget(const TargetImage& image, const TargetLayout& layout, const OverlayQuad& quad,
+                                const ReferenceData& reference, const AdvancedOptions& options, MeasureMode mode);
 
 // The working values with the contrast stretch: the largest channel of the
 // darkest patch goes to dmax percent, that of the lightest to dmin percent,
 // every patch keeping its channel ratios.
-void stretchContrast(ScanSession& session);
+void stretchContrast(TargetMeasurement& measurement, const TargetLayout& layout, double dmax, double dmin);
 
 // The target image contrast the Advanced Options dialog shows: 100 x the
 // mean of R, G, B of the darkest and of the lightest gray patch.
@@ -68,12 +110,9 @@ struct TargetContrast {
     double dmax = 0.0;
     double dmin = 0.0;
 };
-// The contrast of the last measurement (available when it has a gray scale).
-TargetContrast contrastOfMeasurement(const ScanSession& session);
-// Measures without marking patches (interactive 0) when an image and a
-// reference are ready; unavailable when either is missing or the checks
-// fail (their warnings have then been shown).
-TargetContrast measureTargetContrast(ScanSession& session);
+// The contrast of a measurement of a chart with grayCount gray patches
+// (available when it has a gray scale).
+TargetContrast contrastOfMeasurement(const TargetMeasurement& measurement, int grayCount);
 // "%2f" of the value, or "N/A" when unavailable.
 std::string formatContrastValue(const TargetContrast& contrast, bool darkEnd);
 

@@ -6,9 +6,9 @@
 #include <exception>
 #include <limits>
 
-#include "output/text_output.h"
-#include "profile/color_conversions.h"
-#include "shell/scan_session.h"
+#include "util/text_output.h"
+#include "util/cie.h"
+#include "profile/regression.h"
 
 namespace calivant {
 namespace {
@@ -188,9 +188,9 @@ void fillProfile(const IccProfileSettings& s, const ProfileResult& result, const
 
 }  // namespace
 
-IccProfileSettings iccProfileSettingsOf(const ScanSession& session) {
-    return {session.description, session.copyright, session.options.colorSpace, session.reflective,
-            session.options.clutSize};
+IccProfileSettings iccProfileSettingsOf(const ProfileRecord& record) {
+    return {record.description, record.copyright, record.options.colorSpace, record.reflective,
+            record.options.clutSize};
 }
 
 void putBigEndian16(std::span<std::uint8_t> buffer, std::size_t offset, std::uint16_t value) {

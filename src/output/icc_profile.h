@@ -23,13 +23,17 @@
 #include <string_view>
 #include <vector>
 
+#include "measure/advanced_options.h"
+#include "output/profile_record.h"
 #include "profile/profile_result.h"
-#include "shell/advanced_options.h"
-#include "shell/platform.h"
+#include "util/local_time.h"
 
 namespace calivant {
 
-struct ScanSession;
+// Byte caps of the texts typed by the user; they end up in fixed-size
+// profile tags.
+inline constexpr std::size_t kMaxDescriptionLength = 338;
+inline constexpr std::size_t kMaxCopyrightLength = 338;
 
 // What the profile takes from the run besides the computed tables.
 struct IccProfileSettings {
@@ -40,7 +44,7 @@ struct IccProfileSettings {
     int clutSize = 33;   // the grid the tables were built with
 };
 
-IccProfileSettings iccProfileSettingsOf(const ScanSession& session);
+IccProfileSettings iccProfileSettingsOf(const ProfileRecord& record);
 
 void putBigEndian16(std::span<std::uint8_t> buffer, std::size_t offset, std::uint16_t value);
 void putBigEndian32(std::span<std::uint8_t> buffer, std::size_t offset, std::uint32_t value);

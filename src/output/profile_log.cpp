@@ -3,12 +3,11 @@
 #include <cmath>
 #include <string_view>
 
-#include "output/format.h"
+#include "util/format.h"
 #include "output/icc_profile.h"
-#include "output/text_output.h"
-#include "profile/color_conversions.h"
+#include "util/text_output.h"
+#include "util/cie.h"
 #include "profile/regression.h"
-#include "shell/scan_session.h"
 #include "target/target_layout.h"
 
 namespace calivant {
@@ -164,9 +163,9 @@ void writePatchLine(LineSink& sink, bool xyz, const std::string& name, double de
 
 // The log reads one computed value per patch of the layout; anything else
 // means no profile was computed for this layout.
-bool hasComputedProfile(const ScanSession& session) {
-    const TargetLayout& layout = session.targetLayout;
-    const ProfileResult& r = session.profile;
+bool hasComputedProfile(const ProfileRecord& record) {
+    const TargetLayout& layout = record.layout;
+    const ProfileResult& r = record.profile;
     const int grays = layout.grayCount;
     const int colors = layout.colorCount;
     if (grays < 1 || grays > kMaxGrayPatches || colors < 0 || colors > kMaxColorPatches) return false;
@@ -207,12 +206,13 @@ std::string colorPatchName(const TargetLayout& layout, int index) {
     return cell < layout.colorCells.size() ? layout.colorCells[cell].name : std::string();
 }
 
-int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTime& time) {
-    if (!hasComputedProfile(session)) return 1;
+int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalTime& time) {
+    if (!hasComputedProfile(record)) return 1;
 
-    const TargetLayout& layout = session.targetLayout;
-    const AdvancedOptions& options = session.options;
-    const ProfileResult& result = session.profile;
+    const TargetLayout& layout = record.layout;
+    const AdvancedOptions& options = record.options;
+    const ProfileResult& result = record.profile;
+    const TargetMeasurement& measured = record.measurement;
     const int grayCount = layout.grayCount;
     const int colorCount = layout.colorCount;
     const bool xyz = options.colorSpace == CieXyz;
@@ -221,15 +221,15 @@ int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTi
     sink.line(kLogTitle);
     sink.line(dateLine(time));
     sink.blank();
-    sink.line(formatText("Description: %s", {session.description}));
-    sink.line(formatText("Copyright: %s", {session.copyright}));
+    sink.line(formatText("Description: %s", {record.description}));
+    sink.line(formatText("Copyright: %s", {record.copyright}));
     sink.blank();
-    sink.line(targetTypeLine(session.targetType, session.reflective));
+    sink.line(targetTypeLine(record.targetType, record.reflective));
     sink.blank();
 
     sink.line("Advanced Options:");
     sink.line(xyz ? "  Color Space: CIE XYZ" : "  Color Space: CIE Lab");
-    sink.line(regressionLine(options, session.targetType));
+    sink.line(regressionLine(options, record.targetType));
     sink.line(options.eliminateResiduals ? "  Residuals eliminated" : "  Residuals not eliminated");
     if (options.stretch)
         sink.line(formatText("  Target Image Contrast Stretch to %3f .. %3f", {options.stretchDmax, options.stretchDmin}));
@@ -247,8 +247,8 @@ int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTi
     }
     sink.blank();
 
-    const DeviceRgb& dmax = session.grayMeasured[0];
-    const DeviceRgb& dmin = session.grayMeasured[static_cast<std::size_t>(grayCount - 1)];
+    const DeviceRgb& dmax = measured.grayMeasured[0];
+    const DeviceRgb& dmin = measured.grayMeasured[static_cast<std::size_t>(grayCount - 1)];
     sink.line(formatText("Dmax patch RGB: (%2f%%, %2f%%, %2f%%)",
                          {kPercentScale * dmax[0], kPercentScale * dmax[1], kPercentScale * dmax[2]}));
     sink.line(formatText("Dmin patch RGB: (%2f%%, %2f%%, %2f%%)",
@@ -256,11 +256,11 @@ int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTi
     sink.blank();
 
     // Only the charts with border patches have an illumination figure.
-    const auto type = static_cast<TargetType>(session.targetType);
+    const auto type = static_cast<TargetType>(record.targetType);
     if (type == TargetType::ColorCheckerDc || type == TargetType::ColorCheckerSg || type == TargetType::Hct) {
-        sink.line(formatText("RMS White Uniformity Error: %2f%%", {kPercentScale * session.whiteUniformity}));
-        sink.line(formatText("RMS Gray Uniformity Error: %2f%%", {kPercentScale * session.midGrayUniformity}));
-        sink.line(formatText("RMS Black Uniformity Error: %2f%%", {kPercentScale * session.blackUniformity}));
+        sink.line(formatText("RMS White Uniformity Error: %2f%%", {kPercentScale * measured.whiteUniformity}));
+        sink.line(formatText("RMS Gray Uniformity Error: %2f%%", {kPercentScale * measured.midGrayUniformity}));
+        sink.line(formatText("RMS Black Uniformity Error: %2f%%", {kPercentScale * measured.blackUniformity}));
         sink.blank();
     }
 
@@ -275,7 +275,7 @@ int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTi
         summary.add(e);
         // Gray deviations follow the layout's cells, which IT8 and the
         // ColorChecker list lightest first.
-        const double deviation = session.grayDeviation[static_cast<std::size_t>(grayPositionOfIndex(layout, i))];
+        const double deviation = measured.grayDeviation[static_cast<std::size_t>(grayPositionOfIndex(layout, i))];
         writePatchLine(sink, xyz, grayPatchName(layout, i), deviation, e);
     }
     sink.blank();
@@ -288,7 +288,7 @@ int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTi
         const PatchError e = patchError(result, options, result.colorLinear[at], result.workColorXYZ[at],
                                         result.workColorLab[at]);
         summary.add(e);
-        writePatchLine(sink, xyz, colorPatchName(layout, i), session.colorDeviation[at], e);
+        writePatchLine(sink, xyz, colorPatchName(layout, i), measured.colorDeviation[at], e);
     }
     sink.blank();
 

@@ -1,6 +1,6 @@
 #pragma once
-// The plain-text log of one profile build, written from what the computation
-// left in the session (the colorimetric pass). CR LF line ends, numbers
+// The plain-text log of one profile build, written from the computation's
+// record (the colorimetric pass). CR LF line ends, numbers
 // through formatText, TAB-separated patch tables. An IT8 log in CIE Lab
 // starts like this:
 //
@@ -40,12 +40,10 @@
 #include <ostream>
 #include <string>
 
-#include "shell/platform.h"
+#include "output/profile_record.h"
+#include "util/local_time.h"
 
 namespace calivant {
-
-struct ScanSession;
-struct TargetLayout;
 
 // The name in the first column of gray patch `index` (gray order, darkest
 // first) and of colour patch `index`: IT8 numbers its gray scale 23 down to 0
@@ -56,9 +54,9 @@ std::string grayPatchName(const TargetLayout& layout, int index);
 std::string colorPatchName(const TargetLayout& layout, int index);
 
 // Writes the whole log. Returns 0, or 1 when the stream failed at any point
-// (every line is still attempted) or the session holds no computed profile
+// (every line is still attempted) or the record holds no computed profile
 // for its layout (then nothing is written). The caller writes to a temporary
 // file and keeps it only on 0.
-int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTime& time);
+int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalTime& time);
 
 }  // namespace calivant

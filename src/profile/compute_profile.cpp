@@ -1,19 +1,16 @@
 #include "profile/compute_profile.h"
 
 #include <cmath>
+#include <span>
 
-#include "measure/patch_measurement.h"
-#include "profile/color_conversions.h"
 #include "profile/lookup_table.h"
 #include "profile/tone_curves.h"
-#include "shell/platform.h"
-#include "shell/scan_session.h"
+#include "util/cie.h"
 
 namespace calivant {
 
-int prepareWorkingReference(ScanSession& session, bool stretch) {
-    const ReferenceData& reference = session.reference;
-    ProfileResult& profile = session.profile;
+int prepareWorkingReference(const ReferenceData& reference, bool stretch, ProfileResult& profile,
+                            Diagnostics& diagnostics) {
     const auto grays = static_cast<std::size_t>(reference.grayCount);
     const auto colors = static_cast<std::size_t>(reference.colorCount);
     profile.workGrayLab.assign(reference.grayLab.begin(), reference.grayLab.begin() + grays);
@@ -25,7 +22,7 @@ int prepareWorkingReference(ScanSession& session, bool stretch) {
     const double l0 = reference.grayLab[0][0];
     const double lTop = reference.grayLab[grays - 1][0];
     if (!(lTop != l0)) {
-        session.platform.showError(kFlatReferenceGrayError);
+        addError(diagnostics, kFlatReferenceGrayError);
         return 1;
     }
     auto stretchPatch = [&](ColorTriple& lab, ColorTriple& xyz) {
@@ -42,30 +39,29 @@ int prepareWorkingReference(ScanSession& session, bool stretch) {
     return 0;
 }
 
-}  // namespace calivant
-
-namespace calivant {
 namespace {
 
 // One pass: working references, tone curves and linearized patches, then
 // the regression and its table.
-int runPass(ScanSession& session, bool perceptual) {
-    ProfileTable& table = perceptual ? session.profile.perceptual : session.profile.colorimetric;
-    if (prepareWorkingReference(session, perceptual) != 0) return 1;
-    if (buildToneCurves(session, table.toneCurves) != 0) return 1;
-    return buildLookupTable(session.platform, session.options, session.targetType, session.profile, table.clut);
+int runPass(const ProfileInputs& in, bool perceptual, ProfileComputation& out) {
+    ProfileResult& profile = out.profile;
+    ProfileTable& table = perceptual ? profile.perceptual : profile.colorimetric;
+    if (prepareWorkingReference(in.reference, perceptual, profile, out.diagnostics) != 0) return 1;
+    const auto grays = std::span(in.measurement.grayWorking).first(static_cast<std::size_t>(in.layout.grayCount));
+    const auto colors = std::span(in.measurement.colorWorking).first(static_cast<std::size_t>(in.layout.colorCount));
+    if (buildToneCurves(grays, colors, in.options.colorSpace, profile, table.toneCurves, out.diagnostics) != 0)
+        return 1;
+    return buildLookupTable(in.options, in.layout.targetType, profile, table.clut, out.diagnostics);
 }
 
 }  // namespace
 
-int computeProfile(ScanSession& session) {
-    if (session.description.empty()) {
-        session.platform.showError(kMissingDescriptionError);
-        return 1;
-    }
-    if (measureTarget(session, 1) != 0) return 1;
-    if (runPass(session, true) != 0) return 1;
-    return runPass(session, false);
+ProfileComputation computeProfile(const ProfileInputs& inputs) {
+    ProfileComputation out;
+    if (runPass(inputs, true, out) != 0) return out;
+    if (runPass(inputs, false, out) != 0) return out;
+    out.status = 0;
+    return out;
 }
 
 }  // namespace calivant

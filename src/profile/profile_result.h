@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "shell/advanced_options.h"
+#include "measure/advanced_options.h"
 
 namespace calivant {
 

@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "profile/lu_decomposition.h"
-#include "shell/platform.h"
 
 namespace calivant {
 namespace {
@@ -265,8 +264,8 @@ int fitModel(const PatchSet& patches, int termCount, ModelRows& out) {
     return 0;
 }
 
-int failFit(Platform& platform) {
-    platform.showError("Regression error");
+int failFit(Diagnostics& diagnostics) {
+    addError(diagnostics, "Regression error");
     return 1;
 }
 
@@ -284,18 +283,18 @@ int effectiveRegressionModel(const AdvancedOptions& options, int targetType) {
     return options.regressionModel;
 }
 
-int fitRegression(Platform& platform, const AdvancedOptions& options, int targetType, ProfileResult& result) {
+int fitRegression(const AdvancedOptions& options, int targetType, ProfileResult& result, Diagnostics& diagnostics) {
     const int model = effectiveRegressionModel(options, targetType);
     const PatchSet patches = patchesOf(result, options.colorSpace);
     const bool xyz = options.colorSpace == CieXyz;
 
     ModelRows linear{};
-    if (fitModel(patches, kLinearTermCount, linear) != 0) return failFit(platform);
+    if (fitModel(patches, kLinearTermCount, linear) != 0) return failFit(diagnostics);
     for (int k = 0; k < 3; ++k)
         for (int j = 0; j < kLinearTermCount; ++j) result.linearCoefficients[k][j] = linear[k][j];
 
     ModelRows higher{};
-    if (model != Linear && fitModel(patches, regressionTermCount(model), higher) != 0) return failFit(platform);
+    if (model != Linear && fitModel(patches, regressionTermCount(model), higher) != 0) return failFit(diagnostics);
 
     // A bounded model can still leave a runaway residual at a patch far
     // outside the unit cube or with an absurd working value.
@@ -304,7 +303,7 @@ int fitRegression(Platform& platform, const AdvancedOptions& options, int target
     residualsOf(view, patches, xyz, residuals);
     for (const ColorTriple& residual : residuals.residuals)
         for (double v : residual)
-            if (!(std::fabs(v) <= kModelMagnitudeLimit)) return failFit(platform);
+            if (!(std::fabs(v) <= kModelMagnitudeLimit)) return failFit(diagnostics);
 
     if (model != Linear) result.modelCoefficients = higher;
     result.effectiveModel = model;
@@ -330,6 +329,14 @@ ColorTriple residualCorrectionLab(const ProfileResult& result, double r, double 
 
 void computePatchResiduals(const ProfileResult& result, int colorSpace, PatchResiduals& out) {
     residualsOf(viewOf(result), patchesOf(result, colorSpace), colorSpace == CieXyz, out);
+}
+
+CieTriple primaryXyz(const ProfileResult& result, int colorSpace, int channel) {
+    assert(channel >= 0 && channel < 3);
+    double rgb[3] = {0.0, 0.0, 0.0};
+    rgb[channel] = 1.0;
+    if (colorSpace == CieXyz) return evaluateModelXyz(result, rgb[0], rgb[1], rgb[2], true);
+    return labToXyz(evaluateModelLab(result, rgb[0], rgb[1], rgb[2], true));
 }
 
 ColorTriple interpolateResidual(const PatchResiduals& residuals, double r, double g, double b) {

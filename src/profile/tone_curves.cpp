@@ -5,9 +5,7 @@
 #include <numeric>
 #include <vector>
 
-#include "profile/color_conversions.h"
-#include "shell/platform.h"
-#include "shell/scan_session.h"
+#include "util/cie.h"
 
 namespace calivant {
 namespace {
@@ -139,10 +137,10 @@ double linearize(const ToneCurve& curve, double deviceValue) {
     return curve.values[codeOf(deviceValue)] * kCodeScale;
 }
 
-int buildToneCurves(ScanSession& session, std::array<ToneCurve, 3>& curves) {
-    const int n = session.targetLayout.grayCount;
-    ProfileResult& profile = session.profile;
-    const bool lab = session.options.colorSpace == CieLab;
+int buildToneCurves(std::span<const DeviceRgb> grayWorking, std::span<const DeviceRgb> colorWorking, int colorSpace,
+                    ProfileResult& profile, std::array<ToneCurve, 3>& curves, Diagnostics& diagnostics) {
+    const int n = static_cast<int>(grayWorking.size());
+    const bool lab = colorSpace == CieLab;
     std::vector<double> target(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i)
         target[static_cast<std::size_t>(i)] =
@@ -151,9 +149,9 @@ int buildToneCurves(ScanSession& session, std::array<ToneCurve, 3>& curves) {
 
     for (int c = 0; c < 3; ++c) {
         std::vector<double> u(static_cast<std::size_t>(n));
-        for (int i = 0; i < n; ++i) u[static_cast<std::size_t>(i)] = session.grayWorking[static_cast<std::size_t>(i)][c];
+        for (int i = 0; i < n; ++i) u[static_cast<std::size_t>(i)] = grayWorking[static_cast<std::size_t>(i)][c];
         if (n < 2 || !(u[0] < u[static_cast<std::size_t>(n - 1)])) {
-            session.platform.showError(kNegativeImageError);
+            addError(diagnostics, kNegativeImageError);
             return 1;
         }
         std::vector<double> y = target;
@@ -179,13 +177,13 @@ int buildToneCurves(ScanSession& session, std::array<ToneCurve, 3>& curves) {
     for (int i = 0; i < n; ++i)
         for (int c = 0; c < 3; ++c)
             profile.grayLinear[static_cast<std::size_t>(i)][c] =
-                linearize(curves[static_cast<std::size_t>(c)], session.grayWorking[static_cast<std::size_t>(i)][c]);
-    const int colors = session.targetLayout.colorCount;
+                linearize(curves[static_cast<std::size_t>(c)], grayWorking[static_cast<std::size_t>(i)][c]);
+    const int colors = static_cast<int>(colorWorking.size());
     profile.colorLinear.assign(static_cast<std::size_t>(colors), ColorTriple{});
     for (int i = 0; i < colors; ++i)
         for (int c = 0; c < 3; ++c)
             profile.colorLinear[static_cast<std::size_t>(i)][c] = linearize(
-                curves[static_cast<std::size_t>(c)], session.colorWorking[static_cast<std::size_t>(i)][c]);
+                curves[static_cast<std::size_t>(c)], colorWorking[static_cast<std::size_t>(i)][c]);
     return 0;
 }
 

@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "profile/color_conversions.h"
+#include "util/cie.h"
 #include "reference/text_input.h"
-#include "shell/advanced_options.h"
+#include "target/target_layout.h"
 
 namespace calivant {
 namespace {

@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "profile/profile_result.h"
+#include "reference/reference_data.h"
 
 namespace calivant {
-
-struct ScanSession;
 
 inline constexpr int kPlotBackgroundSize = 440;
 inline constexpr int kPlotInset = 20;
@@ -52,7 +51,9 @@ struct GamutPlot {
     std::optional<PlotPoint> white;
     std::array<PlotPoint, 3> srgb;  // red, green, blue corners
 };
-GamutPlot gamutPlot(const ScanSession& session, int margin);
+// The reference's colour patches, and the primaries and white of the linear
+// model fitted in colorSpace.
+GamutPlot gamutPlot(const ReferenceData& reference, const ProfileResult& profile, int colorSpace, int margin);
 
 // The 256 points of one tone curve in a client area of w x h pixels.
 std::vector<PlotPoint> curvePoints(const ToneCurve& curve, int margin, int clientWidth, int clientHeight);

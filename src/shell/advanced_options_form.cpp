@@ -1,9 +1,10 @@
 #include "shell/advanced_options_form.h"
 
 #include "measure/patch_measurement.h"
-#include "output/format.h"
 #include "reference/text_input.h"
+#include "shell/computation.h"
 #include "shell/scan_session.h"
+#include "util/format.h"
 
 namespace calivant {
 namespace {
@@ -61,11 +62,11 @@ int applyOptionsForm(const AdvancedOptionsForm& form, AdvancedOptions& options, 
 }
 
 void remeasureAfterOptions(ScanSession& session) {
-    session.grayBad.fill(0);
-    session.colorBad.fill(0);
+    session.measurement.grayBad.fill(0);
+    session.measurement.colorBad.fill(0);
     // The measurement needs the reference for the gray order; without one
     // there is nothing to show anyway.
-    if (session.imageReady == 1 && session.referenceReady == 1) measureTarget(session, 0);
+    measureSession(session, MeasureMode::Preview);
 }
 
 }  // namespace calivant

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "shell/advanced_options.h"
+#include "measure/advanced_options.h"
 
 namespace calivant {
 

@@ -1,6 +1,6 @@
 #include "shell/saving.h"
 
-#include "output/format.h"
+#include "util/format.h"
 #include "output/icc_profile.h"
 #include "shell/platform.h"
 #include "shell/scan_session.h"
@@ -48,7 +48,7 @@ int saveFileWith(ScanSession& session, const std::string& path, const std::funct
 }
 
 int saveProfileFile(ScanSession& session, const std::string& path, const LocalTime& time) {
-    const IccProfileSettings settings = iccProfileSettingsOf(session);
+    const IccProfileSettings settings = iccProfileSettingsOf(profileRecordOf(session));
     return saveFileWith(session, path,
                         [&](std::ostream& out) { return writeIccProfile(out, settings, session.profile, time); });
 }

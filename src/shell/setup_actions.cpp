@@ -6,7 +6,7 @@
 #include "image/target_image.h"
 #include "image/tiff_reader.h"
 #include "image/transforms.h"
-#include "output/format.h"
+#include "util/format.h"
 #include "reference/reference_file.h"
 #include "shell/platform.h"
 #include "shell/scan_session.h"

@@ -3,8 +3,6 @@
 #include <cassert>
 #include <initializer_list>
 
-#include "shell/advanced_options.h"
-
 namespace calivant {
 namespace {
 

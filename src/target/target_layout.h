@@ -13,6 +13,9 @@
 
 namespace calivant {
 
+enum class TargetType : int { It8 = 0, ColorChecker = 1, ColorCheckerDc = 2, ColorCheckerSg = 3, Hct = 4 };
+inline constexpr int kTargetTypeCount = 5;
+
 struct PatchCell {
     std::string name;
     double u = 0.0;

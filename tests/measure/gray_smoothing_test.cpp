@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "shell/advanced_options.h"
+#include "measure/advanced_options.h"
 #include "shell/recording_platform.h"
 
 namespace calivant {

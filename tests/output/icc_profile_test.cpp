@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "profile/color_conversions.h"
+#include "util/cie.h"
 #include "profile/lookup_table.h"
 #include "profile/regression.h"
 #include "shell/recording_platform.h"

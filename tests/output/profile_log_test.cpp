@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "make-target/synthetic_target.h"
-#include "output/format.h"
+#include "util/format.h"
 #include "output/icc_profile.h"
-#include "profile/color_conversions.h"
+#include "util/cie.h"
 #include "profile/compute_profile.h"
 #include "shell/recording_platform.h"
 #include "shell/scan_session.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "make-target/synthetic_target.h"
-#include "profile/color_conversions.h"
+#include "util/cie.h"
 #include "profile/regression.h"
 #include "profile/tone_curves.h"
 #include "shell/recording_platform.h"

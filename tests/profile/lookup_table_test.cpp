@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "profile/color_conversions.h"
+#include "util/cie.h"
 #include "profile/regression.h"
 #include "shell/recording_platform.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "profile/color_conversions.h"
-#include "shell/advanced_options.h"
+#include "util/cie.h"
+#include "measure/advanced_options.h"
 #include "shell/data_folder.h"
 #include "support/temp_folder.h"
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "shell/advanced_options.h"
+#include "measure/advanced_options.h"
 #include "shell/recording_platform.h"
 #include "shell/scan_session.h"
 

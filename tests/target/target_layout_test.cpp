@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "shell/advanced_options.h"
+#include "measure/advanced_options.h"
 
 namespace calivant {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "make-target/synthetic_tiff.h"
 #include "reference/reference_file.h"
-#include "shell/advanced_options.h"
+#include "measure/advanced_options.h"
 #include "support/temp_folder.h"
 #include "tiff_read_back.h"
 

@@ -8,11 +8,11 @@
 #include <fstream>
 #include <limits>
 
-#include "output/format.h"
-#include "output/text_output.h"
+#include "util/format.h"
+#include "util/text_output.h"
 #include "reference/reference_file.h"
 #include "reference/text_input.h"
-#include "shell/advanced_options.h"
+#include "measure/advanced_options.h"
 
 namespace calivant {
 namespace {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "image/target_image.h"
-#include "profile/color_conversions.h"
+#include "util/cie.h"
 #include "reference/reference_data.h"
 #include "target/overlay.h"
 #include "target/target_layout.h"

@@ -9,20 +9,14 @@
 #include <optional>
 #include <sstream>
 
-#include "cli_platform.h"
-#include "measure/patch_measurement.h"
-#include "output/format.h"
 #include "output/icc_profile.h"
-#include "output/profile_log.h"
-#include "profile/compute_profile.h"
 #include "reference/text_input.h"
 #include "shell/data_folder.h"
-#include "shell/recording_platform.h"
+#include "shell/profile_job.h"
 #include "shell/saving.h"
-#include "shell/scan_session.h"
 #include "shell/settings.h"
 #include "shell/setup_actions.h"
-#include "util/atomic_file.h"
+#include "util/format.h"
 
 namespace calivant::cli {
 namespace {
@@ -103,13 +97,9 @@ void addComputationOptions(CLI::App& command, Arguments& a) {
 
 // The option defaults as the wizard would start with them.
 AdvancedOptions startingOptions(bool factoryDefaults) {
-    AdvancedOptions options;
-    if (factoryDefaults) return options;
+    if (factoryDefaults) return AdvancedOptions{};
     // The settings file is only read here, never written.
-    RecordingPlatform quiet;
-    ScanSession saved{quiet};
-    loadSettings(saved, settingsFilePath());
-    return saved.options;
+    return loadOptionDefaults(settingsFilePath());
 }
 
 // The DMAX,DMIN text checked as the Advanced Options dialog checks its fields.
@@ -147,16 +137,21 @@ AdvancedOptions resolveOptions(const Arguments& a) {
 
 bool isTerminal() { return ::isatty(2) == 1; }
 
-class Progress {
+// Messages go to standard error with their exact texts, prefixed once with
+// "error: " or "warning: "; progress lines only when a person is watching.
+class CliObserver : public JobObserver {
 public:
-    explicit Progress(std::ostream& err) : err_(err), enabled_(isTerminal()) {}
-    void step(std::string_view text) {
-        if (enabled_) err_ << text << "...\n" << std::flush;
+    explicit CliObserver(std::ostream& err) : err_(err), showProgress_(isTerminal()) {}
+    void progress(std::string_view step) override {
+        if (showProgress_) err_ << step << "...\n" << std::flush;
+    }
+    void report(const Diagnostic& d) override {
+        err_ << (d.severity == Severity::Error ? "error: " : "warning: ") << d.message << '\n';
     }
 
 private:
     std::ostream& err_;
-    bool enabled_;
+    bool showProgress_;
 };
 
 std::optional<LocalTime> reproducibleTime() {
@@ -168,71 +163,51 @@ std::optional<LocalTime> reproducibleTime() {
     return utcTimeOf(seconds);
 }
 
-// Loads target type, reference, image, and places the overlay. Returns an
-// exit status; 0 when the session is ready to measure.
-int prepareSession(ScanSession& session, const Arguments& a, Progress& progress) {
+// The target, scan and reference of the arguments. A usage error when the
+// target type needs a reference file and none was given.
+JobTarget jobTargetOf(const Arguments& a) {
     const int listIndex = kTargetNames.at(a.target);
-    const int targetType = kTargetTypeEntries[static_cast<std::size_t>(listIndex)].targetType;
-    const bool needsReference = targetType == 0 || targetType == 4;
+    const TargetTypeEntry& entry = kTargetTypeEntries[static_cast<std::size_t>(listIndex)];
+    const bool needsReference = entry.targetType == 0 || entry.targetType == 4;
     if (needsReference && a.reference.empty())
         throw UsageError(formatText("--reference is needed for the target type %s", {a.target}));
-
-    session.programFolder = programDataFolder(executableFolder());
-    std::string builtIn;
-    if (a.reference.empty()) {
-        if (selectTargetType(session, listIndex, builtIn) != 0) return kExitFailure;
-    } else {
-        session.targetType = targetType;
-        session.reflective = kTargetTypeEntries[static_cast<std::size_t>(listIndex)].reflective;
-    }
-
-    progress.step("Reading the target image");
-    if (loadTargetImage(session, a.image) != 0) return kExitFailure;
-    for (int turn = 0; turn < a.rotate / 90; ++turn)
-        if (rotateTargetImage(session) != 0) {
-            session.platform.showError("Not enough memory to turn the target image");
-            return kExitFailure;
-        }
-    if (a.mirror && mirrorTargetImage(session) != 0) {
-        session.platform.showError("Not enough memory to mirror the target image");
-        return kExitFailure;
-    }
-    resetOverlay(session, session.image.width, session.image.height);
+    JobTarget target;
+    target.targetType = entry.targetType;
+    target.reflective = entry.reflective;
+    target.image = a.image;
+    target.reference = a.reference;
+    target.dataFolder = programDataFolder(executableFolder());
+    target.quarterTurns = a.rotate / 90;
+    target.mirror = a.mirror;
     if (!a.corners.empty()) {
-        // Given top-left, top-right, bottom-right, bottom-left with y down;
-        // the overlay numbers its corners bottom-left, top-left, top-right,
-        // bottom-right with y up.
-        const double h = session.image.height - 1;
-        auto point = [&](int k) { return ImagePoint{a.corners[2 * k], h - a.corners[2 * k + 1]}; };
-        session.overlay.corners = {point(3), point(0), point(1), point(2)};
+        std::array<ImagePoint, 4> corners;
+        for (std::size_t k = 0; k < 4; ++k) corners[k] = {a.corners[2 * k], a.corners[2 * k + 1]};
+        target.corners = corners;
     }
-    if (!a.reference.empty() && loadReferenceFile(session, a.reference) != 0) return kExitFailure;
-    return kExitOk;
+    return target;
 }
 
 int runMeasure(const Arguments& a, std::ostream& out, std::ostream& err) {
-    CliPlatform platform(err, false, std::nullopt);
-    ScanSession session{platform};
-    Progress progress(err);
-    if (const int status = prepareSession(session, a, progress); status != kExitOk) return status;
-    progress.step("Measuring the target");
-    session.options = resolveOptions(a);
-    const int result = measureTarget(session, 0);
-    const TargetLayout& layout = session.targetLayout;
+    CliObserver observer(err);
+    ScanJob job(observer);
+    if (job.load(jobTargetOf(a)) != 0) return kExitFailure;
+    const int result = job.measure(resolveOptions(a));
+    const TargetLayout& layout = job.layout();
+    const TargetMeasurement& m = job.measurement();
     for (int i = 0; i < layout.grayCount; ++i) {
         const int position = grayPositionOfIndex(layout, i);
-        const DeviceRgb& rgb = session.grayMeasured[static_cast<std::size_t>(i)];
+        const DeviceRgb& rgb = m.grayMeasured[static_cast<std::size_t>(i)];
         out << formatText("%s\t%2f\t%2f\t%2f\t%3f\n",
                           {layout.grayCells[static_cast<std::size_t>(position)].name, 100.0 * rgb[0], 100.0 * rgb[1],
-                           100.0 * rgb[2], 255.0 * session.grayDeviation[static_cast<std::size_t>(position)]});
+                           100.0 * rgb[2], 255.0 * m.grayDeviation[static_cast<std::size_t>(position)]});
     }
     for (int i = 0; i < layout.colorCount; ++i) {
-        const DeviceRgb& rgb = session.colorMeasured[static_cast<std::size_t>(i)];
+        const DeviceRgb& rgb = m.colorMeasured[static_cast<std::size_t>(i)];
         out << formatText("%s\t%2f\t%2f\t%2f\t%3f\n",
                           {layout.colorCells[static_cast<std::size_t>(i)].name, 100.0 * rgb[0], 100.0 * rgb[1],
-                           100.0 * rgb[2], 255.0 * session.colorDeviation[static_cast<std::size_t>(i)]});
+                           100.0 * rgb[2], 255.0 * m.colorDeviation[static_cast<std::size_t>(i)]});
     }
-    const TargetContrast contrast = result == 0 ? contrastOfMeasurement(session) : TargetContrast{};
+    const TargetContrast contrast = result == 0 ? contrastOfMeasurement(m, layout.grayCount) : TargetContrast{};
     out << "DMAX\t" << formatContrastValue(contrast, true) << '\n';
     out << "DMIN\t" << formatContrastValue(contrast, false) << '\n';
     return result == 0 ? kExitOk : kExitFailure;
@@ -247,51 +222,12 @@ int runBuild(const Arguments& a, std::ostream& out, std::ostream& err) {
     if (!a.log.empty() && !hasLogExtension(a.log)) throw UsageError(std::string(kLogExtensionError));
     const AdvancedOptions options = resolveOptions(a);
 
-    const std::optional<LocalTime> fixed = reproducibleTime();
-    CliPlatform platform(err, a.continueOnGrayOrder, fixed);
-    ScanSession session{platform};
-    Progress progress(err);
-    if (const int status = prepareSession(session, a, progress); status != kExitOk) return status;
-    session.options = options;
-    setDescription(session, a.description);
-    setCopyright(session, a.copyright);
-
-    progress.step("Computing the profile");
-    if (computeProfile(session) != 0) return kExitFailure;
-
-    // Both files are made in memory first, so a failure cannot leave one
-    // written without the other.
-    const LocalTime time = platform.localTime();
-    std::vector<std::uint8_t> profile;
-    if (buildIccProfile(iccProfileSettingsOf(session), session.profile, time, profile) != 0) {
-        platform.showError(formatText("Cannot write file: %s", {a.output}));
-        return kExitFailure;
-    }
-    std::ostringstream logText;
-    if (!a.log.empty() && writeProfileLog(logText, session, time) != 0) {
-        platform.showError(formatText("Cannot write file: %s", {a.log}));
-        return kExitFailure;
-    }
-
-    progress.step("Writing the profile");
-    std::error_code ec;
-    const bool profileExisted = std::filesystem::exists(a.output, ec);
-    const std::string profileBytes(profile.begin(), profile.end());
-    if (saveFileWith(session, a.output, [&](std::ostream& o) {
-            o.write(profileBytes.data(), static_cast<std::streamsize>(profileBytes.size()));
-            return o ? 0 : 1;
-        }) != 0)
-        return kExitFailure;
-    if (!a.log.empty()) {
-        const std::string text = logText.str();
-        if (saveFileWith(session, a.log, [&](std::ostream& o) {
-                o.write(text.data(), static_cast<std::streamsize>(text.size()));
-                return o ? 0 : 1;
-            }) != 0) {
-            if (!profileExisted) std::filesystem::remove(a.output, ec);
-            return kExitFailure;
-        }
-    }
+    CliObserver observer(err);
+    ScanJob job(observer);
+    if (job.load(jobTargetOf(a)) != 0) return kExitFailure;
+    if (job.compute(options, {a.description, a.copyright, a.continueOnGrayOrder}) != 0) return kExitFailure;
+    const LocalTime time = reproducibleTime().value_or(systemLocalTime());
+    if (job.save(a.output, a.log, time) != 0) return kExitFailure;
     out << "Profile written to " << a.output << '\n';
     if (!a.log.empty()) out << "Log written to " << a.log << '\n';
     return kExitOk;

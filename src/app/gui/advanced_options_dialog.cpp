@@ -12,6 +12,7 @@
 
 #include "gui_dialogs.h"
 #include "measure/patch_measurement.h"
+#include "shell/computation.h"
 #include "shell/scan_session.h"
 #include "shell/settings.h"
 
@@ -111,7 +112,7 @@ void AdvancedOptionsDialog::fillControls() {
     measuredDmin_->setText(QStringLiteral("N/A"));
     if (session_.imageReady == 1) {
         // Measures only with a reference as well; its warnings show first.
-        const TargetContrast contrast = measureTargetContrast(session_);
+        const TargetContrast contrast = measureSessionContrast(session_);
         measuredDmax_->setText(toQString(formatContrastValue(contrast, true)));
         measuredDmin_->setText(toQString(formatContrastValue(contrast, false)));
     }

@@ -18,7 +18,7 @@
 #include "gui_dialogs.h"
 #include "image_window.h"
 #include "output/profile_log.h"
-#include "profile/compute_profile.h"
+#include "shell/computation.h"
 #include "results_window.h"
 #include "shell/data_folder.h"
 #include "shell/platform.h"
@@ -291,7 +291,7 @@ void MainWindow::showPage() {
         title_->setText(kComputeTitle);
         title_->repaint();
         session_.platform.showBusyCursor();
-        const int result = computeProfile(session_);
+        const int result = computeSessionProfile(session_);
         session_.platform.showArrowCursor();
         if (result == 0) {
             saveProfileButton_->show();
@@ -416,7 +416,7 @@ int MainWindow::saveProfileLog() {
             session_.lastLogFolder = folderOf(*path);
             const LocalTime time = session_.platform.localTime();
             return saveFileWith(session_, *path,
-                                [this, &time](std::ostream& out) { return writeProfileLog(out, session_, time); });
+                                [this, &time](std::ostream& out) { return writeProfileLog(out, profileRecordOf(session_), time); });
         }
         session_.platform.showError(kLogExtensionError);
         name = toQString(fileNameOf(*path));

@@ -1,4 +1,4 @@
-#include "output/format.h"
+#include "util/format.h"
 
 #include <gtest/gtest.h>
 

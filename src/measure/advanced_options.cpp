@@ -1,4 +1,4 @@
-#include "shell/advanced_options.h"
+#include "measure/advanced_options.h"
 
 namespace calivant {
 

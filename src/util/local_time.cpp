@@ -1,4 +1,4 @@
-#include "shell/platform.h"
+#include "util/local_time.h"
 
 #include <chrono>
 #include <ctime>
@@ -28,6 +28,23 @@ LocalTime systemLocalTime() {
     t.second = parts.tm_sec;
     t.dayOfWeek = parts.tm_wday;
     t.millisecond = static_cast<int>(millis);
+    return t;
+}
+
+LocalTime utcTimeOf(long long secondsSinceEpoch) {
+    using namespace std::chrono;
+    const sys_seconds when{seconds{secondsSinceEpoch}};
+    const sys_days day = floor<days>(when);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> time{when - day};
+    LocalTime t;
+    t.year = static_cast<int>(date.year());
+    t.month = static_cast<int>(static_cast<unsigned>(date.month()));
+    t.day = static_cast<int>(static_cast<unsigned>(date.day()));
+    t.hour = static_cast<int>(time.hours().count());
+    t.minute = static_cast<int>(time.minutes().count());
+    t.second = static_cast<int>(time.seconds().count());
+    t.dayOfWeek = static_cast<int>(weekday{day}.c_encoding());
     return t;
 }
 

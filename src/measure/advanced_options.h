@@ -2,10 +2,9 @@
 // The options that steer the profile computation, with their factory
 // defaults and the encodings they are stored in.
 
-namespace calivant {
+#include "target/target_layout.h"
 
-enum class TargetType : int { It8 = 0, ColorChecker = 1, ColorCheckerDc = 2, ColorCheckerSg = 3, Hct = 4 };
-inline constexpr int kTargetTypeCount = 5;
+namespace calivant {
 
 enum ColorSpace : int { CieXyz = 0, CieLab = 1 };
 enum RegressionModel : int { Linear = 0, Quadratic = 1, Cubic = 2 };

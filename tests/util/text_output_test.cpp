@@ -1,4 +1,4 @@
-#include "output/text_output.h"
+#include "util/text_output.h"
 
 #include <gtest/gtest.h>
 

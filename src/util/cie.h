@@ -10,8 +10,6 @@
 
 namespace calivant {
 
-struct ProfileResult;
-
 // One colour as three reals: X, Y, Z or L*, a*, b*.
 using CieTriple = std::array<double, 3>;
 
@@ -35,14 +33,6 @@ void xyzToLab(double x, double y, double z, double& l, double& a, double& b);
 void labToXyz(double l, double a, double b, double& x, double& y, double& z);
 CieTriple xyzToLab(const CieTriple& xyz);
 CieTriple labToXyz(const CieTriple& lab);
-
-// XYZ of the device's full red (channel 0), green (1) or blue (2) primary
-// as the Linear model of the last fit estimates it, in the colour space the
-// model was fitted in (colorSpace CieXyz or CieLab; the Lab result is
-// converted). It includes the model's constant term: the primary on the
-// target's black, not the primary's contribution alone. These are the
-// profile's colorants.
-CieTriple primaryXyz(const ProfileResult& result, int colorSpace, int channel);
 
 // x = X / (X + Y + Z), y = Y / (X + Y + Z). A triple summing to 0 gives
 // non-finite results; callers that can meet pure black check for it.

@@ -1,4 +1,4 @@
-#include "profile/color_conversions.h"
+#include "util/cie.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>

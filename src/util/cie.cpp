@@ -1,10 +1,7 @@
-#include "profile/color_conversions.h"
+#include "util/cie.h"
 
-#include <cassert>
 #include <cmath>
 #include <limits>
-
-#include "profile/regression.h"
 
 namespace calivant {
 
@@ -47,14 +44,6 @@ CieTriple labToXyz(const CieTriple& lab) {
     CieTriple xyz{};
     labToXyz(lab[0], lab[1], lab[2], xyz[0], xyz[1], xyz[2]);
     return xyz;
-}
-
-CieTriple primaryXyz(const ProfileResult& result, int colorSpace, int channel) {
-    assert(channel >= 0 && channel < 3);
-    double rgb[3] = {0.0, 0.0, 0.0};
-    rgb[channel] = 1.0;
-    if (colorSpace == CieXyz) return evaluateModelXyz(result, rgb[0], rgb[1], rgb[2], true);
-    return labToXyz(evaluateModelLab(result, rgb[0], rgb[1], rgb[2], true));
 }
 
 void chromaticity(double x, double y, double z, double& cx, double& cy) {

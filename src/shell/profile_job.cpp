@@ -1,0 +1,150 @@
+#include "shell/profile_job.h"
+
+#include <filesystem>
+#include <sstream>
+
+#include "output/icc_profile.h"
+#include "output/profile_log.h"
+#include "shell/computation.h"
+#include "shell/platform.h"
+#include "shell/saving.h"
+#include "shell/scan_session.h"
+#include "shell/setup_actions.h"
+#include "util/format.h"
+
+namespace calivant {
+
+// The session's platform for a job: messages go to the observer as
+// diagnostics, the question is answered from the job's texts, there is no
+// cursor and the clock is never read (the caller passes the time).
+class ScanJob::Messages : public Platform {
+public:
+    explicit Messages(JobObserver& observer) : observer_(observer) {}
+
+    void showError(std::string_view message) override { observer_.report({Severity::Error, std::string(message)}); }
+    void showWarning(std::string_view message) override {
+        observer_.report({Severity::Warning, std::string(message)});
+    }
+    int askWarning(std::string_view message) override {
+        showWarning(message);
+        return continueOnQuestion ? 0 : 1;
+    }
+    void showBusyCursor() override {}
+    void showArrowCursor() override {}
+    LocalTime localTime() override { return systemLocalTime(); }
+
+    JobObserver& observer() { return observer_; }
+    bool continueOnQuestion = false;
+
+private:
+    JobObserver& observer_;
+};
+
+ScanJob::ScanJob(JobObserver& observer)
+    : messages_(std::make_unique<Messages>(observer)), session_(std::make_unique<ScanSession>(*messages_)) {}
+
+ScanJob::~ScanJob() = default;
+
+int ScanJob::load(const JobTarget& target) {
+    ScanSession& session = *session_;
+    session.programFolder = target.dataFolder;
+    const int listIndex = targetTypeListIndex(target.targetType, target.reflective);
+    std::string builtIn;
+    if (target.reference.empty()) {
+        if (selectTargetType(session, listIndex, builtIn) != 0) return 1;
+    } else {
+        session.targetType = target.targetType;
+        session.reflective = target.reflective;
+    }
+
+    messages_->observer().progress("Reading the target image");
+    if (loadTargetImage(session, target.image) != 0) return 1;
+    for (int turn = 0; turn < target.quarterTurns; ++turn)
+        if (rotateTargetImage(session) != 0) {
+            session.platform.showError("Not enough memory to turn the target image");
+            return 1;
+        }
+    if (target.mirror && mirrorTargetImage(session) != 0) {
+        session.platform.showError("Not enough memory to mirror the target image");
+        return 1;
+    }
+    resetOverlay(session, session.image.width, session.image.height);
+    if (target.corners) {
+        // Given top-left, top-right, bottom-right, bottom-left with y down;
+        // the overlay numbers its corners bottom-left, top-left, top-right,
+        // bottom-right with y up.
+        const double h = session.image.height - 1;
+        const auto& c = *target.corners;
+        auto point = [&](int k) { return ImagePoint{c[static_cast<std::size_t>(k)].x, h - c[static_cast<std::size_t>(k)].y}; };
+        session.overlay.corners = {point(3), point(0), point(1), point(2)};
+    }
+    if (!target.reference.empty() && loadReferenceFile(session, target.reference) != 0) return 1;
+    return 0;
+}
+
+int ScanJob::measure(const AdvancedOptions& options) {
+    messages_->observer().progress("Measuring the target");
+    session_->options = options;
+    return measureSession(*session_, MeasureMode::Preview);
+}
+
+int ScanJob::compute(const AdvancedOptions& options, const JobTexts& texts) {
+    ScanSession& session = *session_;
+    session.options = options;
+    setDescription(session, texts.description);
+    setCopyright(session, texts.copyright);
+    messages_->continueOnQuestion = texts.continueOnGrayOrder;
+    messages_->observer().progress("Computing the profile");
+    return computeSessionProfile(session);
+}
+
+bool ScanJob::profileBytes(const LocalTime& time, std::string_view path, std::vector<std::uint8_t>& bytes) {
+    if (buildIccProfile(iccProfileSettingsOf(profileRecordOf(*session_)), session_->profile, time, bytes) == 0)
+        return true;
+    session_->platform.showError(formatText("Cannot write file: %s", {path}));
+    return false;
+}
+
+bool ScanJob::logText(const LocalTime& time, std::string_view path, std::string& text) {
+    std::ostringstream out;
+    if (writeProfileLog(out, profileRecordOf(*session_), time) == 0) {
+        text = out.str();
+        return true;
+    }
+    session_->platform.showError(formatText("Cannot write file: %s", {path}));
+    return false;
+}
+
+int ScanJob::save(const std::string& profilePath, const std::string& logPath, const LocalTime& time) {
+    // Both files are made in memory first, so a failure cannot leave one
+    // written without the other.
+    std::vector<std::uint8_t> profile;
+    if (!profileBytes(time, profilePath, profile)) return 1;
+    std::string log;
+    if (!logPath.empty() && !logText(time, logPath, log)) return 1;
+
+    messages_->observer().progress("Writing the profile");
+    ScanSession& session = *session_;
+    std::error_code ec;
+    const bool profileExisted = std::filesystem::exists(profilePath, ec);
+    if (saveFileWith(session, profilePath, [&](std::ostream& o) {
+            o.write(reinterpret_cast<const char*>(profile.data()), static_cast<std::streamsize>(profile.size()));
+            return o ? 0 : 1;
+        }) != 0)
+        return 1;
+    if (!logPath.empty() && saveFileWith(session, logPath, [&](std::ostream& o) {
+            o.write(log.data(), static_cast<std::streamsize>(log.size()));
+            return o ? 0 : 1;
+        }) != 0) {
+        if (!profileExisted) std::filesystem::remove(profilePath, ec);
+        return 1;
+    }
+    return 0;
+}
+
+const TargetLayout& ScanJob::layout() const { return session_->targetLayout; }
+const TargetMeasurement& ScanJob::measurement() const { return session_->measurement; }
+int ScanJob::imageWidth() const { return session_->image.width; }
+int ScanJob::imageHeight() const { return session_->image.height; }
+
+}  // namespace calivant
