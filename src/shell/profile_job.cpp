@@ -1,6 +1,5 @@
 #include "shell/profile_job.h"
 
-#include <filesystem>
 #include <sstream>
 
 #include "output/icc_profile.h"
@@ -10,6 +9,7 @@
 #include "shell/saving.h"
 #include "shell/scan_session.h"
 #include "shell/setup_actions.h"
+#include "util/atomic_file.h"
 #include "util/format.h"
 
 namespace calivant {
@@ -116,30 +116,22 @@ bool ScanJob::logText(const LocalTime& time, std::string_view path, std::string&
 }
 
 int ScanJob::save(const std::string& profilePath, const std::string& logPath, const LocalTime& time) {
-    // Both files are made in memory first, so a failure cannot leave one
-    // written without the other.
+    // Both files are made in memory first and go into place together: a
+    // failure leaves the old profile and the old log as they were.
     std::vector<std::uint8_t> profile;
     if (!profileBytes(time, profilePath, profile)) return 1;
     std::string log;
     if (!logPath.empty() && !logText(time, logPath, log)) return 1;
 
     messages_->observer().progress("Writing the profile");
-    ScanSession& session = *session_;
-    std::error_code ec;
-    const bool profileExisted = std::filesystem::exists(profilePath, ec);
-    if (saveFileWith(session, profilePath, [&](std::ostream& o) {
-            o.write(reinterpret_cast<const char*>(profile.data()), static_cast<std::streamsize>(profile.size()));
-            return o ? 0 : 1;
-        }) != 0)
-        return 1;
-    if (!logPath.empty() && saveFileWith(session, logPath, [&](std::ostream& o) {
-            o.write(log.data(), static_cast<std::streamsize>(log.size()));
-            return o ? 0 : 1;
-        }) != 0) {
-        if (!profileExisted) std::filesystem::remove(profilePath, ec);
-        return 1;
-    }
-    return 0;
+    std::vector<FileToWrite> files{{profilePath, std::string(profile.begin(), profile.end())}};
+    if (!logPath.empty()) files.push_back({logPath, std::move(log)});
+    const FilesWritten written = writeFilesTogether(files);
+    if (written.result == AtomicWriteResult::Ok) return 0;
+    const std::string& path = written.file == 0 ? profilePath : logPath;
+    session_->platform.showError(formatText(
+        written.result == AtomicWriteResult::CannotCreate ? "Cannot create file: %s" : "Cannot write file: %s", {path}));
+    return 1;
 }
 
 const TargetLayout& ScanJob::layout() const { return session_->targetLayout; }

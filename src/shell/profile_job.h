@@ -88,10 +88,8 @@ public:
     bool profileBytes(const LocalTime& time, std::string_view path, std::vector<std::uint8_t>& bytes);
     bool logText(const LocalTime& time, std::string_view path, std::string& text);
 
-    // Writes the profile (and the log when logPath is not empty). Neither
-    // file is replaced unless both could be made; on a failure to write the
-    // log after the profile, a profile that did not exist before is removed
-    // again. 0 on success.
+    // Writes the profile (and the log when logPath is not empty) as one:
+    // both files are replaced, or neither. 0 on success.
     int save(const std::string& profilePath, const std::string& logPath, const LocalTime& time);
 
     const TargetLayout& layout() const;

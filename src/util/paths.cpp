@@ -1,5 +1,8 @@
 #include "util/paths.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "util/ascii.h"
 
 namespace calivant {
@@ -26,6 +29,16 @@ std::string fileNameOf(std::string_view path) {
 bool hasExtension(std::string_view path, std::string_view extension) {
     if (path.size() < extension.size()) return false;
     return asciiEqualNoCase(path.substr(path.size() - extension.size()), extension);
+}
+
+bool nameSameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(a, b, ec) && !ec) return true;
+    const std::filesystem::path ra = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ec), ec);
+    if (ec) return a == b;
+    const std::filesystem::path rb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, ec), ec);
+    if (ec) return a == b;
+    return ra == rb;
 }
 
 }  // namespace calivant

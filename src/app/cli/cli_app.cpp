@@ -17,6 +17,7 @@
 #include "shell/settings.h"
 #include "shell/setup_actions.h"
 #include "util/format.h"
+#include "util/paths.h"
 
 namespace calivant::cli {
 namespace {
@@ -220,6 +221,7 @@ int runBuild(const Arguments& a, std::ostream& out, std::ostream& err) {
     if (a.copyright.size() > kMaxCopyrightLength) throw UsageError("--copyright takes at most 338 bytes");
     if (!hasProfileExtension(a.output)) throw UsageError(std::string(kProfileExtensionError));
     if (!a.log.empty() && !hasLogExtension(a.log)) throw UsageError(std::string(kLogExtensionError));
+    if (!a.log.empty() && nameSameFile(a.log, a.output)) throw UsageError("--log names the same file as --output");
     const AdvancedOptions options = resolveOptions(a);
 
     CliObserver observer(err);
