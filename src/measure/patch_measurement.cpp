@@ -161,6 +161,16 @@ TargetMeasurement measureTarget(const TargetImage& image, const TargetLayout& la
     // Without a usable image there is nothing to sample; the reference must
     // belong to the layout, as its gray Y values steer the smoothing.
     if (!isMeasurable(image)) return m;
+    // Every cell needs at least a pixel of its own; below that the overlay
+    // can only be somewhere wrong.
+    const LayoutGrid grid = layoutGrid(layout);
+    if (image.width < grid.columns || image.height < grid.rows) {
+        if (mode == MeasureMode::Compute)
+            addError(m.diagnostics, kPictureTooSmallError);
+        else
+            addWarning(m.diagnostics, kPictureTooSmallError);
+        return m;
+    }
     if (reference.grayCount != layout.grayCount || reference.colorCount != layout.colorCount ||
         layout.grayCount > kMaxGrayPatches || layout.colorCount > kMaxColorPatches ||
         layout.whiteCount > kMaxBorderPatches || layout.midGrayCount > kMaxBorderPatches ||

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "image/target_image.h"
 #include "measure/advanced_options.h"
@@ -60,8 +61,9 @@ enum class MeasureMode { Compute, Preview };
 // layout's gray cells.
 struct TargetMeasurement {
     // False when there was nothing to measure: an image that is not Rgb24 or
-    // Rgb48, or a reference whose counts are not the layout's. Nothing else
-    // in the record is meaningful then.
+    // Rgb48, a picture with fewer pixels than the chart has cells across or
+    // down (reported), or a reference whose counts are not the layout's.
+    // Nothing else in the record is meaningful then.
     bool measured = false;
     // 0 when the target passed the checks, 1 when it did not (or was not
     // measured).
@@ -91,6 +93,8 @@ struct TargetMeasurement {
     ColorBadFlags colorBad{};
     GrayBadFlags grayBad{};
 };
+
+inline constexpr std::string_view kPictureTooSmallError = "The picture is too small to hold the chart";
 
 // Measures every patch of the layout through the overlay, runs the quality
 // checks, smooths the gray scale (against the reference's gray Y) and fills

@@ -13,11 +13,19 @@ int measureSession(ScanSession& session, MeasureMode mode) {
     if (session.imageReady != 1 || session.referenceReady != 1) return 1;
     TargetMeasurement m = measureTarget(session.image, session.targetLayout, session.overlay, session.reference,
                                         session.options, mode);
-    if (!m.measured) return 1;
-    presentDiagnostics(session.platform, m.diagnostics);
+    if (!m.measured) {
+        presentDiagnostics(session.platform, m.diagnostics);
+        return 1;
+    }
+    // Kept before the messages show, so that what they speak of (the
+    // patches marked bad) is already there to be looked at.
+    const Diagnostics diagnostics = std::move(m.diagnostics);
+    const bool ask = m.grayOrderQuestion;
     int status = m.status;
-    if (m.grayOrderQuestion && session.platform.askWarning(kGrayOrderQuestion) == 1) status = 1;
     session.measurement = std::move(m);
+    session.measurement.diagnostics = diagnostics;
+    presentDiagnostics(session.platform, diagnostics);
+    if (ask && session.platform.askWarning(kGrayOrderQuestion) == 1) status = 1;
     return status;
 }
 

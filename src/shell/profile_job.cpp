@@ -4,6 +4,7 @@
 
 #include "output/icc_profile.h"
 #include "output/profile_log.h"
+#include "measure/quality_checks.h"
 #include "shell/computation.h"
 #include "shell/platform.h"
 #include "shell/saving.h"
@@ -25,8 +26,11 @@ public:
     void showWarning(std::string_view message) override {
         observer_.report({Severity::Warning, std::string(message)});
     }
+    // The one question (gray patches out of order) is answered by the job's
+    // texts; its "OK or Cancel" sentence means nothing outside the wizard.
     int askWarning(std::string_view message) override {
-        showWarning(message);
+        const std::string_view text = message == kGrayOrderQuestion ? kGrayOrderWarning : message;
+        observer_.report({continueOnQuestion ? Severity::Warning : Severity::Error, std::string(text)});
         return continueOnQuestion ? 0 : 1;
     }
     void showBusyCursor() override {}

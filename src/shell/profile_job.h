@@ -9,7 +9,10 @@
 //   job.save("scanner.icc", "scanner.txt", time);
 //
 // Every message the engine has for the user reaches the observer in the
-// order it arose, with the wizard's exact texts.
+// order it arose, with the wizard's exact texts; only the gray-order
+// question, answered by JobTexts, arrives as its statement
+// (kGrayOrderWarning): an error when it ended the computation, a warning
+// when the job went on.
 
 #include <array>
 #include <cstdint>

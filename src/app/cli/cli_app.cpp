@@ -3,12 +3,14 @@
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <sstream>
 
+#include "measure/quality_checks.h"
 #include "output/icc_profile.h"
 #include "reference/text_input.h"
 #include "shell/data_folder.h"
@@ -55,6 +57,10 @@ struct Arguments {
     std::string output;
     std::string log;
 };
+
+// Far beyond any picture the reader accepts, and small enough that the
+// overlay arithmetic stays exact.
+constexpr double kMaxCornerCoordinate = 1e6;
 
 class UsageError : public std::runtime_error {
 public:
@@ -138,21 +144,59 @@ AdvancedOptions resolveOptions(const Arguments& a) {
 
 bool isTerminal() { return ::isatty(2) == 1; }
 
-// Messages go to standard error with their exact texts, prefixed once with
-// "error: " or "warning: "; progress lines only when a person is watching.
+// Messages go to standard error, prefixed once with "error: " or "warning: ",
+// with the wizard's texts except where those speak of its buttons and
+// crosses: here they name the bad patches and the option that changes the
+// outcome. Progress lines only when a person is watching.
 class CliObserver : public JobObserver {
 public:
-    explicit CliObserver(std::ostream& err) : err_(err), showProgress_(isTerminal()) {}
+    CliObserver(std::ostream& err, bool building, bool continueOnGrayOrder)
+        : err_(err), showProgress_(isTerminal()), building_(building), continue_(continueOnGrayOrder) {}
+
+    // The job whose measurement names the bad patches.
+    void watch(const ScanJob& job) { job_ = &job; }
+
     void progress(std::string_view step) override {
         if (showProgress_) err_ << step << "...\n" << std::flush;
     }
+
     void report(const Diagnostic& d) override {
-        err_ << (d.severity == Severity::Error ? "error: " : "warning: ") << d.message << '\n';
+        err_ << (d.severity == Severity::Error ? "error: " : "warning: ");
+        if (d.message == kNonUniformError || d.message == kNonUniformWarning) {
+            err_ << kNonUniformWarning << '\n' << "Non-uniform patches: " << badPatchNames() << '\n';
+            if (d.severity == Severity::Error) err_ << "Check the chart's corners (--corners) and the scan.\n";
+        } else if (d.message == kGrayOrderWarning && building_) {
+            err_ << d.message << '\n'
+                 << (continue_ ? "Going on as --continue-on-gray-order asks.\n"
+                               : "Give --continue-on-gray-order to build the profile anyway.\n");
+        } else {
+            err_ << d.message << '\n';
+        }
     }
 
 private:
+    // The gray and colour patches whose samples scatter beyond the check's
+    // threshold, by their names on the chart.
+    std::string badPatchNames() const {
+        if (!job_) return {};
+        const TargetLayout& layout = job_->layout();
+        const TargetMeasurement& m = job_->measurement();
+        std::string names;
+        auto add = [&](const std::string& name) { names += (names.empty() ? "" : ", ") + name; };
+        for (int i = 0; i < layout.grayCount; ++i)
+            if (m.grayDeviation[static_cast<std::size_t>(i)] > kUniformityThreshold)
+                add(layout.grayCells[static_cast<std::size_t>(i)].name);
+        for (int i = 0; i < layout.colorCount; ++i)
+            if (m.colorDeviation[static_cast<std::size_t>(i)] > kUniformityThreshold)
+                add(layout.colorCells[static_cast<std::size_t>(i)].name);
+        return names;
+    }
+
     std::ostream& err_;
     bool showProgress_;
+    bool building_;
+    bool continue_;
+    const ScanJob* job_ = nullptr;
 };
 
 std::optional<LocalTime> reproducibleTime() {
@@ -181,6 +225,11 @@ JobTarget jobTargetOf(const Arguments& a) {
     target.quarterTurns = a.rotate / 90;
     target.mirror = a.mirror;
     if (!a.corners.empty()) {
+        for (double v : a.corners) {
+            if (!std::isfinite(v)) throw UsageError("--corners: every coordinate must be a finite number");
+            if (std::fabs(v) > kMaxCornerCoordinate)
+                throw UsageError("--corners: coordinates lie within 1000000 pixels of the picture");
+        }
         std::array<ImagePoint, 4> corners;
         for (std::size_t k = 0; k < 4; ++k) corners[k] = {a.corners[2 * k], a.corners[2 * k + 1]};
         target.corners = corners;
@@ -189,8 +238,9 @@ JobTarget jobTargetOf(const Arguments& a) {
 }
 
 int runMeasure(const Arguments& a, std::ostream& out, std::ostream& err) {
-    CliObserver observer(err);
+    CliObserver observer(err, false, false);
     ScanJob job(observer);
+    observer.watch(job);
     if (job.load(jobTargetOf(a)) != 0) return kExitFailure;
     const int result = job.measure(resolveOptions(a));
     const TargetLayout& layout = job.layout();
@@ -224,8 +274,9 @@ int runBuild(const Arguments& a, std::ostream& out, std::ostream& err) {
     if (!a.log.empty() && nameSameFile(a.log, a.output)) throw UsageError("--log names the same file as --output");
     const AdvancedOptions options = resolveOptions(a);
 
-    CliObserver observer(err);
+    CliObserver observer(err, true, a.continueOnGrayOrder);
     ScanJob job(observer);
+    observer.watch(job);
     if (job.load(jobTargetOf(a)) != 0) return kExitFailure;
     if (job.compute(options, {a.description, a.copyright, a.continueOnGrayOrder}) != 0) return kExitFailure;
     const LocalTime time = reproducibleTime().value_or(systemLocalTime());
