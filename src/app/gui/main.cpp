@@ -4,6 +4,7 @@
 // leaves.
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
@@ -46,6 +47,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Calivant - Scanner"));
     QApplication::setOrganizationName(QStringLiteral("Tessaray"));
+    // Ties the windows to the menu entry and its icon (Wayland matches by it).
+    QGuiApplication::setDesktopFileName(QStringLiteral(CALIVANT_APP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(CALIVANT_APP_ID)));
     // Qt has taken its own options out of argv by now.
     const calivant::gui::WizardArguments arguments = calivant::gui::parseWizardArguments(argc, argv);
     if (arguments.action == WizardAction::UsageError) return usageError(arguments.error);
