@@ -37,7 +37,7 @@ no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 for program in calivant-scanner calivant-scanner-cli; do
   answer=$("${no_display[@]}" "$root/bin/$program" --version)
   [ "$answer" = "$program $version" ] || fail "$program --version says '$answer'"
-  "${no_display[@]}" "$root/bin/$program" --help | grep -q "Usage: $program" || fail "$program --help"
+  grep -q "Usage: $program" <<<"$("${no_display[@]}" "$root/bin/$program" --help)" || fail "$program --help"
 done
 
 echo "--- the installed command line on the bundled sample"
