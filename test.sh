@@ -17,6 +17,9 @@ echo "=== Normal build ==="
 calivant_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALIVANT_BUILD_TESTS=ON -DCALIVANT_BUILD_GUI=ON
 ctest --test-dir build --output-on-failure --no-tests=error -j "$(nproc)"
 
+echo "=== Install and package checks ==="
+scripts/check-install.sh build
+
 echo "=== Sanitizer build (ASan + UBSan) ==="
 calivant_build build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_CXX_FLAGS="-O1 -g" -DCALIVANT_SANITIZE=ON -DCALIVANT_BUILD_FUZZ=ON -DCALIVANT_BUILD_GUI=ON \

@@ -68,7 +68,7 @@ protected:
 TEST_F(CliTest, VersionHelpAndUsageErrors) {
     RunResult r = run("--version");
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "calivant-scanner-cli 1.0\n");
+    EXPECT_EQ(r.out, "calivant-scanner-cli 1.0.0.3\n");
 
     r = run("--help");
     EXPECT_EQ(r.exitCode, 0);

@@ -292,7 +292,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     CLI::App app{"Calivant - Scanner: builds ICC input profiles for scanners and digital cameras from a scan or "
                  "photograph of a colour target.",
                  "calivant-scanner-cli"};
-    app.set_version_flag("-V,--version", std::string("calivant-scanner-cli ") + CALIVANT_VERSION_TEXT);
+    app.set_version_flag("-V,--version", std::string("calivant-scanner-cli ") + CALIVANT_FULL_VERSION_TEXT);
     app.require_subcommand(1);
     app.footer(
         "Examples:\n"

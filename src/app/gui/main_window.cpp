@@ -337,9 +337,14 @@ void MainWindow::chooseTargetImage() {
         this, {QStringLiteral("Load Target Image TIFF File"), QStringLiteral("Target Image TIFF Files (*.tif *.tiff)"),
                toQString(session_.lastTargetFolder), QStringLiteral("*.tif;*.tiff")});
     if (!path) return;
-    imagePath_->setText(toQString(*path));
-    if (loadTargetImage(session_, *path) != 0) {
+    openTargetImage(*path);
+}
+
+void MainWindow::openTargetImage(const std::string& path) {
+    imagePath_->setText(toQString(path));
+    if (loadTargetImage(session_, path) != 0) {
         imagePath_->clear();
+        updateNext();
         return;
     }
     updateNext();

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 #include <filesystem>
+#include <string>
 
 class QComboBox;
 class QLabel;
@@ -54,6 +55,8 @@ public:
     void openManual();
     void onTargetTypeChanged(int index);
     void chooseTargetImage();
+    // Loads a TIFF as the chooser does after the dialog (the command line's file).
+    void openTargetImage(const std::string& path);
     void chooseReferenceFile();
     void rotateTargetImage();
     void mirrorTargetImage();
