@@ -176,19 +176,25 @@ public:
 
 private:
     // The gray and colour patches whose samples scatter beyond the check's
-    // threshold, by their names on the chart.
+    // threshold, by their names on the chart; a long list is cut short (a
+    // misplaced chart makes most patches bad).
     std::string badPatchNames() const {
         if (!job_) return {};
+        constexpr int kListed = 20;
         const TargetLayout& layout = job_->layout();
         const TargetMeasurement& m = job_->measurement();
         std::string names;
-        auto add = [&](const std::string& name) { names += (names.empty() ? "" : ", ") + name; };
+        int count = 0;
+        auto add = [&](const std::string& name) {
+            if (++count <= kListed) names += (names.empty() ? "" : ", ") + name;
+        };
         for (int i = 0; i < layout.grayCount; ++i)
             if (m.grayDeviation[static_cast<std::size_t>(i)] > kUniformityThreshold)
                 add(layout.grayCells[static_cast<std::size_t>(i)].name);
         for (int i = 0; i < layout.colorCount; ++i)
             if (m.colorDeviation[static_cast<std::size_t>(i)] > kUniformityThreshold)
                 add(layout.colorCells[static_cast<std::size_t>(i)].name);
+        if (count > kListed) names += formatText(" and %d more", {count - kListed});
         return names;
     }
 
