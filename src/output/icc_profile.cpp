@@ -8,6 +8,7 @@
 
 #include "util/text_output.h"
 #include "util/cie.h"
+#include "util/utf8.h"
 #include "profile/regression.h"
 
 namespace calivant {
@@ -18,9 +19,11 @@ constexpr std::size_t kTagCount = 12;
 constexpr std::size_t kTagTableEnd = kHeaderSize + 4 + kTagCount * 12;  // 276
 constexpr std::size_t kXyzTagSize = 20;
 constexpr std::size_t kCurveTagSize = 14;
-// "desc" after its ASCII text: Unicode language and count, ScriptCode code,
-// count and its 67-byte string.
-constexpr std::size_t kDescTail = 78;
+// "desc" after its ASCII text: Unicode language and count (then the
+// Unicode text when there is one), ScriptCode code, count and its 67-byte
+// string.
+constexpr std::size_t kDescUnicodeHead = 8;
+constexpr std::size_t kDescScriptCode = 70;
 constexpr std::size_t kLutTableEntries = 256;
 constexpr std::size_t kLutTablesSize = 3 * kLutTableEntries * 2;  // 1536
 constexpr std::size_t kLutClutOffset = 52 + kLutTablesSize;       // 1588
@@ -46,6 +49,29 @@ std::size_t lutTagSize(int n) {
     return kLutClutOffset + 6 * grid * grid * grid + kLutTablesSize;
 }
 
+// The texts as the tags hold them. The ASCII fields are 7-bit: a character
+// beyond ASCII becomes "?". A description with such characters also goes
+// whole into the tag's Unicode record; an all-ASCII one leaves that record
+// empty, as it always has.
+struct TagTexts {
+    std::string copyright;
+    std::string description;
+    std::u16string unicodeDescription;
+};
+
+TagTexts tagTextsOf(const IccProfileSettings& s) {
+    TagTexts texts{asciiOrQuestionMarks(s.copyright), asciiOrQuestionMarks(s.description), {}};
+    const bool ascii = std::all_of(s.description.begin(), s.description.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) texts.unicodeDescription = utf16Of(s.description);
+    return texts;
+}
+
+// Unicode characters with their terminating zero, or none.
+std::size_t unicodeCount(const TagTexts& texts) {
+    return texts.unicodeDescription.empty() ? 0 : texts.unicodeDescription.size() + 1;
+}
+
 // Where each tag starts, in the order of the tag table.
 struct TagLayout {
     std::size_t offset[kTagCount];
@@ -53,15 +79,15 @@ struct TagLayout {
     std::size_t end;
 };
 
-TagLayout layoutOf(const IccProfileSettings& s) {
-    const std::size_t lc = s.copyright.size();
-    const std::size_t ld = s.description.size();
+TagLayout layoutOf(const TagTexts& texts, const IccProfileSettings& s) {
+    const std::size_t lc = texts.copyright.size();
+    const std::size_t ld = texts.description.size();
     const std::size_t t = lutTagSize(s.clutSize);
     TagLayout layout{};
     layout.offset[0] = kTagTableEnd;
     layout.size[0] = lc + 9;
     layout.offset[1] = layout.offset[0] + padTo4(layout.size[0]);
-    layout.size[1] = ld + 13 + kDescTail;
+    layout.size[1] = 12 + ld + 1 + kDescUnicodeHead + 2 * unicodeCount(texts) + kDescScriptCode;
     const std::size_t w = layout.offset[1] + padTo4(layout.size[1]);
     for (std::size_t i = 0; i < 5; ++i) {
         layout.offset[2 + i] = w + i * kXyzTagSize;
@@ -132,8 +158,8 @@ bool tablesFit(const ProfileTable& table, int n) {
                        [](const ToneCurve& c) { return c.values.size() == kToneCurveLength; });
 }
 
-void fillProfile(const IccProfileSettings& s, const ProfileResult& result, const LocalTime& time,
-                 const TagLayout& layout, std::span<std::uint8_t> p) {
+void fillProfile(const IccProfileSettings& s, const TagTexts& texts, const ProfileResult& result,
+                 const LocalTime& time, const TagLayout& layout, std::span<std::uint8_t> p) {
     // Header.
     putBigEndian32(p, 0, static_cast<std::uint32_t>(layout.end));
     putBigEndian32(p, 4, signature("TSRY"));
@@ -165,10 +191,15 @@ void fillProfile(const IccProfileSettings& s, const ProfileResult& result, const
 
     // Texts, each with its terminating zero (already zero in the buffer).
     putBigEndian32(p, layout.offset[0], signature("text"));
-    putText(p, layout.offset[0] + 8, s.copyright);
-    putBigEndian32(p, layout.offset[1], signature("desc"));
-    putBigEndian32(p, layout.offset[1] + 8, static_cast<std::uint32_t>(s.description.size() + 1));
-    putText(p, layout.offset[1] + 12, s.description);
+    putText(p, layout.offset[0] + 8, texts.copyright);
+    const std::size_t desc = layout.offset[1];
+    putBigEndian32(p, desc, signature("desc"));
+    putBigEndian32(p, desc + 8, static_cast<std::uint32_t>(texts.description.size() + 1));
+    putText(p, desc + 12, texts.description);
+    const std::size_t unicode = desc + 12 + texts.description.size() + 1;
+    putBigEndian32(p, unicode + 4, static_cast<std::uint32_t>(unicodeCount(texts)));
+    for (std::size_t i = 0; i < texts.unicodeDescription.size(); ++i)
+        putBigEndian16(p, unicode + 8 + 2 * i, texts.unicodeDescription[i]);
 
     putXyzTag(p, layout.offset[2], {kD50WhiteX, kD50WhiteY, kD50WhiteZ});
     putXyzTag(p, layout.offset[3], {0.0, 0.0, 0.0});
@@ -221,7 +252,7 @@ std::size_t iccProfileSize(const IccProfileSettings& settings) {
     if (settings.description.size() > kMaxDescriptionLength || settings.copyright.size() > kMaxCopyrightLength ||
         !isValidClutSize(settings.clutSize))
         return 0;
-    return layoutOf(settings).end;
+    return layoutOf(tagTextsOf(settings), settings).end;
 }
 
 int buildIccProfile(const IccProfileSettings& settings, const ProfileResult& result, const LocalTime& time,
@@ -236,7 +267,8 @@ int buildIccProfile(const IccProfileSettings& settings, const ProfileResult& res
     } catch (const std::exception&) {
         return 1;
     }
-    fillProfile(settings, result, time, layoutOf(settings), bytes);
+    const TagTexts texts = tagTextsOf(settings);
+    fillProfile(settings, texts, result, time, layoutOf(texts, settings), bytes);
     return 0;
 }
 

@@ -12,7 +12,8 @@
 //         "A2B0" "A2B1"  mft2: identity matrix, the tone curves as input
 //                        tables, the CLUT, identity output tables
 //
-// with W = 296 + padTo4(Lc + 1) + padTo4(Ld + 79) (Lc, Ld the text lengths).
+// with W = 296 + padTo4(Lc + 1) + padTo4(Ld + 79 + 2 Lu) (Lc, Ld the lengths
+// of the ASCII texts, Lu the UTF-16 description's units with its zero, or 0).
 // Tags follow each other in table order, each padded to 4 bytes except the
 // last: the file ends with the last byte of "A2B1".
 

@@ -20,6 +20,7 @@
 #include "shell/setup_actions.h"
 #include "util/format.h"
 #include "util/paths.h"
+#include "util/utf8.h"
 
 namespace calivant::cli {
 namespace {
@@ -275,6 +276,8 @@ int runBuild(const Arguments& a, std::ostream& out, std::ostream& err) {
     if (a.description.size() > kMaxDescriptionLength)
         throw UsageError("--description takes at most 338 bytes");
     if (a.copyright.size() > kMaxCopyrightLength) throw UsageError("--copyright takes at most 338 bytes");
+    if (!isValidUtf8(a.description)) throw UsageError("--description is not valid UTF-8 text");
+    if (!isValidUtf8(a.copyright)) throw UsageError("--copyright is not valid UTF-8 text");
     if (!hasProfileExtension(a.output)) throw UsageError(std::string(kProfileExtensionError));
     if (!a.log.empty() && !hasLogExtension(a.log)) throw UsageError(std::string(kLogExtensionError));
     if (!a.log.empty() && nameSameFile(a.log, a.output)) throw UsageError("--log names the same file as --output");
