@@ -15,7 +15,7 @@
 #include "util/cie.h"
 #include "profile/lookup_table.h"
 #include "profile/regression.h"
-#include "shell/recording_platform.h"
+#include "util/diagnostics.h"
 #include "support/temp_folder.h"
 
 namespace calivant {
@@ -327,7 +327,7 @@ ProfileResult fittedResult(int space, int grid) {
     options.regressionModel = Cubic;
     options.eliminateResiduals = 1;
     options.clutSize = grid;
-    RecordingPlatform platform;
+    Diagnostics diagnostics;
     for (double stretch : {1.1, 1.0}) {
         auto lab = [&](const ColorTriple& p) {
             const double y = 0.25 * p[0] + 0.65 * p[1] + 0.1 * p[2];
@@ -344,7 +344,7 @@ ProfileResult fittedResult(int space, int grid) {
         for (const ColorTriple& v : r.workColorLab) r.workColorXYZ.push_back(labToXyz(v));
         ProfileTable& table = stretch != 1.0 ? r.perceptual : r.colorimetric;
         setToneCurves(table, stretch == 1.0);
-        EXPECT_EQ(buildLookupTable(platform, options, static_cast<int>(TargetType::It8), r, table.clut), 0);
+        EXPECT_EQ(buildLookupTable(options, static_cast<int>(TargetType::It8), r, table.clut, diagnostics), 0);
     }
     return r;
 }

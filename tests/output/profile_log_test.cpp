@@ -16,19 +16,34 @@
 #include "output/icc_profile.h"
 #include "util/cie.h"
 #include "profile/compute_profile.h"
-#include "shell/recording_platform.h"
-#include "shell/scan_session.h"
 #include "support/temp_folder.h"
 #include "target/overlay.h"
+#include "target/target_layout.h"
 
 namespace calivant {
 namespace {
 
 const LocalTime kMarchFifth{2005, 3, 5, 14, 30, 0, 6, 0};
 
-std::string logText(const ScanSession& session, const LocalTime& time = kMarchFifth) {
+// What the log is written from, held by value for the record.
+struct LogInputs {
+    int targetType = 0;
+    int reflective = 1;
+    std::string description;
+    std::string copyright;
+    AdvancedOptions options;
+    TargetLayout targetLayout;
+    TargetMeasurement measurement;
+    ProfileResult profile;
+
+    ProfileRecord record() const {
+        return {description, copyright, targetType, reflective, options, targetLayout, measurement, profile};
+    }
+};
+
+std::string logText(const LogInputs& session, const LocalTime& time = kMarchFifth) {
     std::ostringstream out;
-    EXPECT_EQ(writeProfileLog(out, session, time), 0);
+    EXPECT_EQ(writeProfileLog(out, session.record(), time), 0);
     return out.str();
 }
 
@@ -96,7 +111,7 @@ public:
         for (int i = 0; i < grays; ++i) {
             const double v = (i + 1.0) / (grays + 1.0);
             r.grayLinear.push_back({v, v, v});
-            session.grayMeasured[static_cast<std::size_t>(i)] = {v, v, v};
+            session.measurement.grayMeasured[static_cast<std::size_t>(i)] = {v, v, v};
         }
         for (int i = 0; i < colors; ++i)  // distinct points, none on the gray axis
             r.colorLinear.push_back({0.1 + 0.8 * ((i * 37) % 101) / 101.0, 0.15 + 0.7 * ((i * 53) % 103) / 103.0,
@@ -115,16 +130,15 @@ public:
 
     std::vector<std::string> lines(const LocalTime& time = kMarchFifth) const { return linesOf(logText(session, time)); }
 
-    RecordingPlatform platform;
-    ScanSession session{platform};
+    LogInputs session;
 };
 
 TEST(ProfileLog, OpeningLinesExactly) {
     HandSession hand(0);
     hand.session.copyright.clear();
     hand.session.description = "50% \\t scan";  // neither a conversion nor an escape in an argument
-    hand.session.grayMeasured[0] = {0.03125, 0.5, 0.0};
-    hand.session.grayMeasured[23] = {0.9, 0.99999, 1.0};
+    hand.session.measurement.grayMeasured[0] = {0.03125, 0.5, 0.0};
+    hand.session.measurement.grayMeasured[23] = {0.9, 0.99999, 1.0};
     const std::vector<std::string> lines = hand.lines();
     const std::vector<std::string> expected = {
         "Calivant - Scanner 1.0 Log",
@@ -263,7 +277,7 @@ TEST(ProfileLog, OptionLines) {
 TEST(ProfileLog, UniformityLinesOnlyForChartsWithBorders) {
     for (int type : {0, 1}) {
         HandSession hand(type);
-        hand.session.whiteUniformity = 0.5;  // never shown for these charts
+        hand.session.measurement.whiteUniformity = 0.5;  // never shown for these charts
         const std::vector<std::string> lines = hand.lines();
         EXPECT_EQ(lines.at(20).rfind("Dmin patch RGB: (", 0), 0u);
         EXPECT_EQ(lines.at(21), "");
@@ -271,9 +285,9 @@ TEST(ProfileLog, UniformityLinesOnlyForChartsWithBorders) {
     }
     for (int type : {2, 3, 4}) {
         HandSession hand(type);
-        hand.session.whiteUniformity = 0.0123;
-        hand.session.midGrayUniformity = 0.0;
-        hand.session.blackUniformity = 0.061;
+        hand.session.measurement.whiteUniformity = 0.0123;
+        hand.session.measurement.midGrayUniformity = 0.0;
+        hand.session.measurement.blackUniformity = 0.061;
         const std::vector<std::string> lines = hand.lines();
         EXPECT_EQ(std::vector<std::string>(lines.begin() + 21, lines.begin() + 27),
                   (std::vector<std::string>{"", "RMS White Uniformity Error: 1.23%", "RMS Gray Uniformity Error: 0.00%",
@@ -322,9 +336,9 @@ double oracleDeltaE(const ColorTriple& xyzA, const ColorTriple& xyzB) {
 
 TEST(ProfileLog, XyzTablesAgainstAnIndependentComputation) {
     HandSession hand(0, CieXyz, {3.0, 4.0, 0.0});
-    ScanSession& s = hand.session;
-    for (std::size_t p = 0; p < 24; ++p) s.grayDeviation[p] = 0.001 * static_cast<double>(p);
-    for (std::size_t i = 0; i < 228; ++i) s.colorDeviation[i] = 0.01;
+    LogInputs& s = hand.session;
+    for (std::size_t p = 0; p < 24; ++p) s.measurement.grayDeviation[p] = 0.001 * static_cast<double>(p);
+    for (std::size_t i = 0; i < 228; ++i) s.measurement.colorDeviation[i] = 0.01;
     const std::vector<std::string> lines = hand.lines();
 
     const std::size_t gray = indexOf(lines, "Gray Patches");
@@ -368,8 +382,8 @@ TEST(ProfileLog, XyzTablesAgainstAnIndependentComputation) {
 
 TEST(ProfileLog, LabTablesHaveThreeColumnsAndTwoSummaryLines) {
     HandSession hand(3, CieLab, {0.0, 3.0, 4.0});
-    ScanSession& s = hand.session;
-    for (std::size_t p = 0; p < 15; ++p) s.grayDeviation[p] = 0.001 * static_cast<double>(p);
+    LogInputs& s = hand.session;
+    for (std::size_t p = 0; p < 15; ++p) s.measurement.grayDeviation[p] = 0.001 * static_cast<double>(p);
     const std::vector<std::string> lines = hand.lines();
     const std::size_t gray = indexOf(lines, "Gray Patches");
     EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(gray) + 2,
@@ -408,16 +422,15 @@ TEST(ProfileLog, EliminatedResidualsLandOnEveryPatch) {
 }
 
 TEST(ProfileLog, NothingWrittenWithoutAComputedProfile) {
-    RecordingPlatform platform;
-    ScanSession session{platform};
+    LogInputs session;
     session.targetLayout = makeTargetLayout(0);
     std::ostringstream out;
-    EXPECT_EQ(writeProfileLog(out, session, kMarchFifth), 1);
+    EXPECT_EQ(writeProfileLog(out, session.record(), kMarchFifth), 1);
     EXPECT_TRUE(out.str().empty());
 
     HandSession hand(4);
     hand.session.targetLayout = makeTargetLayout(3);  // changed after the computation
-    EXPECT_EQ(writeProfileLog(out, hand.session, kMarchFifth), 1);
+    EXPECT_EQ(writeProfileLog(out, hand.session.record(), kMarchFifth), 1);
     EXPECT_TRUE(out.str().empty());
 }
 
@@ -450,7 +463,7 @@ TEST(ProfileLog, FailedWriteIsReported) {
     const std::string whole = logText(hand.session);
     ShortBuffer buffer(100);
     std::ostream out(&buffer);
-    EXPECT_EQ(writeProfileLog(out, hand.session, kMarchFifth), 1);
+    EXPECT_EQ(writeProfileLog(out, hand.session.record(), kMarchFifth), 1);
     EXPECT_EQ(buffer.taken, whole.substr(0, 100));
 }
 

@@ -6,8 +6,6 @@
 #include <cmath>
 
 #include "measure/advanced_options.h"
-#include "shell/recording_platform.h"
-#include "shell/scan_session.h"
 
 namespace calivant {
 namespace {
@@ -41,25 +39,6 @@ TEST(Overlay, BilinearMappingOnATrapezoid) {
     const ImagePoint p = mapTargetPoint(quad, u, v);
     EXPECT_DOUBLE_EQ(p.x, bottomX + v * (topX - bottomX));
     EXPECT_DOUBLE_EQ(p.y, bottomY + v * (topY - bottomY));
-}
-
-TEST(Overlay, ResetOverlayMakesTheLayoutCurrentAndClearsFlags) {
-    RecordingPlatform platform;
-    ScanSession session(platform);
-    session.targetType = static_cast<int>(TargetType::ColorCheckerSg);
-    session.colorBad[3] = 1;
-    session.grayBad[99] = 1;
-    resetOverlay(session, 100, 50);
-    EXPECT_EQ(session.targetLayout.targetType, static_cast<int>(TargetType::ColorCheckerSg));
-    EXPECT_EQ(session.targetLayout.colorCount, 81);
-    EXPECT_EQ(session.overlay.corners[2], (ImagePoint{99, 49}));
-    EXPECT_TRUE(std::all_of(session.colorBad.begin(), session.colorBad.end(), [](auto f) { return f == 0; }));
-    EXPECT_TRUE(std::all_of(session.grayBad.begin(), session.grayBad.end(), [](auto f) { return f == 0; }));
-
-    session.targetType = static_cast<int>(TargetType::Hct);
-    resetOverlay(session, 100, 50);
-    EXPECT_EQ(session.targetLayout.colorCount, 444);
-    EXPECT_EQ(session.targetLayout.grayCells.size(), 60u);
 }
 
 TEST(Overlay, ImageToWindowFlipsRowsAndRoundsHalfAway) {
