@@ -45,6 +45,7 @@ TEST(Overlay, It8DrawingPartsInOrder) {
     EXPECT_EQ(s[0], (WindowSegment{{0, 299}, {0, 0}, OverlayPart::Outline}));
     EXPECT_EQ(s[6], (WindowSegment{{2, 301}, {-2, 301}, OverlayPart::Handle}));  // 5 x 5 around corner 0
     EXPECT_EQ(s[20], (WindowSegment{{0, 0}, {9, 0}, OverlayPart::CornerMark}));  // 0.0224 x 399
+    EXPECT_EQ(s[24], (WindowSegment{{0, 252}, {9, 252}, OverlayPart::CornerMark}));  // 0.8413 from the top
     const std::size_t colorFive = 4 + 16 + 16 + 4 * 5;
     EXPECT_EQ(s[colorFive + 4], (WindowSegment{s[colorFive].from, s[colorFive + 2].from, OverlayPart::Cross}));
     EXPECT_EQ(countPart(s, OverlayPart::Cross), 4);
@@ -140,8 +141,7 @@ TEST(OverlayDrag, PressOutsideOrWithoutAPictureStartsNothing) {
         EXPECT_EQ(moveOverlay(drag, quad, p, {50, 140}), p.imageWidth == 1001 ? DragCursor::SizeNeSw : DragCursor::Arrow);
         EXPECT_EQ(quad.corners[1], (ImagePoint{0, 500}));
     }
-    EXPECT_FALSE(acceptsOverlayDrag({0, 1, 50, 50, 0, 0}));
-    EXPECT_TRUE(acceptsOverlayDrag({1, 1, 2, 2, 0, 0}));
+    EXPECT_TRUE(acceptsOverlayDrag({1, 1, 2, 2, 0, 0}) && !acceptsOverlayDrag({0, 1, 50, 50, 0, 0}));
 }
 
 }  // namespace
