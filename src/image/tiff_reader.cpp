@@ -716,7 +716,6 @@ TiffProblem readInto(ByteSource& file, TargetImage& image) {
 std::string_view tiffProblemText(TiffProblem problem) {
     switch (problem) {
         case TiffProblem::None: return "";
-        case TiffProblem::CannotOpen: return "cannot open the file";
         case TiffProblem::NotTiff: return "not a TIFF file";
         case TiffProblem::Truncated: return "truncated file";
         case TiffProblem::DamagedData: return "damaged image data";
@@ -772,19 +771,13 @@ int readTiffImage(ByteSource& file, TargetImage& image) {
     return readTiffImage(file, image, problem);
 }
 
-int readTiffImage(const std::filesystem::path& file, TargetImage& image, TiffProblem& problem) {
+int readTiffImage(const std::filesystem::path& file, TargetImage& image) {
     FileByteSource source;
     if (source.open(file) != 0) {
         freeImage(image);
-        problem = TiffProblem::CannotOpen;
         return 1;
     }
-    return readTiffImage(source, image, problem);
-}
-
-int readTiffImage(const std::filesystem::path& file, TargetImage& image) {
-    TiffProblem problem = TiffProblem::None;
-    return readTiffImage(file, image, problem);
+    return readTiffImage(source, image);
 }
 
 }  // namespace calivant

@@ -37,7 +37,6 @@ namespace calivant {
 // Why a file was refused, for the user: tiffProblemText gives the words.
 enum class TiffProblem {
     None,
-    CannotOpen,
     NotTiff,
     Truncated,
     DamagedData,
@@ -72,7 +71,6 @@ int readTiffImage(ByteSource& file, TargetImage& image, TiffProblem& problem);
 int readTiffImage(ByteSource& file, TargetImage& image);
 
 // Opens file and reads it; 1 also when it cannot be opened.
-int readTiffImage(const std::filesystem::path& file, TargetImage& image, TiffProblem& problem);
 int readTiffImage(const std::filesystem::path& file, TargetImage& image);
 
 // 16- and 32-bit unsigned values at buffer + offset in the file's byte order.
