@@ -21,7 +21,8 @@ int readLine(std::istream& in, std::string& line, std::size_t limit, TextPositio
             position->afterCr = false;
             return;
         }
-        ++position->lineEnds;
+        // Saturates rather than overflow on an absurd run of line ends.
+        if (position->lineEnds < std::numeric_limits<std::int32_t>::max() - 1) ++position->lineEnds;
         position->afterCr = c == '\r';
     };
     // Skip the line ends left over from the previous line (and blank lines).
