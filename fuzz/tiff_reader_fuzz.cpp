@@ -1,6 +1,6 @@
 // Fuzzes the TIFF reader on arbitrary files: it must never read or write
 // outside a buffer, leak, or hand back an image that breaks the record's
-// rules; a failure must leave the image empty.
+// rules; a failure must leave the image empty and say why.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,10 +14,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace calivant;
     MemoryByteSource source(std::span<const std::uint8_t>(data, size));
     TargetImage image;
-    if (readTiffImage(source, image) != 0) {
+    TiffProblem problem = TiffProblem::None;
+    if (readTiffImage(source, image, problem) != 0) {
         if (!image.rows.empty() || image.format != PixelFormat::None || image.width != 0) std::abort();
+        if (tiffProblemText(problem).empty()) std::abort();
         return 0;
     }
+    if (problem != TiffProblem::None) std::abort();
     if (image.width < 1 || image.height < 1 || image.rows.size() != static_cast<std::size_t>(image.height)) std::abort();
     if (image.stride < rowBytesFor(image.format, image.width) || image.stride % 4 != 0) std::abort();
     // Touch every byte of every row so that a row pointing outside its

@@ -135,10 +135,10 @@ TEST_F(SetupPageTest, ErrorMessagesForUnusableImagesAndReferences) {
 
     const std::vector<RecordedMessage> expected = {
         {MessageKind::Error, "Error", "Cannot open target image file: " + missing},
-        {MessageKind::Error, "Error", "Cannot read target file: " + notTiff},
+        {MessageKind::Error, "Error", "Cannot read target file: " + notTiff + "\nnot a TIFF file"},
         {MessageKind::Error, "Error", "Target file is not a 24-bit or 48-bit color image: " + gray},
         {MessageKind::Error, "Error", "Cannot open reference file: " + missing},
-        {MessageKind::Error, "Error", "Illegal reference file: " + badRef},
+        {MessageKind::Error, "Error", "Illegal reference file: " + badRef + "\npatch missing: GS23"},
     };
     EXPECT_EQ(dialogs.messages, expected);
 

@@ -56,6 +56,44 @@ bool uprightPosition(const Picture& p, int orientation, std::int32_t i, std::int
     }
 }
 
+void writeStrips(TIFF* tif, const Picture& p, std::uint32_t rowsPerStrip) {
+    std::uint32_t strip = 0;
+    for (std::int32_t first = 0; first < p.height; first += static_cast<std::int32_t>(rowsPerStrip), ++strip) {
+        std::vector<std::uint8_t> bytes;
+        const std::int32_t last = std::min<std::int32_t>(p.height, first + static_cast<std::int32_t>(rowsPerStrip));
+        for (std::int32_t row = first; row < last; ++row) packRow(p, row, bytes);
+        if (TIFFWriteEncodedStrip(tif, strip, bytes.data(), static_cast<tmsize_t>(bytes.size())) < 0) {
+            TIFFClose(tif);
+            throw std::runtime_error("libtiff cannot write a strip");
+        }
+    }
+}
+
+// Each tile as a picture of its own; the parts past the image's right and
+// bottom edges hold values of their own, which a reader must never show.
+void writeTiles(TIFF* tif, const Picture& p, std::int32_t tileWidth, std::int32_t tileLength) {
+    Picture tile = p;
+    tile.width = tileWidth;
+    tile.height = tileLength;
+    std::uint32_t index = 0;
+    for (std::int32_t top = 0; top < p.height; top += tileLength)
+        for (std::int32_t left = 0; left < p.width; left += tileWidth, ++index) {
+            tile.values.assign(static_cast<std::size_t>(tileWidth) * tileLength * p.samples,
+                               static_cast<std::uint16_t>(((1u << p.bits) - 1) >> (index % 3)));
+            for (std::int32_t i = 0; i < tileLength && top + i < p.height; ++i)
+                for (std::int32_t j = 0; j < tileWidth && left + j < p.width; ++j)
+                    for (int s = 0; s < p.samples; ++s)
+                        tile.values[(static_cast<std::size_t>(i) * tileWidth + j) * p.samples + s] =
+                            p.at(top + i, left + j, s);
+            std::vector<std::uint8_t> bytes;
+            for (std::int32_t row = 0; row < tileLength; ++row) packRow(tile, row, bytes);
+            if (TIFFWriteEncodedTile(tif, index, bytes.data(), static_cast<tmsize_t>(bytes.size())) < 0) {
+                TIFFClose(tif);
+                throw std::runtime_error("libtiff cannot write a tile");
+            }
+        }
+}
+
 PixelFormat expectedFormat(const Picture& p) {
     if (p.samples == 1) return p.bits == 1 ? PixelFormat::Bilevel : p.bits == 16 ? PixelFormat::Gray16 : PixelFormat::Gray8;
     return p.bits == 16 ? PixelFormat::Rgb48 : PixelFormat::Rgb24;
@@ -110,23 +148,23 @@ std::string writeWithLibtiff(const std::filesystem::path& folder, const Picture&
     TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<std::uint16_t>(o.compression));
     if (o.predictor != 1) TIFFSetField(tif, TIFFTAG_PREDICTOR, static_cast<std::uint16_t>(o.predictor));
     TIFFSetField(tif, TIFFTAG_ORIENTATION, static_cast<std::uint16_t>(o.orientation));
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    if (o.sampleFormat != 1) TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, static_cast<std::uint16_t>(o.sampleFormat));
+    if (o.tileWidth != 0) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, o.tileWidth);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, o.tileLength);
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    }
     if (o.writeResolution) {
         TIFFSetField(tif, TIFFTAG_XRESOLUTION, 300.0);
         TIFFSetField(tif, TIFFTAG_YRESOLUTION, 300.0);
         TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT,
                      static_cast<std::uint16_t>(o.resolutionInCentimetres ? RESUNIT_CENTIMETER : RESUNIT_INCH));
     }
-    std::uint32_t strip = 0;
-    for (std::int32_t first = 0; first < p.height; first += static_cast<std::int32_t>(rowsPerStrip), ++strip) {
-        std::vector<std::uint8_t> bytes;
-        const std::int32_t last = std::min<std::int32_t>(p.height, first + static_cast<std::int32_t>(rowsPerStrip));
-        for (std::int32_t row = first; row < last; ++row) packRow(p, row, bytes);
-        if (TIFFWriteEncodedStrip(tif, strip, bytes.data(), static_cast<tmsize_t>(bytes.size())) < 0) {
-            TIFFClose(tif);
-            throw std::runtime_error("libtiff cannot write a strip");
-        }
-    }
+    if (o.tileWidth != 0)
+        writeTiles(tif, p, static_cast<std::int32_t>(o.tileWidth), static_cast<std::int32_t>(o.tileLength));
+    else
+        writeStrips(tif, p, rowsPerStrip);
     TIFFClose(tif);
     std::string bytes = readFile(file);
     std::filesystem::remove(file);

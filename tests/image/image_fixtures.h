@@ -42,6 +42,9 @@ struct TiffOptions {
     int orientation = 1;
     bool resolutionInCentimetres = false;
     bool writeResolution = true;
+    int sampleFormat = 1;        // 1 unsigned, 2 signed, 3 floating point
+    std::uint32_t tileWidth = 0;  // with tileLength: tiles instead of strips
+    std::uint32_t tileLength = 0;
 };
 
 // Writes picture with libtiff; returns the file's bytes (the file is removed).

@@ -103,9 +103,12 @@ TEST_F(SetupTest, ImageAndReferenceMessages) {
     EXPECT_EQ(loadReferenceFile(session, missing), 1);
     EXPECT_EQ(loadReferenceFile(session, notTiff), 1);
     EXPECT_EQ(platform.messages(Kind::Error),
-              (std::vector<std::string>{"Cannot open target image file: " + missing, "Cannot read target file: " + notTiff,
+              (std::vector<std::string>{"Cannot open target image file: " + missing,
+                                        "Cannot read target file: " + notTiff + "\nnot a TIFF file",
                                         "Target file is not a 24-bit or 48-bit color image: " + gray,
-                                        "Cannot open reference file: " + missing, "Illegal reference file: " + notTiff}));
+                                        "Cannot open reference file: " + missing,
+                                        "Illegal reference file: " + notTiff +
+                                            "\nline 1: keyword not recognised for this target type: not"}));
     EXPECT_EQ(session.lastTargetFolder, "");
 }
 
