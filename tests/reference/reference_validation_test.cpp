@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "reference/reference_file.h"
-#include "shell/advanced_options.h"
+#include "target/target_layout.h"
 
 namespace calivant {
 namespace {
