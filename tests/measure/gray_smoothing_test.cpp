@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "measure/advanced_options.h"
-#include "shell/recording_platform.h"
 
 namespace calivant {
 namespace {
@@ -63,14 +62,14 @@ double meanSquaredChange(const Vector& a, const Vector& b) {
 }
 
 TEST(SmoothGrayScale, LevelNoneLeavesTheMeasurementAlone) {
-    RecordingPlatform platform;
+    Diagnostics diags;
     GrayScale g = noisyGrayScale();
     const GrayScale measured = g;
-    EXPECT_EQ(smoothGrayScale(platform, g.y, g.red, g.green, g.blue, SmoothingNone), 0);
+    EXPECT_EQ(smoothGrayScale(diags, g.y, g.red, g.green, g.blue, SmoothingNone), 0);
     EXPECT_EQ(g.red, measured.red);
     EXPECT_EQ(g.green, measured.green);
     EXPECT_EQ(g.blue, measured.blue);
-    EXPECT_TRUE(platform.events.empty());
+    EXPECT_TRUE(diags.empty());
 }
 
 TEST(SmoothGrayScale, SmoothsEachChannelAtTheAdjustedKnotsWithTheLevelsVariance) {
@@ -79,17 +78,17 @@ TEST(SmoothGrayScale, SmoothsEachChannelAtTheAdjustedKnotsWithTheLevelsVariance)
     double lastChange = 0.0;
     for (int level : {SmoothingLight, SmoothingModerate, SmoothingHeavy}) {
         SCOPED_TRACE(level);
-        RecordingPlatform platform;
+        Diagnostics diags;
         GrayScale g = measured;
-        ASSERT_EQ(smoothGrayScale(platform, g.y, g.red, g.green, g.blue, level), 0);
-        EXPECT_TRUE(platform.events.empty());
+        ASSERT_EQ(smoothGrayScale(diags, g.y, g.red, g.green, g.blue, level), 0);
+        EXPECT_TRUE(diags.empty());
         EXPECT_EQ(g.y, measured.y);
 
         const double val = smoothingNoiseVariance(level);
         for (auto [channel, source] : {std::pair{&g.red, &measured.red}, std::pair{&g.green, &measured.green},
                                        std::pair{&g.blue, &measured.blue}}) {
             Vector expected(knots.size());
-            ASSERT_EQ(smoothSeries(platform, knots, *source, val, expected), 0);
+            ASSERT_EQ(smoothSeries(diags, knots, *source, val, expected), 0);
             EXPECT_EQ(*channel, expected);
         }
         // A larger noise variance allows a smoother curve further from the data.
@@ -114,9 +113,9 @@ TEST(SmoothGrayScale, StraightLinesComeBackUnchanged) {
         g.blue[i] = 0.3;
     }
     for (int level : {SmoothingLight, SmoothingModerate, SmoothingHeavy}) {
-        RecordingPlatform platform;
+        Diagnostics diags;
         GrayScale s = g;
-        ASSERT_EQ(smoothGrayScale(platform, s.y, s.red, s.green, s.blue, level), 0);
+        ASSERT_EQ(smoothGrayScale(diags, s.y, s.red, s.green, s.blue, level), 0);
         for (std::size_t i = 0; i < g.y.size(); ++i) {
             EXPECT_NEAR(s.red[i], g.red[i], 1e-12);
             EXPECT_NEAR(s.green[i], g.green[i], 1e-12);
@@ -126,23 +125,22 @@ TEST(SmoothGrayScale, StraightLinesComeBackUnchanged) {
 }
 
 TEST(SmoothGrayScale, AFailedFitShowsAnErrorPerChannelAndKeepsTheValues) {
-    RecordingPlatform platform;
+    Diagnostics diags;
     Vector y{1.0, 20.0, 80.0};
     Vector red{0.1, 0.4, 0.9}, green{0.1, 0.5, 0.9}, blue{0.2, 0.4, 0.8};
     const Vector r0 = red, g0 = green, b0 = blue;
-    EXPECT_EQ(smoothGrayScale(platform, y, red, green, blue, SmoothingHeavy), 1);
-    EXPECT_EQ(platform.messages(RecordingPlatform::Kind::Error), (std::vector<std::string>(3, "Spline Smoothing Error")));
-    EXPECT_EQ(platform.events.size(), 3u);
+    EXPECT_EQ(smoothGrayScale(diags, y, red, green, blue, SmoothingHeavy), 1);
+    EXPECT_EQ(diags, Diagnostics(3, Diagnostic{Severity::Error, "Spline Smoothing Error"}));
     EXPECT_EQ(red, r0);
     EXPECT_EQ(green, g0);
     EXPECT_EQ(blue, b0);
 
     // Knots that are not increasing: smoothSeries does not adjust them.
-    RecordingPlatform other;
+    Diagnostics other;
     const Vector x{1.0, 2.0, 2.0, 3.0, 4.0};
     Vector out(5, -1.0);
     EXPECT_EQ(smoothSeries(other, x, Vector{0.1, 0.2, 0.3, 0.4, 0.5}, 1e-05, out), 2);
-    EXPECT_EQ(other.messages(RecordingPlatform::Kind::Error), std::vector<std::string>{"Spline Smoothing Error"});
+    EXPECT_EQ(other, Diagnostics(1, Diagnostic{Severity::Error, "Spline Smoothing Error"}));
     EXPECT_EQ(out, Vector(5, -1.0));
 }
 

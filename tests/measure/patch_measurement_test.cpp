@@ -5,13 +5,9 @@
 #include <cmath>
 
 #include "measure/quality_checks.h"
-#include "shell/recording_platform.h"
-#include "shell/scan_session.h"
 
 namespace calivant {
 namespace {
-
-using Kind = RecordingPlatform::Kind;
 
 void setPixel(TargetImage& image, int x, int y, int r, int g, int b) {
     std::uint8_t* row = image.rows[static_cast<std::size_t>(y)];
@@ -52,28 +48,32 @@ protected:
     // A target of the given type on a uniform image with the reset overlay
     // and a reference whose gray Y rises from dark to light.
     void prepare(int targetType, PixelFormat format, int width = 400, int height = 300) {
-        session.targetType = targetType;
-        ASSERT_EQ(allocateImage(session.image, format, width, height, 300.0), 0);
-        fillImage(session.image, 100, 100, 100);
-        resetOverlay(session, width, height);
-        session.imageReady = 1;
-        session.referenceReady = 1;
-        session.reference.grayCount = session.targetLayout.grayCount;
-        session.reference.colorCount = session.targetLayout.colorCount;
-        for (int i = 0; i < session.targetLayout.grayCount; ++i)
-            session.reference.grayXYZ[i] = {1.0 + 3.0 * i, 1.0 + 3.0 * i, 1.0 + 3.0 * i};
+        layout = makeTargetLayout(targetType);
+        ASSERT_EQ(allocateImage(image, format, width, height, 300.0), 0);
+        fillImage(image, 100, 100, 100);
+        resetOverlayQuad(quad, width, height);
+        reference = ReferenceData{};
+        reference.grayCount = layout.grayCount;
+        reference.colorCount = layout.colorCount;
+        for (int i = 0; i < layout.grayCount; ++i)
+            reference.grayXYZ[i] = {1.0 + 3.0 * i, 1.0 + 3.0 * i, 1.0 + 3.0 * i};
     }
     // Paints the gray scale so that gray index i has value base + step * i.
     void paintGrayScale(int base, int step) {
-        const TargetLayout& layout = session.targetLayout;
         for (int pos = 0; pos < layout.grayCount; ++pos) {
             const int v = base + step * grayIndexOfPosition(layout, pos);
-            paintCell(session.image, layout.grayCells[pos], v, v, v);
+            paintCell(image, layout.grayCells[pos], v, v, v);
         }
     }
+    TargetMeasurement measure(MeasureMode mode = MeasureMode::Compute) {
+        return measureTarget(image, layout, quad, reference, options, mode);
+    }
 
-    RecordingPlatform platform;
-    ScanSession session{platform};
+    TargetImage image;
+    TargetLayout layout;
+    OverlayQuad quad;
+    ReferenceData reference;
+    AdvancedOptions options;
 };
 
 TEST(SampleImage, InterpolationAndEdges) {
@@ -102,169 +102,168 @@ TEST_F(MeasureTest, UniformImagesGiveExactMeansAndNoScatter) {
     for (PixelFormat format : {PixelFormat::Rgb24, PixelFormat::Rgb48}) {
         prepare(4, format);
         const bool eight = format == PixelFormat::Rgb24;
-        fillImage(session.image, eight ? 255 : 65535, eight ? 51 : 13107, 0);
-        ASSERT_EQ(measureTarget(session, 1), 0);
-        for (int i = 0; i < session.targetLayout.colorCount; ++i) {
-            EXPECT_EQ(session.colorMeasured[i][0], 1.0);
-            EXPECT_NEAR(session.colorMeasured[i][1], 0.2, 1e-14);
-            EXPECT_EQ(session.colorMeasured[i][2], 0.0);
-            EXPECT_NEAR(session.colorDeviation[i], 0.0, 1e-12);
+        fillImage(image, eight ? 255 : 65535, eight ? 51 : 13107, 0);
+        const TargetMeasurement m = measure();
+        ASSERT_EQ(m.status, 0);
+        for (int i = 0; i < layout.colorCount; ++i) {
+            EXPECT_EQ(m.colorMeasured[i][0], 1.0);
+            EXPECT_NEAR(m.colorMeasured[i][1], 0.2, 1e-14);
+            EXPECT_EQ(m.colorMeasured[i][2], 0.0);
+            EXPECT_NEAR(m.colorDeviation[i], 0.0, 1e-12);
         }
-        EXPECT_NEAR(session.whiteUniformity, 0.0, 1e-12);
-        EXPECT_TRUE(platform.events.empty());
+        EXPECT_NEAR(m.whiteUniformity, 0.0, 1e-12);
+        EXPECT_TRUE(m.diagnostics.empty());
     }
 }
 
 TEST_F(MeasureTest, PatchOutsideTheImageHasNoSamples) {
     prepare(1, PixelFormat::Rgb24);
-    OverlayQuad away = session.overlay;
+    OverlayQuad away = quad;
     for (ImagePoint& c : away.corners) c.x += 10000.0;
-    const PatchMeasurement m = measurePatch(session.image, away, 0.1, 0.9, 0.1, 0.1);
-    EXPECT_EQ(m.meanR, 0.0);
-    EXPECT_EQ(m.deviation, -1.0);
+    const PatchMeasurement p = measurePatch(image, away, 0.1, 0.9, 0.1, 0.1);
+    EXPECT_EQ(p.meanR, 0.0);
+    EXPECT_EQ(p.deviation, -1.0);
     // Corners turned far outside the image after a rotation: nothing is read
     // outside the raster, every patch is simply empty and never "non-uniform".
-    for (ImagePoint& c : session.overlay.corners) c = {-5000.0 + c.y, 7000.0 - c.x};
-    EXPECT_EQ(measureTarget(session, 1), 0);
-    EXPECT_EQ(session.colorDeviation[0], -1.0);
+    for (ImagePoint& c : quad.corners) c = {-5000.0 + c.y, 7000.0 - c.x};
+    const TargetMeasurement m = measure();
+    EXPECT_EQ(m.status, 0);
+    EXPECT_EQ(m.colorDeviation[0], -1.0);
 }
 
 TEST_F(MeasureTest, PointsOnTheFirstColumnDoNotCount) {
     prepare(1, PixelFormat::Rgb24, 101, 101);
     // The quad is the line x = 0: every point has px exactly 0.
-    for (ImagePoint& c : session.overlay.corners) c.x = 0.0;
-    EXPECT_EQ(measurePatch(session.image, session.overlay, 0.0, 1.0, 1.0, 1.0).deviation, -1.0);
+    for (ImagePoint& c : quad.corners) c.x = 0.0;
+    EXPECT_EQ(measurePatch(image, quad, 0.0, 1.0, 1.0, 1.0).deviation, -1.0);
 }
 
 TEST_F(MeasureTest, It8GrayScaleIsStoredDarkestFirst) {
     prepare(0, PixelFormat::Rgb48);
     // IT8 lists its gray cells lightest first, left to right.
     paintGrayScale(1000, 2000);
-    ASSERT_EQ(measureTarget(session, 1), 0);
-    for (int i = 0; i < 24; ++i) EXPECT_NEAR(session.grayMeasured[i][0], (1000.0 + 2000.0 * i) / 65535.0, 1e-14);
+    const TargetMeasurement m = measure();
+    ASSERT_EQ(m.status, 0);
+    for (int i = 0; i < 24; ++i) EXPECT_NEAR(m.grayMeasured[i][0], (1000.0 + 2000.0 * i) / 65535.0, 1e-14);
     // The first cell sampled is at the left edge of the image and is the lightest.
-    EXPECT_LT(session.targetLayout.grayCells[0].u, 0.1);
-    EXPECT_EQ(grayIndexOfPosition(session.targetLayout, 0), 23);
-    EXPECT_EQ(session.grayWorking, session.grayMeasured);
+    EXPECT_LT(layout.grayCells[0].u, 0.1);
+    EXPECT_EQ(grayIndexOfPosition(layout, 0), 23);
+    EXPECT_EQ(m.grayWorking, m.grayMeasured);
 }
 
 TEST_F(MeasureTest, ChecksReportInTheirOrder) {
     prepare(3, PixelFormat::Rgb24);  // ColorChecker SG: has border groups
     paintGrayScale(20, 15);
-    const TargetLayout& layout = session.targetLayout;
-    for (const PatchCell& c : layout.whiteCells) paintCell(session.image, c, 240, 240, 240);
-    paintCell(session.image, layout.whiteCells[0], 200, 200, 200);  // uneven lighting
+    for (const PatchCell& c : layout.whiteCells) paintCell(image, c, 240, 240, 240);
+    paintCell(image, layout.whiteCells[0], 200, 200, 200);  // uneven lighting
     // Gray index 2 darker than index 1: out of order.
-    paintCell(session.image, layout.grayCells[grayPositionOfIndex(layout, 2)], 25, 25, 25);
+    paintCell(image, layout.grayCells[grayPositionOfIndex(layout, 2)], 25, 25, 25);
     // A non-uniform colour patch: left half black, right half white.
     PatchCell half = layout.colorCells[5];
-    paintCell(session.image, half, 0, 0, 0);
+    paintCell(image, half, 0, 0, 0);
     half.width /= 2;
-    paintCell(session.image, half, 255, 255, 255);
+    paintCell(image, half, 255, 255, 255);
 
-    platform.askAnswers = {0};  // OK on the gray-order question
-    EXPECT_EQ(measureTarget(session, 1), 1);  // the uniformity failure stands
-    ASSERT_EQ(platform.events.size(), 3u);
-    EXPECT_EQ(platform.events[0], (RecordingPlatform::Event{Kind::Error, std::string(kIlluminationMessage)}));
-    EXPECT_EQ(platform.events[1], (RecordingPlatform::Event{Kind::Error, std::string(kNonUniformError)}));
-    EXPECT_EQ(platform.events[2], (RecordingPlatform::Event{Kind::AskWarning, std::string(kGrayOrderQuestion)}));
-    EXPECT_EQ(session.colorBad[5], 1);
-    EXPECT_GT(session.whiteUniformity, kUniformityThreshold);
+    TargetMeasurement m = measure();
+    EXPECT_EQ(m.status, 1);  // the uniformity failure stands
+    EXPECT_TRUE(m.grayOrderQuestion);
+    EXPECT_EQ(m.diagnostics, (Diagnostics{{Severity::Error, std::string(kIlluminationMessage)},
+                                          {Severity::Error, std::string(kNonUniformError)}}));
+    EXPECT_EQ(m.colorBad[5], 1);
+    EXPECT_GT(m.whiteUniformity, kUniformityThreshold);
     // The swap stays in the measured and working values.
-    EXPECT_LE(session.grayMeasured[1][0], session.grayMeasured[2][0]);
+    EXPECT_LE(m.grayMeasured[1][0], m.grayMeasured[2][0]);
 
-    platform.events.clear();
-    EXPECT_EQ(measureTarget(session, 0), 1);
-    EXPECT_EQ(platform.messages(Kind::Warning),
-              (std::vector<std::string>{std::string(kIlluminationMessage), std::string(kNonUniformWarning),
-                                        std::string(kGrayOrderWarning)}));
-    EXPECT_EQ(session.colorBad[5], 0);  // only a computation marks bad patches
+    m = measure(MeasureMode::Preview);
+    EXPECT_EQ(m.status, 1);
+    EXPECT_FALSE(m.grayOrderQuestion);
+    EXPECT_EQ(m.diagnostics, (Diagnostics{{Severity::Warning, std::string(kIlluminationMessage)},
+                                          {Severity::Warning, std::string(kNonUniformWarning)},
+                                          {Severity::Warning, std::string(kGrayOrderWarning)}}));
+    EXPECT_EQ(m.colorBad[5], 0);  // only a computation marks bad patches
 }
 
-TEST_F(MeasureTest, CancelOnTheGrayOrderQuestionStops) {
+TEST_F(MeasureTest, GrayOrderQuestionAloneDoesNotFail) {
     prepare(1, PixelFormat::Rgb24);
     paintGrayScale(40, 30);
-    paintCell(session.image, session.targetLayout.grayCells[grayPositionOfIndex(session.targetLayout, 3)], 10, 10,
-              10);
-    platform.askAnswers = {1};
-    EXPECT_EQ(measureTarget(session, 1), 1);
-    platform.askAnswers = {0};
-    EXPECT_EQ(measureTarget(session, 1), 0);
-    EXPECT_EQ(platform.messages(Kind::AskWarning).size(), 2u);
-    EXPECT_EQ(session.whiteUniformity, 0.0);  // no border groups on a ColorChecker
+    paintCell(image, layout.grayCells[grayPositionOfIndex(layout, 3)], 10, 10, 10);
+    const TargetMeasurement m = measure();
+    EXPECT_EQ(m.status, 0);
+    EXPECT_TRUE(m.grayOrderQuestion);
+    EXPECT_EQ(m.whiteUniformity, 0.0);  // no border groups on a ColorChecker
 }
 
 TEST_F(MeasureTest, UniformityThresholdIsStrict) {
     prepare(1, PixelFormat::Rgb24);
-    session.grayDeviation[0] = 0.05;
-    session.colorDeviation[0] = -1.0;
-    EXPECT_EQ(checkUniformity(session, 1), 0);
-    session.grayDeviation[0] = 0.0500001;
-    EXPECT_EQ(checkUniformity(session, 1), 1);
-    EXPECT_EQ(session.grayBad[0], 1);
+    TargetMeasurement m;
+    Diagnostics diags;
+    m.grayDeviation[0] = 0.05;
+    m.colorDeviation[0] = -1.0;
+    EXPECT_EQ(checkUniformity(m, layout, MeasureMode::Compute, diags), 0);
+    m.grayDeviation[0] = 0.0500001;
+    EXPECT_EQ(checkUniformity(m, layout, MeasureMode::Compute, diags), 1);
+    EXPECT_EQ(m.grayBad[0], 1);
 }
 
 TEST_F(MeasureTest, GrayOrderIsOnePassPerChannel) {
-    prepare(1, PixelFormat::Rgb24);
-    session.targetLayout.grayCount = 3;
-    session.grayMeasured[0] = {0.3, 0.1, 0.5};
-    session.grayMeasured[1] = {0.2, 0.1, 0.5};
-    session.grayMeasured[2] = {0.1, 0.1, 0.5};
-    EXPECT_EQ(checkGrayOrder(session), 1);
-    EXPECT_EQ(session.grayMeasured[0][0], 0.2);
-    EXPECT_EQ(session.grayMeasured[1][0], 0.1);
-    EXPECT_EQ(session.grayMeasured[2][0], 0.3);
-    EXPECT_EQ(checkGrayOrder(session), 1);
-    EXPECT_EQ(session.grayMeasured[0][0], 0.1);
-    EXPECT_EQ(session.grayMeasured[1][0], 0.2);
-    EXPECT_EQ(checkGrayOrder(session), 0);  // equal values pass
+    TargetMeasurement m;
+    m.grayMeasured[0] = {0.3, 0.1, 0.5};
+    m.grayMeasured[1] = {0.2, 0.1, 0.5};
+    m.grayMeasured[2] = {0.1, 0.1, 0.5};
+    EXPECT_EQ(checkGrayOrder(m, 3), 1);
+    EXPECT_EQ(m.grayMeasured[0][0], 0.2);
+    EXPECT_EQ(m.grayMeasured[1][0], 0.1);
+    EXPECT_EQ(m.grayMeasured[2][0], 0.3);
+    EXPECT_EQ(checkGrayOrder(m, 3), 1);
+    EXPECT_EQ(m.grayMeasured[0][0], 0.1);
+    EXPECT_EQ(m.grayMeasured[1][0], 0.2);
+    EXPECT_EQ(checkGrayOrder(m, 3), 0);  // equal values pass
 }
 
 TEST_F(MeasureTest, ContrastStretchEndPoints) {
     prepare(1, PixelFormat::Rgb24);
-    session.options.stretch = 1;
-    session.options.stretchDmax = 0.0;
-    session.options.stretchDmin = 100.0;
-    for (int i = 0; i < 6; ++i) session.grayMeasured[i] = {0.1 + 0.1 * i, 0.1 + 0.1 * i, 0.05 + 0.1 * i};
-    for (int i = 0; i < 18; ++i) session.colorMeasured[i] = {0.3, 0.2, 0.1};
-    session.colorMeasured[7] = {0.2, 0.9, 0.45};
-    stretchContrast(session);
-    EXPECT_EQ(session.colorWorking[7][1], 1.0);
-    EXPECT_NEAR(session.colorWorking[7][0], 0.2 / 0.9, 1e-15);  // ratios kept
-    EXPECT_EQ(session.grayWorking[0], (DeviceRgb{0.0, 0.0, 0.0}));
+    TargetMeasurement m;
+    for (int i = 0; i < 6; ++i) m.grayMeasured[i] = {0.1 + 0.1 * i, 0.1 + 0.1 * i, 0.05 + 0.1 * i};
+    for (int i = 0; i < 18; ++i) m.colorMeasured[i] = {0.3, 0.2, 0.1};
+    m.colorMeasured[7] = {0.2, 0.9, 0.45};
+    stretchContrast(m, layout, 0.0, 100.0);
+    EXPECT_EQ(m.colorWorking[7][1], 1.0);
+    EXPECT_NEAR(m.colorWorking[7][0], 0.2 / 0.9, 1e-15);  // ratios kept
+    EXPECT_EQ(m.grayWorking[0], (DeviceRgb{0.0, 0.0, 0.0}));
 
     // Levels 5 and 95: the ends land on them.
-    session.options.stretchDmax = 5.0;
-    session.options.stretchDmin = 95.0;
-    stretchContrast(session);
-    EXPECT_NEAR(session.colorWorking[7][1], 0.95, 1e-15);
-    EXPECT_NEAR(session.grayWorking[0][0], 0.05, 1e-15);
+    stretchContrast(m, layout, 5.0, 95.0);
+    EXPECT_NEAR(m.colorWorking[7][1], 0.95, 1e-15);
+    EXPECT_NEAR(m.grayWorking[0][0], 0.05, 1e-15);
 
     // A patch black in every channel becomes a neutral at the dark level.
-    session.grayMeasured[0] = {0.0, 0.0, 0.0};
-    stretchContrast(session);
-    EXPECT_EQ(session.grayWorking[0], (DeviceRgb{0.05, 0.05, 0.05}));
+    m.grayMeasured[0] = {0.0, 0.0, 0.0};
+    stretchContrast(m, layout, 5.0, 95.0);
+    EXPECT_EQ(m.grayWorking[0], (DeviceRgb{0.05, 0.05, 0.05}));
 
     // All patches equally bright: nothing to stretch, no division by zero.
-    for (int i = 0; i < 6; ++i) session.grayMeasured[i] = {0.5, 0.25, 0.5};
-    for (int i = 0; i < 18; ++i) session.colorMeasured[i] = {0.1, 0.5, 0.2};
-    stretchContrast(session);
-    EXPECT_EQ(session.colorWorking[3], (DeviceRgb{0.1, 0.5, 0.2}));
-    EXPECT_EQ(session.grayWorking[3], (DeviceRgb{0.5, 0.25, 0.5}));
+    for (int i = 0; i < 6; ++i) m.grayMeasured[i] = {0.5, 0.25, 0.5};
+    for (int i = 0; i < 18; ++i) m.colorMeasured[i] = {0.1, 0.5, 0.2};
+    stretchContrast(m, layout, 5.0, 95.0);
+    EXPECT_EQ(m.colorWorking[3], (DeviceRgb{0.1, 0.5, 0.2}));
+    EXPECT_EQ(m.grayWorking[3], (DeviceRgb{0.5, 0.25, 0.5}));
 }
 
-TEST_F(MeasureTest, TargetContrastNeedsImageAndReference) {
+TEST_F(MeasureTest, TargetContrastNeedsAMeasuredGrayScale) {
     prepare(1, PixelFormat::Rgb24);
     paintGrayScale(51, 20);
-    session.referenceReady = 0;
-    TargetContrast c = measureTargetContrast(session);
+    reference.grayCount = 0;  // a reference that is not the layout's
+    TargetMeasurement m = measure();
+    EXPECT_FALSE(m.measured);
+    EXPECT_EQ(m.status, 1);
+    EXPECT_TRUE(m.diagnostics.empty());
+    TargetContrast c = contrastOfMeasurement(m, 0);
     EXPECT_FALSE(c.available);
     EXPECT_EQ(formatContrastValue(c, true), "N/A");
-    EXPECT_EQ(measureTarget(session, 1), 1);  // nothing is measured
-    EXPECT_TRUE(platform.events.empty());
 
-    session.referenceReady = 1;
-    c = measureTargetContrast(session);
+    reference.grayCount = layout.grayCount;
+    m = measure(MeasureMode::Preview);
+    c = contrastOfMeasurement(m, layout.grayCount);
     ASSERT_TRUE(c.available);
     EXPECT_EQ(formatContrastValue(c, true), "20.00");
     EXPECT_EQ(formatContrastValue(c, false), "59.22");  // (51 + 100) / 255

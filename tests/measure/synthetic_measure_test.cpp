@@ -6,8 +6,8 @@
 #include "make-target/synthetic_target.h"
 #include "make-target/synthetic_tiff.h"
 #include "measure/patch_measurement.h"
-#include "shell/recording_platform.h"
-#include "shell/scan_session.h"
+#include "measure/quality_checks.h"
+#include "support/synthetic_scan.h"
 #include "support/temp_folder.h"
 
 namespace calivant {
@@ -39,29 +39,27 @@ TEST(SyntheticMeasure, RecoversTheRenderedDeviceValuesOfEveryTarget) {
         const std::string path = (folder / "target.tif").string();
         ASSERT_EQ(writeSyntheticTiff(path, target.picture, tiff), 0);
 
-        RecordingPlatform platform;
-        ScanSession session{platform};
-        session.targetType = c.targetType;
-        ASSERT_EQ(readTiffImage(std::filesystem::path(path), session.image), 0);
-        ASSERT_EQ(session.image.width, options.width);
-        resetOverlay(session, session.image.width, session.image.height);
-        session.reference = target.reference;
-        session.imageReady = 1;
-        session.referenceReady = 1;
-        ASSERT_EQ(measureTarget(session, 1), 0);
-        EXPECT_TRUE(platform.events.empty());
+        TargetImage image;
+        ASSERT_EQ(readTiffImage(std::filesystem::path(path), image), 0);
+        ASSERT_EQ(image.width, options.width);
+        OverlayQuad quad;
+        resetOverlayQuad(quad, image.width, image.height);
+        const TargetMeasurement m =
+            measureTarget(image, target.layout, quad, target.reference, AdvancedOptions{}, MeasureMode::Compute);
+        ASSERT_EQ(m.status, 0);
+        EXPECT_TRUE(m.diagnostics.empty());
 
         const double quantum = c.bits == 8 ? 1.0 / 255.0 : 1.0 / 65535.0;
-        const TargetLayout& layout = session.targetLayout;
+        const TargetLayout& layout = target.layout;
         for (int i = 0; i < layout.grayCount; ++i)
             for (int ch = 0; ch < 3; ++ch)
-                ASSERT_NEAR(session.grayMeasured[i][ch], target.expected.gray[i][ch], quantum * 0.01) << "gray " << i;
+                ASSERT_NEAR(m.grayMeasured[i][ch], target.expected.gray[i][ch], quantum * 0.01) << "gray " << i;
         for (int i = 0; i < layout.colorCount; ++i)
             for (int ch = 0; ch < 3; ++ch)
-                ASSERT_NEAR(session.colorMeasured[i][ch], target.expected.color[i][ch], quantum * 0.01)
+                ASSERT_NEAR(m.colorMeasured[i][ch], target.expected.color[i][ch], quantum * 0.01)
                     << layout.colorCells[i].name;
         for (int i = 0; i < layout.whiteCount; ++i)
-            EXPECT_NEAR(session.whiteMeasured[i][0], target.expected.white[i][0], quantum * 0.01);
+            EXPECT_NEAR(m.whiteMeasured[i][0], target.expected.white[i][0], quantum * 0.01);
     }
 }
 
@@ -70,18 +68,13 @@ TEST(SyntheticMeasure, BadPatchAndUnevenLightingAreFound) {
     options.targetType = 3;
     options.badPatch = makeTargetLayout(3).colorCells[40].name;
     options.gradient = 0.3;
-    SyntheticTarget target;
-    ASSERT_EQ(renderSyntheticTarget(options, generatedReference(3), target), 0);
-    ASSERT_GE(target.badColorIndex, 0);
-    RecordingPlatform platform;
-    ScanSession session{platform};
-    ASSERT_EQ(loadSyntheticTarget(session, target), 0);
-    platform.askAnswers = {0};
-    EXPECT_EQ(measureTarget(session, 1), 1);
-    EXPECT_EQ(session.colorBad[static_cast<std::size_t>(target.badColorIndex)], 1);
-    const auto errors = platform.messages(RecordingPlatform::Kind::Error);
-    ASSERT_GE(errors.size(), 2u);
-    EXPECT_EQ(errors[0], "Nonuniform target illumination detected");
+    const testing::SyntheticScan scan = testing::renderScan(options);
+    ASSERT_GE(scan.target.badColorIndex, 0);
+    const TargetMeasurement m = testing::measureScan(scan, AdvancedOptions{});
+    EXPECT_EQ(m.status, 1);
+    EXPECT_EQ(m.colorBad[static_cast<std::size_t>(scan.target.badColorIndex)], 1);
+    ASSERT_GE(m.diagnostics.size(), 2u);
+    EXPECT_EQ(m.diagnostics[0].message, kIlluminationMessage);
 }
 
 }  // namespace

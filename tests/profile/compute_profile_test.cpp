@@ -4,12 +4,10 @@
 
 #include <cmath>
 
-#include "make-target/synthetic_target.h"
-#include "util/cie.h"
 #include "profile/regression.h"
 #include "profile/tone_curves.h"
-#include "shell/recording_platform.h"
-#include "shell/scan_session.h"
+#include "support/synthetic_scan.h"
+#include "util/cie.h"
 
 namespace calivant {
 namespace {
@@ -17,7 +15,7 @@ namespace {
 class WorkingReferenceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ReferenceData& r = session.reference;
+        ReferenceData& r = reference;
         r.grayCount = 3;
         r.colorCount = 3;
         const CieTriple grayLab[3] = {{10.0, 0.5, -0.5}, {50.0, 0.0, 0.0}, {90.0, -1.0, 2.0}};
@@ -29,20 +27,21 @@ protected:
             r.colorXYZ[i] = labToXyz(colorLab[i]);
         }
     }
-    RecordingPlatform platform;
-    ScanSession session{platform};
+    ReferenceData reference;
+    ProfileResult profile;
+    Diagnostics diags;
 };
 
 TEST_F(WorkingReferenceTest, ColorimetricPassCopies) {
-    ASSERT_EQ(prepareWorkingReference(session, false), 0);
-    EXPECT_EQ(session.profile.workGrayXYZ[1], (ColorTriple{1.0, 2.0, 3.0}));
-    EXPECT_EQ(session.profile.workColorLab[0], (ColorTriple{40.0, 30.0, -20.0}));
-    EXPECT_EQ(session.profile.workColorLab.size(), 3u);
+    ASSERT_EQ(prepareWorkingReference(reference, false, profile, diags), 0);
+    EXPECT_EQ(profile.workGrayXYZ[1], (ColorTriple{1.0, 2.0, 3.0}));
+    EXPECT_EQ(profile.workColorLab[0], (ColorTriple{40.0, 30.0, -20.0}));
+    EXPECT_EQ(profile.workColorLab.size(), 3u);
 }
 
 TEST_F(WorkingReferenceTest, PerceptualPassStretchesLightnessAndKeepsChromaRatios) {
-    ASSERT_EQ(prepareWorkingReference(session, true), 0);
-    const ProfileResult& p = session.profile;
+    ASSERT_EQ(prepareWorkingReference(reference, true, profile, diags), 0);
+    const ProfileResult& p = profile;
     EXPECT_EQ(p.workGrayLab[0][0], 0.0);
     EXPECT_EQ(p.workGrayLab[2][0], 100.0);
     EXPECT_DOUBLE_EQ(p.workGrayLab[2][1], -100.0 / 90.0);
@@ -64,70 +63,49 @@ TEST_F(WorkingReferenceTest, PerceptualPassStretchesLightnessAndKeepsChromaRatio
 }
 
 TEST_F(WorkingReferenceTest, AlreadyFullRangeGrayGivesTheSameLab) {
-    session.reference.grayLab[0] = {0.0, 0.0, 0.0};
-    session.reference.grayLab[2] = {100.0, 0.0, 0.0};
-    ASSERT_EQ(prepareWorkingReference(session, true), 0);
-    EXPECT_EQ(session.profile.workColorLab[0], (ColorTriple{40.0, 30.0, -20.0}));
-    EXPECT_EQ(session.profile.workGrayXYZ[2], labToXyz(CieTriple{100.0, 0.0, 0.0}));
+    reference.grayLab[0] = {0.0, 0.0, 0.0};
+    reference.grayLab[2] = {100.0, 0.0, 0.0};
+    ASSERT_EQ(prepareWorkingReference(reference, true, profile, diags), 0);
+    EXPECT_EQ(profile.workColorLab[0], (ColorTriple{40.0, 30.0, -20.0}));
+    EXPECT_EQ(profile.workGrayXYZ[2], labToXyz(CieTriple{100.0, 0.0, 0.0}));
 }
 
 TEST_F(WorkingReferenceTest, FlatReferenceGrayIsRefused) {
-    session.reference.grayLab[2][0] = 10.0;
-    EXPECT_EQ(prepareWorkingReference(session, true), 1);
-    EXPECT_EQ(platform.messages(RecordingPlatform::Kind::Error),
-              std::vector<std::string>{std::string(kFlatReferenceGrayError)});
+    reference.grayLab[2][0] = 10.0;
+    EXPECT_EQ(prepareWorkingReference(reference, true, profile, diags), 1);
+    EXPECT_EQ(diags, (Diagnostics{{Severity::Error, std::string(kFlatReferenceGrayError)}}));
 }
 
-class ComputeProfileTest : public ::testing::Test {
-protected:
-    void load(int targetType, int bits) {
-        SyntheticTargetOptions options;
-        options.targetType = targetType;
-        options.bitsPerSample = bits;
-        ASSERT_EQ(renderSyntheticTarget(options, generatedReference(targetType), target), 0);
-        ASSERT_EQ(loadSyntheticTarget(session, target), 0);
-        session.description = "x";
-        session.options.clutSize = 17;
-    }
-    SyntheticTarget target;
-    RecordingPlatform platform;
-    ScanSession session{platform};
-};
-
-TEST_F(ComputeProfileTest, EmptyDescriptionStopsBeforeMeasuring) {
-    load(1, 8);
-    session.description.clear();
-    session.grayMeasured[0] = {9.0, 9.0, 9.0};
-    EXPECT_EQ(computeProfile(session), 1);
-    EXPECT_EQ(platform.messages(RecordingPlatform::Kind::Error),
-              std::vector<std::string>{std::string(kMissingDescriptionError)});
-    EXPECT_EQ(session.grayMeasured[0][0], 9.0);  // nothing measured
-}
-
-TEST_F(ComputeProfileTest, ColorimetricFitReproducesThePatches) {
+TEST(ComputeProfile, ColorimetricFitReproducesThePatches) {
     for (int type : {0, 3, 4}) {
         SCOPED_TRACE(type);
-        load(type, 16);
-        ASSERT_EQ(computeProfile(session), 0);
+        SyntheticTargetOptions render;
+        render.targetType = type;
+        render.bitsPerSample = 16;
+        const testing::SyntheticScan scan = testing::renderScan(render);
+        AdvancedOptions options;
+        options.clutSize = 17;
+        TargetMeasurement m;
+        const ProfileComputation computed = testing::computeScan(scan, options, &m);
+        ASSERT_EQ(computed.status, 0);
+        EXPECT_TRUE(computed.diagnostics.empty());
         // Through the colorimetric curves and model, every colour patch lands
         // near its reference.
-        const ProfileResult& p = session.profile;
+        const ProfileResult& p = computed.profile;
         double sum = 0.0, worst = 0.0;
-        for (int i = 0; i < session.targetLayout.colorCount; ++i) {
+        for (int i = 0; i < scan.target.layout.colorCount; ++i) {
             ColorTriple lin;
-            for (int c = 0; c < 3; ++c) lin[c] = linearize(p.colorimetric.toneCurves[c], session.colorWorking[i][c]);
+            for (int c = 0; c < 3; ++c) lin[c] = linearize(p.colorimetric.toneCurves[c], m.colorWorking[i][c]);
             const ColorTriple lab = evaluateModelLab(p, lin[0], lin[1], lin[2], false);
-            const CieTriple& ref = session.reference.colorLab[i];
+            const CieTriple& ref = scan.target.reference.colorLab[i];
             const double de = std::hypot(lab[0] - ref[0], lab[1] - ref[1], lab[2] - ref[2]);
             sum += de;
             worst = std::max(worst, de);
         }
-        const double mean = sum / session.targetLayout.colorCount;
+        const double mean = sum / scan.target.layout.colorCount;
         EXPECT_LT(mean, 1.0);
         EXPECT_LT(worst, 5.0);
         RecordProperty("meanDeltaE" + std::to_string(type), std::to_string(mean));
-        EXPECT_TRUE(platform.events.size() >= 2u);  // busy and arrow cursor per pass
-        EXPECT_TRUE(platform.messages(RecordingPlatform::Kind::Error).empty());
     }
 }
 

@@ -6,39 +6,13 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <thread>
 #include <vector>
 
 #include "util/cie.h"
 #include "profile/regression.h"
-#include "shell/recording_platform.h"
 
 namespace calivant {
 namespace {
-
-using Kind = RecordingPlatform::Kind;
-
-// Records, besides the events, whether any call came from another thread.
-class ThreadCheckingPlatform : public RecordingPlatform {
-public:
-    void showError(std::string_view m) override {
-        check();
-        RecordingPlatform::showError(m);
-    }
-    void showBusyCursor() override {
-        check();
-        RecordingPlatform::showBusyCursor();
-    }
-    void showArrowCursor() override {
-        check();
-        RecordingPlatform::showArrowCursor();
-    }
-    bool foreignCall = false;
-
-private:
-    void check() { foreignCall |= std::this_thread::get_id() != owner_; }
-    std::thread::id owner_ = std::this_thread::get_id();
-};
 
 struct Lcg {
     std::uint64_t state;
@@ -160,13 +134,12 @@ TEST(LookupTableEncoding, NonFiniteValuesAreRefusedAndNothingIsStored) {
 TEST(BuildLookupTable, SamplesTheModelOnTheGridInTableOrder) {
     for (int space : {CieLab, CieXyz}) {
         SCOPED_TRACE(space == CieLab ? "Lab" : "XYZ");
-        ThreadCheckingPlatform platform;
+        Diagnostics diags;
         ProfileResult result = makePatches(60, 7);
         const AdvancedOptions options = optionsFor(space, Quadratic, 0, 17);
         result.perceptual.clut.assign(result.perceptual.clut.size(), 0xABCD);
-        ASSERT_EQ(buildLookupTable(platform, options, kIt8, result, result.perceptual.clut), 0);
-        EXPECT_EQ(platform.events, (std::vector<RecordingPlatform::Event>{{Kind::BusyCursor, ""}, {Kind::ArrowCursor, ""}}));
-        EXPECT_FALSE(platform.foreignCall);
+        ASSERT_EQ(buildLookupTable(options, kIt8, result, result.perceptual.clut, diags), 0);
+        EXPECT_TRUE(diags.empty());
 
         const std::vector<std::uint16_t>& clut = result.perceptual.clut;
         for (int i = 0; i < 17; ++i)
@@ -186,9 +159,9 @@ TEST(BuildLookupTable, SamplesTheModelOnTheGridInTableOrder) {
 
 TEST(BuildLookupTable, EliminatedResidualsPassThroughAPatchOnAGridPoint) {
     for (int space : {CieLab, CieXyz}) {
-        ThreadCheckingPlatform platform;
+        Diagnostics diags;
         ProfileResult result = makePatches(60, 11);
-        ASSERT_EQ(buildLookupTable(platform, optionsFor(space, Cubic, 1, 17), kIt8, result, result.colorimetric.clut), 0);
+        ASSERT_EQ(buildLookupTable(optionsFor(space, Cubic, 1, 17), kIt8, result, result.colorimetric.clut, diags), 0);
         // Colour patch (0.5, 0.25, 0.75) is grid point (8, 4, 12); (1, 0, 0) is (16, 0, 0).
         const std::vector<std::uint16_t>& clut = result.colorimetric.clut;
         const std::size_t index = result.colorLinear.size() - 3;
@@ -210,10 +183,10 @@ TEST(BuildLookupTable, EliminatedResidualsPassThroughAPatchOnAGridPoint) {
 TEST(FillLookupTable, EqualsThePerQueryTableForAnyThreadCount) {
     for (auto [space, grid] : {std::pair{CieLab, 33}, std::pair{CieXyz, 17}}) {
         SCOPED_TRACE(::testing::Message() << "space " << space << " grid " << grid);
-        RecordingPlatform platform;
+        Diagnostics diags;
         ProfileResult result = makePatches(20, 3);
         const AdvancedOptions options = optionsFor(space, Cubic, 1, grid);
-        ASSERT_EQ(fitRegression(platform, options, kIt8, result), 0);
+        ASSERT_EQ(fitRegression(options, kIt8, result, diags), 0);
         std::vector<std::uint16_t> literal(kMaxClutValues, 0);
         ASSERT_EQ(fillLookupTablePerQuery(result, options, literal), 0);
         for (unsigned threads : {1u, 2u, 3u, 7u, 0u}) {
@@ -226,9 +199,9 @@ TEST(FillLookupTable, EqualsThePerQueryTableForAnyThreadCount) {
 }
 
 TEST(InterpolateResidualRow, GivesThePointwiseBitsOnAndOffPatches) {
-    RecordingPlatform platform;
+    Diagnostics diags;
     ProfileResult result = makePatches(30, 5);
-    ASSERT_EQ(fitRegression(platform, optionsFor(CieLab, Cubic, 1, 17), kIt8, result), 0);
+    ASSERT_EQ(fitRegression(optionsFor(CieLab, Cubic, 1, 17), kIt8, result, diags), 0);
     std::vector<double> b;
     for (int k = 0; k < 17; ++k) b.push_back(k / 16.0);
     b.push_back(0.3);  // the patch at (0.125, 0.0625, 0.3)
@@ -246,34 +219,34 @@ TEST(InterpolateResidualRow, GivesThePointwiseBitsOnAndOffPatches) {
 }
 
 TEST(BuildLookupTable, FailsOnceWithRegressionError) {
-    // A singular fit: the fit shows the message, no cursor change follows.
+    const Diagnostics regressionError{{Severity::Error, "Regression error"}};
+    // A singular fit.
     {
-        ThreadCheckingPlatform platform;
+        Diagnostics diags;
         ProfileResult result = makePatches(0, 1);
         for (auto* points : {&result.grayLinear, &result.colorLinear})
             for (ColorTriple& p : *points) p = {0.5, 0.5, 0.5};
         const std::vector<std::uint16_t> before = result.perceptual.clut;
-        EXPECT_EQ(buildLookupTable(platform, optionsFor(CieLab, Linear, 0, 17), kIt8, result, result.perceptual.clut), 1);
-        EXPECT_EQ(platform.events, (std::vector<RecordingPlatform::Event>{{Kind::Error, "Regression error"}}));
+        EXPECT_EQ(buildLookupTable(optionsFor(CieLab, Linear, 0, 17), kIt8, result, result.perceptual.clut, diags), 1);
+        EXPECT_EQ(diags, regressionError);
         EXPECT_EQ(result.perceptual.clut, before);
     }
     // A finite fit whose colorants cannot be written (L* in the millions).
     {
-        ThreadCheckingPlatform platform;
+        Diagnostics diags;
         ProfileResult result = makePatches(20, 2);
         for (auto* values : {&result.workGrayLab, &result.workColorLab})
             for (ColorTriple& v : *values) v[0] *= 1e5;
-        EXPECT_EQ(buildLookupTable(platform, optionsFor(CieLab, Cubic, 1, 17), kIt8, result, result.perceptual.clut), 1);
-        EXPECT_EQ(platform.events, (std::vector<RecordingPlatform::Event>{{Kind::Error, "Regression error"}}));
-        EXPECT_FALSE(platform.foreignCall);
+        EXPECT_EQ(buildLookupTable(optionsFor(CieLab, Cubic, 1, 17), kIt8, result, result.perceptual.clut, diags), 1);
+        EXPECT_EQ(diags, regressionError);
     }
 }
 
 TEST(FillLookupTable, NonFiniteModelOrWrongGridFailsWithoutAMessage) {
     ProfileResult result = makePatches(20, 4);
-    RecordingPlatform platform;
+    Diagnostics diags;
     AdvancedOptions options = optionsFor(CieLab, Cubic, 0, 17);
-    ASSERT_EQ(fitRegression(platform, options, kIt8, result), 0);
+    ASSERT_EQ(fitRegression(options, kIt8, result, diags), 0);
     result.modelCoefficients[1][19] = std::numeric_limits<double>::quiet_NaN();
     for (unsigned threads : {1u, 4u}) EXPECT_EQ(fillLookupTable(result, options, result.perceptual.clut, threads), 1);
     EXPECT_EQ(fillLookupTablePerQuery(result, options, result.perceptual.clut), 1);
@@ -284,7 +257,7 @@ TEST(FillLookupTable, NonFiniteModelOrWrongGridFailsWithoutAMessage) {
     options.clutSize = 65;
     std::vector<std::uint16_t> small(65 * 65 * 65 * 3 - 1);
     EXPECT_EQ(fillLookupTable(result, options, small), 1);
-    EXPECT_TRUE(platform.events.empty());
+    EXPECT_TRUE(diags.empty());
 }
 
 }  // namespace

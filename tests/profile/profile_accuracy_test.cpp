@@ -9,12 +9,10 @@
 #include <cmath>
 #include <random>
 
-#include "make-target/synthetic_target.h"
 #include "output/icc_profile.h"
+#include "output/profile_record.h"
+#include "support/synthetic_scan.h"
 #include "util/cie.h"
-#include "profile/compute_profile.h"
-#include "shell/recording_platform.h"
-#include "shell/scan_session.h"
 
 namespace calivant {
 namespace {
@@ -32,18 +30,16 @@ Accuracy accuracyOf(int targetType, int colorSpace, int bits) {
     options.bitsPerSample = bits;
     options.width = 700;
     options.height = 480;
-    SyntheticTarget target;
-    EXPECT_EQ(renderSyntheticTarget(options, generatedReference(targetType), target), 0);
-
-    RecordingPlatform platform;
-    ScanSession session{platform};
-    EXPECT_EQ(loadSyntheticTarget(session, target), 0);
-    session.description = "accuracy";
-    session.options.colorSpace = colorSpace;
-    session.options.clutSize = 33;
-    EXPECT_EQ(computeProfile(session), 0);
+    const testing::SyntheticScan scan = testing::renderScan(options);
+    AdvancedOptions o;
+    o.colorSpace = colorSpace;
+    o.clutSize = 33;
+    TargetMeasurement m;
+    const ProfileComputation computed = testing::computeScan(scan, o, &m);
+    EXPECT_EQ(computed.status, 0);
+    const ProfileRecord record{"accuracy", "", targetType, 1, o, scan.target.layout, m, computed.profile};
     std::vector<std::uint8_t> bytes;
-    EXPECT_EQ(buildIccProfile(iccProfileSettingsOf(session), session.profile, LocalTime{2026, 1, 1}, bytes), 0);
+    EXPECT_EQ(buildIccProfile(iccProfileSettingsOf(record), computed.profile, LocalTime{2026, 1, 1}, bytes), 0);
 
     cmsHPROFILE device = cmsOpenProfileFromMem(bytes.data(), static_cast<cmsUInt32Number>(bytes.size()));
     cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);  // D50

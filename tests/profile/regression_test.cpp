@@ -8,7 +8,6 @@
 #include <limits>
 #include <vector>
 
-#include "shell/recording_platform.h"
 
 namespace calivant {
 namespace {
@@ -34,7 +33,7 @@ struct Lcg {
 };
 
 struct Fixture {
-    RecordingPlatform platform;
+    Diagnostics diags;
     AdvancedOptions options;
     int targetType = static_cast<int>(TargetType::It8);
     ProfileResult result;
@@ -122,8 +121,8 @@ TEST(FitRegression, RecoversAKnownPolynomialForEveryModelAndMatchesQr) {
 
             // Exact data: the fit returns the generating coefficients.
             setTargets(f.result, kKnown, n, 0.0, 1);
-            ASSERT_EQ(fitRegression(f.platform, f.options, f.targetType, f.result), 0);
-            EXPECT_TRUE(f.platform.events.empty());
+            ASSERT_EQ(fitRegression(f.options, f.targetType, f.result, f.diags), 0);
+            EXPECT_TRUE(f.diags.empty());
             EXPECT_EQ(f.result.effectiveModel, model);
             for (int k = 0; k < 3; ++k)
                 for (int j = 0; j < n; ++j) {
@@ -134,7 +133,7 @@ TEST(FitRegression, RecoversAKnownPolynomialForEveryModelAndMatchesQr) {
 
             // Noisy data: the same least-squares solution as QR finds.
             setTargets(f.result, kKnown, n, 4.0, 2);
-            ASSERT_EQ(fitRegression(f.platform, f.options, f.targetType, f.result), 0);
+            ASSERT_EQ(fitRegression(f.options, f.targetType, f.result, f.diags), 0);
             std::vector<std::vector<double>> design;
             std::vector<std::vector<double>> targets(3);
             auto addRows = [&](const std::vector<ColorTriple>& linear, const std::vector<ColorTriple>& work) {
@@ -173,7 +172,7 @@ TEST(FitRegression, ColorCheckerFitsQuadraticWhenCubicIsChosen) {
     makePatches(cubic.result, 6, 18, 11);
     setTargets(cubic.result, kKnown, 20, 2.0, 3);
     for (auto& row : cubic.result.modelCoefficients) row.fill(99.0);  // stale values of an earlier run
-    ASSERT_EQ(fitRegression(cubic.platform, cubic.options, cubic.targetType, cubic.result), 0);
+    ASSERT_EQ(fitRegression(cubic.options, cubic.targetType, cubic.result, cubic.diags), 0);
     EXPECT_EQ(cubic.options.regressionModel, Cubic);  // the setting itself stays
     EXPECT_EQ(cubic.result.effectiveModel, Quadratic);
     for (int k = 0; k < 3; ++k)
@@ -185,7 +184,7 @@ TEST(FitRegression, ColorCheckerFitsQuadraticWhenCubicIsChosen) {
     quadratic.result.colorLinear = cubic.result.colorLinear;
     quadratic.result.workGrayLab = cubic.result.workGrayLab;
     quadratic.result.workColorLab = cubic.result.workColorLab;
-    ASSERT_EQ(fitRegression(quadratic.platform, quadratic.options, quadratic.targetType, quadratic.result), 0);
+    ASSERT_EQ(fitRegression(quadratic.options, quadratic.targetType, quadratic.result, quadratic.diags), 0);
     EXPECT_EQ(cubic.result.modelCoefficients, quadratic.result.modelCoefficients);
     const ColorTriple a = evaluateModelLab(cubic.result, 0.2, 0.9, 0.4, false);
     const ColorTriple b = evaluateModelLab(quadratic.result, 0.2, 0.9, 0.4, false);
@@ -210,9 +209,8 @@ TEST(FitRegression, SingularOnlyOnAnExactZeroPivot) {
     f.result.workGrayLab = {{1, 2, 3}, {1, 2, 3}};
     f.result.workColorLab = {{51, 2, 3}, {1, 62, 3}, {1, 2, 73}, {51, 2, 3}};
     for (auto& row : f.result.modelCoefficients) row.fill(99.0);
-    EXPECT_EQ(fitRegression(f.platform, f.options, f.targetType, f.result), 1);
-    EXPECT_EQ(f.platform.messages(RecordingPlatform::Kind::Error), std::vector<std::string>{"Regression error"});
-    EXPECT_EQ(f.platform.events.size(), 1u);
+    EXPECT_EQ(fitRegression(f.options, f.targetType, f.result, f.diags), 1);
+    EXPECT_EQ(f.diags, (Diagnostics{{Severity::Error, "Regression error"}}));
     // The Linear fit that succeeded stays; the failed fit stores nothing.
     EXPECT_NEAR(f.result.linearCoefficients[0][0], 1, 1e-12);
     EXPECT_NEAR(f.result.linearCoefficients[0][1], 50, 1e-12);
@@ -222,8 +220,8 @@ TEST(FitRegression, SingularOnlyOnAnExactZeroPivot) {
 
     // No patches at all: the Linear fit already fails.
     Fixture empty;
-    EXPECT_EQ(fitRegression(empty.platform, empty.options, empty.targetType, empty.result), 1);
-    EXPECT_EQ(empty.platform.messages(RecordingPlatform::Kind::Error).size(), 1u);
+    EXPECT_EQ(fitRegression(empty.options, empty.targetType, empty.result, empty.diags), 1);
+    EXPECT_EQ(empty.diags.size(), 1u);
 
     // Nine distinct colours for ten quadratic terms: singular in exact
     // arithmetic, but the pivots are rounding noise, not zero, so the fit is
@@ -233,8 +231,8 @@ TEST(FitRegression, SingularOnlyOnAnExactZeroPivot) {
     makePatches(few.result, 0, 9, 5);
     for (int i = 0; i < 9; ++i) few.result.colorLinear.push_back(few.result.colorLinear[i]);
     setTargets(few.result, kKnown, 10, 0.0, 1);
-    EXPECT_EQ(fitRegression(few.platform, few.options, few.targetType, few.result), 0);
-    EXPECT_TRUE(few.platform.events.empty());
+    EXPECT_EQ(fitRegression(few.options, few.targetType, few.result, few.diags), 0);
+    EXPECT_TRUE(few.diags.empty());
 }
 
 TEST(FitRegression, NonFiniteOrRunawayValuesFailTheFit) {
@@ -259,8 +257,8 @@ TEST(FitRegression, NonFiniteOrRunawayValuesFailTheFit) {
         setTargets(f.result, kKnown, 20, 1.0, 4);
         c.spoil(f.result, nan, inf);
         for (auto& row : f.result.modelCoefficients) row.fill(99.0);
-        EXPECT_EQ(fitRegression(f.platform, f.options, f.targetType, f.result), 1);
-        EXPECT_EQ(f.platform.messages(RecordingPlatform::Kind::Error), std::vector<std::string>{"Regression error"});
+        EXPECT_EQ(fitRegression(f.options, f.targetType, f.result, f.diags), 1);
+        EXPECT_EQ(f.diags, (Diagnostics{{Severity::Error, "Regression error"}}));
         EXPECT_EQ(f.result.modelCoefficients[0][0], 99.0);
         EXPECT_TRUE(f.result.patchResiduals.points.empty());
     }
@@ -288,7 +286,7 @@ void fitWithResiduals(Fixture& f, int space, int model) {
     f.options.regressionModel = model;
     makePatches(f.result, 8, 50, 21);
     setTargets(f.result, kKnown, 20, 6.0, 8);
-    ASSERT_EQ(fitRegression(f.platform, f.options, f.targetType, f.result), 0);
+    ASSERT_EQ(fitRegression(f.options, f.targetType, f.result, f.diags), 0);
 }
 
 TEST(ResidualCorrection, ExactAtPatchesColourFirstAndWeightedElsewhere) {
@@ -301,7 +299,7 @@ TEST(ResidualCorrection, ExactAtPatchesColourFirstAndWeightedElsewhere) {
         makePatches(f.result, 8, 50, 21);
         f.result.grayLinear[5] = f.result.colorLinear[4];
         setTargets(f.result, kKnown, 20, 6.0, 8);
-        ASSERT_EQ(fitRegression(f.platform, f.options, f.targetType, f.result), 0);
+        ASSERT_EQ(fitRegression(f.options, f.targetType, f.result, f.diags), 0);
         const bool xyz = space == CieXyz;
         auto correction = [&](const ColorTriple& q) {
             return xyz ? residualCorrectionXyz(f.result, q[0], q[1], q[2])
@@ -358,7 +356,7 @@ TEST(ResidualCorrection, XyzResidualIsTakenAgainstTheClippedModel) {
     };
     for (const auto& p : f.result.grayLinear) f.result.workGrayXYZ.push_back(work(p));
     for (const auto& p : f.result.colorLinear) f.result.workColorXYZ.push_back(work(p));
-    ASSERT_EQ(fitRegression(f.platform, f.options, f.targetType, f.result), 0);
+    ASSERT_EQ(fitRegression(f.options, f.targetType, f.result, f.diags), 0);
     int clipped = 0;
     for (std::size_t i = 0; i < f.result.colorLinear.size(); ++i) {
         const ColorTriple& p = f.result.colorLinear[i];

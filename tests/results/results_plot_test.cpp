@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/recording_platform.h"
-#include "shell/scan_session.h"
 
 namespace calivant {
 namespace {
@@ -21,18 +19,17 @@ TEST(ResultsPlot, ChromaticityPixelsAndMarkers) {
 }
 
 TEST(ResultsPlot, GamutOfAModelWithTheSrgbPrimaries) {
-    RecordingPlatform platform;
-    ScanSession session{platform};
-    session.options.colorSpace = CieXyz;
+    ReferenceData reference;
+    ProfileResult profile;
     // X, Y, Z rows over the terms 1, R, G, B: the sRGB primaries (D65 scaled
     // to Y = 100 for white) on a zero black.
-    session.profile.linearCoefficients = {{{0.0, 41.24, 35.76, 18.05},
+    profile.linearCoefficients = {{{0.0, 41.24, 35.76, 18.05},
                                            {0.0, 21.26, 71.52, 7.22},
                                            {0.0, 1.93, 11.92, 95.05}}};
-    session.reference.colorCount = 81;
-    for (auto& lab : session.reference.colorLab) lab = {50.0, 0.0, 0.0};
+    reference.colorCount = 81;
+    for (auto& lab : reference.colorLab) lab = {50.0, 0.0, 0.0};
     const int m = 5;
-    const GamutPlot plot = gamutPlot(session, m);
+    const GamutPlot plot = gamutPlot(reference, profile, CieXyz, m);
     EXPECT_EQ(plot.patches.size(), 81u);
     // Neutral Lab is D50: x 0.3457, y 0.3585 give 138.28 and 143.4.
     EXPECT_EQ(plot.patches[0], (PlotPoint{m + 20 + 138, m + 420 - 143}));
@@ -46,12 +43,11 @@ TEST(ResultsPlot, GamutOfAModelWithTheSrgbPrimaries) {
 }
 
 TEST(ResultsPlot, ABlackPrimaryHasNoChromaticity) {
-    RecordingPlatform platform;
-    ScanSession session{platform};
-    session.options.colorSpace = CieXyz;
-    session.profile.linearCoefficients = {};
-    session.reference.colorCount = 0;
-    const GamutPlot plot = gamutPlot(session, 0);
+    ReferenceData reference;
+    ProfileResult profile;
+    profile.linearCoefficients = {};
+    reference.colorCount = 0;
+    const GamutPlot plot = gamutPlot(reference, profile, CieXyz, 0);
     EXPECT_TRUE(plot.patches.empty());
     EXPECT_FALSE(plot.primaries[0].has_value());
     EXPECT_FALSE(plot.white.has_value());
