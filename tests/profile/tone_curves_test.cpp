@@ -5,7 +5,6 @@
 #include <cmath>
 #include <random>
 
-
 namespace calivant {
 namespace {
 
@@ -15,36 +14,13 @@ std::vector<double> slopesOf(const std::vector<double>& x, const std::vector<dou
     return d;
 }
 
-TEST(ToneCurve, StraightLineIsReproduced) {
-    const std::vector<double> x{0.0, 0.2, 0.5, 1.0};
-    const std::vector<double> d = slopesOf(x, x);
-    for (double s : d) EXPECT_DOUBLE_EQ(s, 1.0);
-    for (double t : {0.0, 0.1, 0.3, 0.77, 1.0}) {
-        const std::size_t k = t <= 0.2 ? 1 : (t <= 0.5 ? 2 : 3);
-        EXPECT_NEAR(hermiteValue(t, x[k - 1], x[k], x[k - 1], x[k], d[k - 1], d[k]), t, 1e-15);
-    }
-    ToneCurve curve;
-    sampleToneCurve(x, x, d, 0, 65535, curve);
-    for (int m : {0, 1, 1000, 32768, 65534, 65535}) EXPECT_EQ(curve.values[m], m);
-}
-
 TEST(ToneCurve, TurningAndFlatKnotsGetZeroSlopes) {
-    // A target that dips at knot 2: zero slope there, no overshoot.
     const std::vector<double> x{0.0, 0.25, 0.5, 0.75, 1.0};
-    const std::vector<double> y{0.0, 0.4, 0.3, 0.6, 1.0};
-    const std::vector<double> d = slopesOf(x, y);
-    EXPECT_EQ(d[2], 0.0);
-    ToneCurve curve;
-    sampleToneCurve(x, y, d, 0, 65535, curve);
-    for (int m = 16384; m <= 32768; ++m) {
-        EXPECT_LE(curve.values[m], 0.4 * 65535 + 0.5);
-        EXPECT_GE(curve.values[m], 0.3 * 65535 - 0.5);
-    }
-    // Equal neighbouring targets: a flat piece with zero slopes at both ends.
-    const std::vector<double> flat{0.0, 0.5, 0.5, 0.8, 1.0};
-    const std::vector<double> df = slopesOf(x, flat);
-    EXPECT_EQ(df[1], 0.0);
-    EXPECT_EQ(df[2], 0.0);
+    EXPECT_EQ(slopesOf(x, {0.0, 0.4, 0.3, 0.6, 1.0})[2], 0.0);  // a dip at knot 2
+    const std::vector<double> flat = slopesOf(x, {0.0, 0.5, 0.5, 0.8, 1.0});
+    EXPECT_EQ(flat[1], 0.0);
+    EXPECT_EQ(flat[2], 0.0);
+    EXPECT_EQ(slopesOf(x, {0.0, 0.2, 0.5, 1.0, 1.0})[3], 0.0);  // flat at the top
 }
 
 TEST(ToneCurve, MonotoneDataGivesMonotoneCurves) {
@@ -73,31 +49,15 @@ protected:
             profile.workGrayLab[i] = {20.0 * i, 0.0, 0.0};  // perceptual-like: 0 .. 100
             gray[i] = {0.05 + 0.15 * i, 0.1 + 0.15 * i, 0.02 + 0.18 * i};
         }
-        color.fill({0.5, 1.0, 0.0});
     }
     int build() { return buildToneCurves(gray, color, colorSpace, profile, curves, diags); }
     std::array<DeviceRgb, 6> gray{};
-    std::array<DeviceRgb, 18> color{};
+    std::array<DeviceRgb, 1> color{{{0.5, 1.0, 0.0}}};
     int colorSpace = CieLab;
     ProfileResult profile;
     Diagnostics diags;
     std::array<ToneCurve, 3> curves;
 };
-
-TEST_F(BuildToneCurvesTest, PerceptualCurvesRunFromZeroToFullScale) {
-    ASSERT_EQ(build(), 0);
-    const std::int64_t c0 = roundHalfAway(0.05 * 65535);
-    const std::int64_t cN = roundHalfAway(0.80 * 65535);
-    EXPECT_EQ(curves[0].values[c0], 0);
-    EXPECT_EQ(curves[0].values[cN], 65535);
-    EXPECT_EQ(curves[0].values[cN + 1], 65535);  // extends with a positive slope
-    EXPECT_EQ(curves[0].values[0], 0);
-    // Full scale looks up the last entry; the linearized gray ends are 0 and 1.
-    EXPECT_EQ(profile.colorLinear[0][1], curves[1].values[65535] * (1.0 / 65535.0));
-    EXPECT_EQ(profile.grayLinear[0][0], 0.0);
-    EXPECT_EQ(profile.grayLinear[5][2], 1.0);
-    EXPECT_TRUE(diags.empty());
-}
 
 TEST_F(BuildToneCurvesTest, NegativeImagesAreRefused) {
     gray[5][1] = gray[0][1];
@@ -106,14 +66,12 @@ TEST_F(BuildToneCurvesTest, NegativeImagesAreRefused) {
 }
 
 TEST_F(BuildToneCurvesTest, ClippedShadowsAndTinyRangesStayFinite) {
-    // Two equal darkest values (clipped shadows) and a pair out of order.
+    // Two equal darkest values (clipped shadows), merged with their
+    // targets (L* 0 and 20) averaged, and a pair out of order in blue.
     gray[1] = gray[0];
     std::swap(gray[3][2], gray[4][2]);
     ASSERT_EQ(build(), 0);
-    // The merged channel stays monotone; the swapped one follows its dip
-    // but still runs from 0 to full scale.
     for (int m = 1; m < kToneCurveLength; ++m) ASSERT_GE(curves[0].values[m], curves[0].values[m - 1]);
-    // The two equal darkest knots merged: their targets (L* 0 and 20) averaged.
     EXPECT_EQ(curves[2].values[roundHalfAway(0.02 * 65535)], roundHalfAway(0.1 * 65535));
     EXPECT_EQ(curves[2].values[roundHalfAway(0.92 * 65535)], 65535);
     // Darkest and lightest within one code of each other.
