@@ -74,11 +74,11 @@ TEST(QualityChecks, UniformityThresholdIsStrictAndGrayOrderOnePassPerChannel) {
     const TargetLayout layout = makeTargetLayout(1);
     TargetMeasurement m;
     Diagnostics diags;
-    m.grayDeviation[0] = kUniformityThreshold;
+    m.grayDeviation[5] = m.colorDeviation[17] = kUniformityThreshold;
     EXPECT_EQ(checkUniformity(m, layout, MeasureMode::Compute, diags), 0);
-    m.grayDeviation[5] = 0.0500001;
+    m.grayDeviation[0] = m.colorDeviation[0] = 0.0500001;
     EXPECT_EQ(checkUniformity(m, layout, MeasureMode::Compute, diags), 1);
-    EXPECT_EQ(m.grayBad[5], 1);
+    EXPECT_EQ(m.grayBad[0] + m.colorBad[0], 2);
 
     // One pass per channel: 0.3 0.2 0.1 takes two passes to sort; equal values pass.
     for (int i = 0; i < 3; ++i) m.grayMeasured[i] = {std::array{0.3, 0.2, 0.1}[i], 0.1, 0.5};
