@@ -55,10 +55,12 @@ TEST(MeasureTarget, PatchesWithoutSamplesAndUnmeasurableInput) {
     SyntheticTargetOptions options;
     options.targetType = 1;
     testing::SyntheticScan scan = testing::renderScan(options);
-    // Only points with x above 0 count: a quad on the line x = 0 has none.
-    OverlayQuad edge = scan.overlay;
-    for (ImagePoint& c : edge.corners) c.x = 0.0;
-    EXPECT_EQ(measurePatch(scan.image, edge, 0.0, 1.0, 1.0, 1.0).deviation, -1.0);
+    // Only points with x and y above 0 count: a quad on the line x = 0 or y = 0 has none.
+    for (int axis = 0; axis < 2; ++axis) {
+        OverlayQuad edge = scan.overlay;
+        for (ImagePoint& c : edge.corners) (axis ? c.y : c.x) = 0.0;
+        EXPECT_EQ(measurePatch(scan.image, edge, 0.0, 1.0, 1.0, 1.0).deviation, -1.0) << axis;
+    }
     // Corners turned far outside: every patch is empty, never "non-uniform".
     for (ImagePoint& c : scan.overlay.corners) c = {-5000.0 + c.y, 7000.0 - c.x};
     TargetMeasurement m = testing::measureScan(scan, AdvancedOptions{});

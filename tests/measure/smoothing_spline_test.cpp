@@ -71,8 +71,7 @@ OracleFit oracleSpline(const Vector& x, const Vector& y, const Vector& w, double
 // The natural cubic spline through the fitted values, linear beyond the ends.
 double oracleValue(const Vector& x, const OracleFit& f, double t) {
     const std::vector<Real>&g = f.fitted, &d2 = f.gamma;
-    const std::size_t n = x.size();
-    std::size_t i = 0;
+    std::size_t n = x.size(), i = 0;
     while (i + 2 < n && t > x[i + 1]) ++i;
     const Real h = Real(x[i + 1]) - x[i], a = Real(t) - x[i], b = Real(x[i + 1]) - t;
     if (t < x[0]) return double(g[0] + a * ((g[1] - g[0]) / h - h * d2[1] / 6));

@@ -20,6 +20,7 @@ TEST(ToneCurve, TurningAndFlatKnotsGetZeroSlopes) {
     const std::vector<double> flat = slopesOf(x, {0.0, 0.5, 0.5, 0.8, 1.0});
     EXPECT_EQ(flat[1], 0.0);
     EXPECT_EQ(flat[2], 0.0);
+    EXPECT_GT(flat[3], 0.0);  // only the flat piece's own ends
     EXPECT_EQ(slopesOf(x, {0.0, 0.2, 0.5, 1.0, 1.0})[3], 0.0);  // flat at the top
 }
 

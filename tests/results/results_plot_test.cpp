@@ -10,7 +10,7 @@ TEST(GamutPlot, PatchesPrimariesAndWhiteOfTheLinearModel) {
     EXPECT_EQ(markerBox({100, 50}, false), (PlotBox{99, 49, 102, 52}));
     EXPECT_EQ(markerBox({100, 50}, true), (PlotBox{98, 48, 103, 53}));
     // X, Y, Z rows over the terms 1, R, G, B: the sRGB primaries (D65 white
-    // at Y 100) on a zero black, fitted in XYZ and, converted, in Lab.
+    // at Y 100) on a zero black.
     ProfileResult profile;
     profile.linearCoefficients = {{{0, 41.24, 35.76, 18.05}, {0, 21.26, 71.52, 7.22}, {0, 1.93, 11.92, 95.05}}};
     ReferenceData reference;
@@ -22,8 +22,9 @@ TEST(GamutPlot, PatchesPrimariesAndWhiteOfTheLinearModel) {
     EXPECT_EQ(plot.srgb, (std::array{PlotPoint{281, 293}, PlotPoint{145, 185}, PlotPoint{85, 401}}));
     for (int c = 0; c < 3; ++c) EXPECT_EQ(plot.primaries[c], plot.srgb[c]);
     EXPECT_EQ(plot.white, (PlotPoint{5 + 20 + 125, 5 + 420 - 132}));  // D65: 0.3127, 0.3290
-    profile.linearCoefficients = {{{50, 0, 0, 0}, {}, {}}};  // Lab 50, 0, 0 everywhere: D50
-    EXPECT_EQ(gamutPlot(reference, profile, CieLab, 5).primaries[1], plot.patches[80]);
+    profile.linearCoefficients = {{{0, 0, 0, 0}, {1, 0, 0, 0}, {}}};  // XYZ 0, 1, 0; as Lab, X alone
+    EXPECT_EQ(gamutPlot(reference, profile, CieXyz, 0).white, (PlotPoint{20, 20}));
+    EXPECT_EQ(gamutPlot(reference, profile, CieLab, 0).white, (PlotPoint{420, 420}));
     EXPECT_FALSE(gamutPlot(ReferenceData{}, ProfileResult{}, CieXyz, 0).white.has_value());  // black: no chromaticity
 }
 
@@ -40,7 +41,6 @@ TEST(ResultTabs, SplitTheStripAndTheCurrentOneStaysOpen) {
     const auto tabs = resultTabs(0, 480, 460, 500, 5, CurvesView);
     EXPECT_EQ(tabs[0].box, (PlotBox{0, 482, 230, 500}));
     EXPECT_EQ(tabs[1].outline, (std::vector<PlotPoint>{{230, 482}, {235, 500}, {455, 500}, {460, 482}}));
-    EXPECT_EQ(tabs[0].outline.size(), 5u);  // closed along the top
     EXPECT_EQ(tabViewAt(230, 0, 460), GamutView);
     EXPECT_EQ(tabViewAt(231, 0, 460), CurvesView);
 }
