@@ -15,14 +15,13 @@ TEST(SampleImage, InterpolationAndEdges) {
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x)
             for (int c = 0; c < 3; ++c) image.rows[y][x * 3 + 2 - c] = static_cast<std::uint8_t>(rgb[y][x][c]);
-    using Rgb = std::array<int, 3>;
-    EXPECT_EQ(sampleImage(image, 1.0, 0.0), (Rgb{20, 40, 60}));  // on a pixel
-    EXPECT_EQ(sampleImage(image, 0.5, 0.0), (Rgb{15, 30, 45}));  // fx 128, truncating
+    EXPECT_EQ(sampleImage(image, 1.0, 0.0), (std::array{20, 40, 60}));  // on a pixel
+    EXPECT_EQ(sampleImage(image, 0.5, 0.0), (std::array{15, 30, 45}));  // fx 128, truncating
     // The last column and row: the step moves back one pixel and blends with weight 255.
-    EXPECT_EQ(sampleImage(image, 2.0, 0.5), (Rgb{150, 50, 178}));
-    EXPECT_EQ(sampleImage(image, 1.5, 1.0), (Rgb{50, 50, 50}));
+    EXPECT_EQ(sampleImage(image, 2.0, 0.5), (std::array{150, 50, 178}));
+    EXPECT_EQ(sampleImage(image, 1.5, 1.0), (std::array{50, 50, 50}));
     // A stray position outside the image is read at the edge, never beyond.
-    EXPECT_EQ(sampleImage(image, -5.0, 99.0), (Rgb{0, 0, 0}));
+    EXPECT_EQ(sampleImage(image, -5.0, 99.0), (std::array{0, 0, 0}));
 }
 
 TEST(MeasureTarget, ChecksReportInTheirOrderAndOnlyAComputationMarksPatches) {
@@ -66,10 +65,12 @@ TEST(MeasureTarget, PatchesWithoutSamplesAndUnmeasurableInput) {
     TargetMeasurement m = testing::measureScan(scan, AdvancedOptions{});
     EXPECT_EQ(m.status, 0);
     EXPECT_EQ(m.colorDeviation[0], -1.0);
-    // A reference that is not the layout's: nothing measured.
+    // A reference that is not the layout's, or an image that is not RGB: nothing measured.
     scan.target.reference.colorCount = 17;
-    m = testing::measureScan(scan, AdvancedOptions{});
-    EXPECT_FALSE(m.measured);
+    EXPECT_FALSE(testing::measureScan(scan, AdvancedOptions{}).measured);
+    scan.target.reference.colorCount = scan.target.layout.colorCount;
+    ASSERT_EQ(allocateImage(scan.image, PixelFormat::Gray8, 600, 400, 0.0), 0);
+    EXPECT_FALSE(testing::measureScan(scan, AdvancedOptions{}).measured);
 }
 
 TEST(QualityChecks, UniformityThresholdIsStrictAndGrayOrderOnePassPerChannel) {
@@ -109,9 +110,8 @@ TEST(TargetContrast, MeanOfTheGrayEndsOrNotAvailable) {
     m.grayMeasured[0] = {0.1, 0.2, 0.3};
     m.grayMeasured[5] = {0.5, 0.6, 0.6766};
     EXPECT_EQ(formatContrastValue(contrastOfMeasurement(m, 0), true), "N/A");
-    const TargetContrast c = contrastOfMeasurement(m, 6);
-    EXPECT_EQ(formatContrastValue(c, true), "20.00");
-    EXPECT_EQ(formatContrastValue(c, false), "59.22");
+    EXPECT_EQ(formatContrastValue(contrastOfMeasurement(m, 6), true), "20.00");
+    EXPECT_EQ(formatContrastValue(contrastOfMeasurement(m, 6), false), "59.22");
 }
 
 }  // namespace
