@@ -20,8 +20,7 @@ TEST(SampleImage, InterpolationAndEdges) {
     // The last column and row: the step moves back one pixel and blends with weight 255.
     EXPECT_EQ(sampleImage(image, 2.0, 0.5), (std::array{150, 50, 178}));
     EXPECT_EQ(sampleImage(image, 1.5, 1.0), (std::array{50, 50, 50}));
-    // A stray position outside the image is read at the edge, never beyond.
-    EXPECT_EQ(sampleImage(image, -5.0, 99.0), (std::array{0, 0, 0}));
+    EXPECT_EQ(sampleImage(image, -5.0, 2.0), (std::array{0, 0, 0}));  // outside: read at the edge, never beyond
 }
 
 TEST(MeasureTarget, ChecksReportInTheirOrderAndOnlyAComputationMarksPatches) {
@@ -32,14 +31,13 @@ TEST(MeasureTarget, ChecksReportInTheirOrderAndOnlyAComputationMarksPatches) {
     ReferenceData reference = generatedReference(3);
     std::swap(reference.grayXYZ[1], reference.grayXYZ[2]);  // painted out of order
     const testing::SyntheticScan scan = testing::renderScan(options, &reference);
-    const std::size_t bad = static_cast<std::size_t>(scan.target.badColorIndex);
 
     TargetMeasurement m = testing::measureScan(scan, AdvancedOptions{});
     EXPECT_EQ(m.status, 1);
     EXPECT_TRUE(m.grayOrderQuestion);
     EXPECT_EQ(m.diagnostics, (Diagnostics{{Severity::Error, std::string(kIlluminationMessage)},
                                           {Severity::Error, std::string(kNonUniformError)}}));
-    EXPECT_EQ(m.colorBad[bad], 1);
+    EXPECT_EQ(m.colorBad[scan.target.badColorIndex], 1);
 
     m = testing::measureScan(scan, AdvancedOptions{}, MeasureMode::Preview);
     EXPECT_EQ(m.status, 1);
@@ -47,13 +45,17 @@ TEST(MeasureTarget, ChecksReportInTheirOrderAndOnlyAComputationMarksPatches) {
     EXPECT_EQ(m.diagnostics, (Diagnostics{{Severity::Warning, std::string(kIlluminationMessage)},
                                           {Severity::Warning, std::string(kNonUniformWarning)},
                                           {Severity::Warning, std::string(kGrayOrderWarning)}}));
-    EXPECT_EQ(m.colorBad[bad], 0);
+    EXPECT_EQ(m.colorBad[scan.target.badColorIndex], 0);
 }
 
-TEST(MeasureTarget, PatchesWithoutSamplesAndUnmeasurableInput) {
+TEST(MeasureTarget, SixteenBitSamplesPatchesWithoutSamplesAndUnmeasurableInput) {
     SyntheticTargetOptions options;
     options.targetType = 1;
+    options.bitsPerSample = 16;
     testing::SyntheticScan scan = testing::renderScan(options);
+    TargetMeasurement m = testing::measureScan(scan, AdvancedOptions{});
+    for (int i = 0; i < 18; ++i)  // the device values the chart was painted with, to a hundredth of a code
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(m.colorMeasured[i][c], scan.target.expected.color[i][c], 1.5e-7);
     // Only points with x and y above 0 count: a quad on the line x = 0 or y = 0 has none.
     for (int axis = 0; axis < 2; ++axis) {
         OverlayQuad edge = scan.overlay;
@@ -62,7 +64,7 @@ TEST(MeasureTarget, PatchesWithoutSamplesAndUnmeasurableInput) {
     }
     // Corners turned far outside: every patch is empty, never "non-uniform".
     for (ImagePoint& c : scan.overlay.corners) c = {-5000.0 + c.y, 7000.0 - c.x};
-    TargetMeasurement m = testing::measureScan(scan, AdvancedOptions{});
+    m = testing::measureScan(scan, AdvancedOptions{});
     EXPECT_EQ(m.status, 0);
     EXPECT_EQ(m.colorDeviation[0], -1.0);
     // A reference that is not the layout's, or an image that is not RGB: nothing measured.
