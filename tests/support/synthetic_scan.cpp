@@ -4,14 +4,11 @@
 
 namespace calivant::testing {
 
-SyntheticScan renderScan(const SyntheticTargetOptions& options) {
-    return renderScan(options, generatedReference(options.targetType));
-}
-
-SyntheticScan renderScan(const SyntheticTargetOptions& options, const ReferenceData& reference) {
+SyntheticScan renderScan(const SyntheticTargetOptions& options, const ReferenceData* reference) {
     SyntheticScan scan;
     std::string error;
-    EXPECT_EQ(renderSyntheticTarget(options, reference, scan.target, &error), kSyntheticOk) << error;
+    const ReferenceData used = reference ? *reference : generatedReference(options.targetType);
+    EXPECT_EQ(renderSyntheticTarget(options, used, scan.target, &error), kSyntheticOk) << error;
     EXPECT_EQ(pictureToTargetImage(scan.target.picture, scan.image), 0);
     resetOverlayQuad(scan.overlay, scan.image.width, scan.image.height);
     return scan;

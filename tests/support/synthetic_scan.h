@@ -1,12 +1,8 @@
 #pragma once
-// A synthetic target scan as the engine sees a loaded one: the picture as a
-// working image, the overlay on the whole picture (where loading puts it),
-// and the steps run on it with plain values, no session.
+// A synthetic target scan as the engine sees a loaded one (the overlay on the
+// whole picture, where loading puts it), and the engine steps run on it.
 
-#include "image/target_image.h"
 #include "make-target/synthetic_target.h"
-#include "measure/advanced_options.h"
-#include "measure/patch_measurement.h"
 #include "profile/compute_profile.h"
 
 namespace calivant::testing {
@@ -17,16 +13,14 @@ struct SyntheticScan {
     OverlayQuad overlay;  // the whole picture
 };
 
-// Renders the chart with the options (reference: generated for the type
-// unless given) and loads the picture. Fails the calling test on error.
-SyntheticScan renderScan(const SyntheticTargetOptions& options);
-SyntheticScan renderScan(const SyntheticTargetOptions& options, const ReferenceData& reference);
+// Renders the chart with the options (and the reference generated for the
+// type unless one is given) and loads the picture. Fails the test on error.
+SyntheticScan renderScan(const SyntheticTargetOptions& options, const ReferenceData* reference = nullptr);
 
 TargetMeasurement measureScan(const SyntheticScan& scan, const AdvancedOptions& options,
                               MeasureMode mode = MeasureMode::Compute);
 
-// Measures (Compute mode) and computes both passes; measurement receives the
-// measurement when given.
+// Measures (Compute mode) and computes both passes, keeping the measurement if asked.
 ProfileComputation computeScan(const SyntheticScan& scan, const AdvancedOptions& options,
                                TargetMeasurement* measurement = nullptr);
 
