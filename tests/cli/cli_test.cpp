@@ -1,177 +1,153 @@
+// The command line as a black box: exact output, messages and exit status,
+// and the profile and log it writes, byte for byte.
+
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <string>
+#include <algorithm>
+#include <cstdlib>
 #include <sys/wait.h>
 
 #include "make-target/synthetic_target.h"
 #include "make-target/synthetic_tiff.h"
 #include "support/temp_folder.h"
 
+#ifndef CALIVANT_CLI_PATH
+#define CALIVANT_CLI_PATH "calivant-scanner-cli-was-not-built"
+#endif
+
 namespace calivant {
 namespace {
 
 using testing::readFile;
-using testing::TempFolder;
-
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
 
 class CliTest : public ::testing::Test {
 protected:
-    // Runs the command line with the given arguments (already quoted for the
-    // shell) and an empty settings folder, so saved defaults never leak in.
-    RunResult run(const std::string& arguments, const std::string& environment = "") {
-        RunResult r;
-#ifdef CALIVANT_CLI_PATH
-        const std::string errFile = (folder / "stderr.txt").string();
-        const std::string command = "cd '" + folder.path().string() + "' && XDG_CONFIG_HOME='" +
-                                    (folder / "config").string() + "' " + environment + " '" + CALIVANT_CLI_PATH +
-                                    "' " + arguments + " 2>'" + errFile + "'";
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return r;
-        std::array<char, 4096> buffer{};
-        std::size_t n;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-        const int status = pclose(pipe);
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.err = readFile(errFile);
-#else
-        (void)arguments;
-        (void)environment;
-#endif
-        return r;
+    // Runs the command line in the test's folder with a settings folder of
+    // its own, so no saved defaults leak in. Returns the exit status.
+    int run(const std::string& arguments, const std::string& environment = "") {
+        const std::string command = "cd '" + folder.path().string() + "' && XDG_CONFIG_HOME=\"$PWD/config\" " +
+                                    environment + " '" CALIVANT_CLI_PATH "' " + arguments + " >out.txt 2>err.txt";
+        const int status = std::system(command.c_str());
+        out = readFile(folder / "out.txt");
+        err = readFile(folder / "err.txt");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    // A synthetic scan of a target type written as a TIFF, with its reference file.
-    void makeTarget(int targetType, const std::string& name, const std::string& badPatch = "") {
+    // Writes a synthetic scan as name.tif and its reference as name.ref.
+    // With swapGrays two grays are rendered swapped, out of brightness order.
+    void writeTarget(const std::string& name, int targetType, const std::string& badPatch = "",
+                     bool swapGrays = false, double noise = 0.0, double gradient = 0.0) {
         SyntheticTargetOptions options;
         options.targetType = targetType;
-        options.width = 480;
-        options.height = 320;
         options.badPatch = badPatch;
+        options.noiseSigma = noise;
+        options.seed = 7;
+        options.gradient = gradient;
+        ReferenceData rendered = generatedReference(targetType);
+        if (swapGrays) std::swap(rendered.grayXYZ[2], rendered.grayXYZ[3]);
         SyntheticTarget target;
-        ASSERT_EQ(renderSyntheticTarget(options, generatedReference(targetType), target), 0);
+        ASSERT_EQ(renderSyntheticTarget(options, rendered, target), kSyntheticOk);
+        target.reference = generatedReference(targetType);
         ASSERT_EQ(writeSyntheticTiff((folder / (name + ".tif")).string(), target.picture, TiffWriteOptions{}), 0);
         ASSERT_EQ(writeReferencePath((folder / (name + ".ref")).string(), target), 0);
     }
+    bool exists(const std::string& name) const { return std::filesystem::exists(folder / name); }
 
-    bool exists(const std::string& name) { return std::filesystem::exists(folder / name); }
-
-    TempFolder folder;
+    testing::TempFolder folder;
+    std::string out, err;
+    const std::string build = "build --target colorchecker --image cc.tif --reference cc.ref --description d "
+                              "--output out.icc";
 };
 
-TEST_F(CliTest, VersionHelpAndUsageErrors) {
-    RunResult r = run("--version");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "calivant-scanner-cli 1.0\n");
-
-    r = run("--help");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.out.find("Examples:"), std::string::npos) << r.out;
-
-    EXPECT_EQ(run("").exitCode, 2);
-    EXPECT_EQ(run("--no-such-option").exitCode, 2);
-    EXPECT_EQ(run("build --target it8 --image a.tif --description d --output a.icc").exitCode, 2);
-    EXPECT_EQ(run("build --target colorchecker --image a.tif --description d --output a.icc --clut 34").exitCode, 2);
-}
-
-TEST_F(CliTest, OwnUsageErrorsUseTheWizardsMessages) {
-    const std::string base = "build --target colorchecker --image a.tif --description d ";
-    const struct {
-        std::string arguments;
-        std::string message;
-    } cases[] = {
-        {base + "--output a.icc2", "Profiles must have an extension of .icm or .icc"},
-        {base + "--output a.icc --log a.log", "Log files must have an extension of .txt"},
-        {base + "--output a.icc --stretch 25.01,90", "Target DMAX value out of range (0.0 .. 25.0)"},
-        {base + "--output a.icc --stretch x,90", "Illegal target DMAX value"},
-        {base + "--output a.icc --stretch 5,74.5", "Target DMIN value out of range (75.0 .. 100.0)"},
-        {base + "--output a.icc --stretch 5", "Illegal target DMIN value"},
-        {"build --target hct-reflective --image a.tif --description d --output a.icc",
+TEST_F(CliTest, UsageErrorsAndVersion) {
+    const std::string cc = "build --target colorchecker --image a.tif ";
+    const std::string ok = cc + "--description d --output out.icc ";
+    const std::pair<std::string, const char*> cases[] = {  // nullptr: the parser's own text
+        {ok + "--clut 34", nullptr},
+        {cc + "--description d --output a.icc2", "Profiles must have an extension of .icm or .icc"},
+        {ok + "--log a.log", "Log files must have an extension of .txt"},
+        {ok + "--stretch x,90", "Illegal target DMAX value"},
+        {ok + "--stretch 25.01,90", "Target DMAX value out of range (0.0 .. 25.0)"},
+        {ok + "--stretch 5", "Illegal target DMIN value"},
+        {ok + "--stretch 5,74.99", "Target DMIN value out of range (75.0 .. 100.0)"},
+        {ok + "--stretch 5,90 --no-stretch", "--stretch and --no-stretch exclude each other"},
+        {ok + "--eliminate-residuals --no-eliminate-residuals",
+         "--eliminate-residuals and --no-eliminate-residuals exclude each other"},
+        {"build --target hct-reflective --image a.tif --description d --output out.icc",
          "--reference is needed for the target type hct-reflective"},
-        {"build --target colorchecker --image a.tif --description " + std::string(339, 'd') + " --output a.icc",
-         "--description takes at most 338 bytes"},
+        {cc + "--description '' --output out.icc", "You must enter a profile description"},
+        {cc + "--output out.icc --description " + std::string(339, 'd'), "--description takes at most 338 bytes"},
+        {ok + "--copyright " + std::string(339, 'c'), "--copyright takes at most 338 bytes"},
     };
-    for (const auto& c : cases) {
-        const RunResult r = run(c.arguments);
-        EXPECT_EQ(r.exitCode, 2) << c.arguments;
-        EXPECT_EQ(r.err, "error: " + c.message + "\n") << c.arguments;
+    for (const auto& [arguments, message] : cases) {
+        EXPECT_EQ(run(arguments), 2) << arguments;
+        EXPECT_EQ(err, message ? "error: " + std::string(message) + "\n" : err) << arguments;
     }
-    EXPECT_FALSE(exists("a.icc"));
+    EXPECT_EQ(run("--version"), 0);
+    EXPECT_EQ(out + err, "calivant-scanner-cli 1.0\n");
 }
 
-TEST_F(CliTest, BuildWritesProfileAndLogReproducibly) {
-    makeTarget(4, "hct");
-    const std::string arguments =
-        "build --target hct-reflective --image hct.tif --reference hct.ref --description 'HCT test' "
-        "--copyright 'Ann' --clut 17 --output hct.icc --log hct.txt";
-    RunResult r = run(arguments, "SOURCE_DATE_EPOCH=1700000000");
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "Profile written to hct.icc\nLog written to hct.txt\n");
-    const std::string profile = readFile(folder / "hct.icc");
-    const std::string log = readFile(folder / "hct.txt");
-    ASSERT_GT(profile.size(), 128u);
-    EXPECT_EQ(profile.substr(36, 4), "acsp");
-    // 2023-11-14 22:13:20 UTC in the header's date fields.
-    EXPECT_EQ(static_cast<unsigned char>(profile[24]) * 256 + static_cast<unsigned char>(profile[25]), 2023);
-    EXPECT_NE(log.find("HCT test"), std::string::npos);
-
-    r = run(arguments, "SOURCE_DATE_EPOCH=1700000000");
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(readFile(folder / "hct.icc"), profile);
-    EXPECT_EQ(readFile(folder / "hct.txt"), log);
+// The golden case sg-xyz-65 of the output tests, through the TIFF and the
+// reference file. Saved defaults that would change the profile must not
+// count with --factory-defaults; 14:30 on 5 March 2005 UTC is the golden date.
+TEST_F(CliTest, BuildWritesTheGoldenProfileAndLog) {
+    writeTarget("sg", 3, "", false, 0.01, 0.03);
+    testing::writeFile(folder / "config/Tessaray/Calivant - Scanner/State", "fit=1 6\nsmooth_gray=2\n");
+    const std::string sg =
+        "build --target colorchecker-sg --image sg.tif --reference sg.ref --factory-defaults --color-space xyz "
+        "--model linear --clut 65 --stretch 3,96.5 --corners 0,0,599,0,599,399,0,399 --copyright '(c) Tessaray' "
+        "--description 'Synthetic log-sg-xyz-65' --output p.icc --log l.txt";
+    ASSERT_EQ(run(sg, "SOURCE_DATE_EPOCH=1110033000"), 0) << err;
+    EXPECT_EQ(out + err, "Profile written to p.icc\nLog written to l.txt\n");
+    EXPECT_TRUE(testing::matchesGolden(readFile(folder / "l.txt"), "output/log-sg-xyz-65.txt"));
+    EXPECT_TRUE(testing::matchesGolden(readFile(folder / "p.icc"), "output/profile-sg-xyz-65.icm"));
 }
 
-TEST_F(CliTest, FailuresLeaveNoFilesBehind) {
-    RunResult r = run("build --target colorchecker --image missing.tif --description d --output out.icc --log out.txt");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "error: Cannot open target image file: missing.tif\n");
-    EXPECT_FALSE(exists("out.icc"));
-    EXPECT_FALSE(exists("out.txt"));
+TEST_F(CliTest, FailedBuildsLeaveNoFiles) {
+    writeTarget("cc", 1, "A1");
+    EXPECT_EQ(run(build), 1);
+    EXPECT_EQ(err, "error: Some gray or color patches are non-uniform.\n"
+                   "Bad patches will be identified with an X when you click OK.\n");
 
-    makeTarget(3, "sg", makeTargetLayout(3).colorCells[20].name);
-    r = run("build --target colorchecker-sg --image sg.tif --description d --output out.icc");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err,
-              "error: Some gray or color patches are non-uniform.\n"
-              "Bad patches will be identified with an X when you click OK.\n");
+    // The log cannot be written: the profile written before it goes again.
+    writeTarget("cc", 1);
+    EXPECT_EQ(run(build + " --log no/such/out.txt"), 1);
+    EXPECT_EQ(err, "error: Cannot create file: no/such/out.txt\n");
     EXPECT_FALSE(exists("out.icc"));
+
+    // Gray patches out of order stop the build unless told to go on.
+    writeTarget("cc", 1, "", true);
+    const std::string question = "warning: One of more gray patches not in increasing brightness order.\n"
+                                 "Target lighting may be uneven.\nClick OK to continue or Cancel to abort.\n";
+    EXPECT_EQ(run(build), 1);
+    EXPECT_EQ(err, question);
+    EXPECT_FALSE(exists("out.icc"));
+    EXPECT_EQ(run(build + " --continue-on-gray-order"), 0);
+    EXPECT_EQ(err, question);
 }
 
 TEST_F(CliTest, MeasurePrintsEveryPatchAndTheContrast) {
-    makeTarget(1, "cc");
-    RunResult r = run("measure --target colorchecker --image cc.tif --reference cc.ref");
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(r.out.substr(start, end - start));
-    ASSERT_EQ(lines.size(), 6u + 18u + 2u);
-    EXPECT_EQ(lines[0].substr(0, 5), "Dmax\t");  // darkest gray first
-    EXPECT_EQ(lines[24].substr(0, 5), "DMAX\t");
-    EXPECT_EQ(lines[25].substr(0, 5), "DMIN\t");
-    EXPECT_NE(lines[0].find("\t0.000"), std::string::npos);  // a uniform patch
+    writeTarget("cc", 1);
+    const std::string measure = "measure --target colorchecker --image cc.tif --reference cc.ref ";
+    ASSERT_EQ(run(measure), 0) << err;
+    const std::string upright = out;
+    // The six grays darkest first, then the 18 colours (name, R, G, B in
+    // percent, deviation: none in a uniform patch), then the contrast.
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6 + 18 + 2);
+    EXPECT_EQ(out.substr(0, 5), "Dmax\t");
+    EXPECT_NE(out.find("\t0.000\nGS4\t"), std::string::npos) << out;
+    EXPECT_EQ(out.find("N/A"), std::string::npos);
+    EXPECT_EQ(err, "");
 
-    // The whole picture given as corners (480 x 320) is the default overlay;
-    // turned twice and given the same corners, the chart is upside down.
-    const RunResult same = run("measure --target colorchecker --image cc.tif --reference cc.ref "
-                               "--corners 0,0,479,0,479,319,0,319");
-    EXPECT_EQ(same.out, r.out);
-    const RunResult turned = run("measure --target colorchecker --image cc.tif --reference cc.ref "
-                                 "--rotate 180 --corners 479,319,0,319,0,0,479,0");
-    EXPECT_EQ(turned.out, r.out);
+    // Turned twice and mirrored (upside down), the chart is found again by
+    // its corners.
+    run(measure + "--rotate 180 --mirror --corners 0,399,599,399,599,0,0,0");
+    EXPECT_EQ(out, upright);
 
-    makeTarget(1, "bad", "A1");
-    r = run("measure --target colorchecker --image bad.tif --reference bad.ref");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "warning: Some gray or color patches are non-uniform.\n");
-    EXPECT_NE(r.out.find("DMAX\tN/A\nDMIN\tN/A\n"), std::string::npos);
+    writeTarget("cc", 1, "A1");
+    EXPECT_EQ(run(measure), 1);
+    EXPECT_EQ(err, "warning: Some gray or color patches are non-uniform.\n");
+    EXPECT_NE(out.find("DMAX\tN/A\nDMIN\tN/A\n"), std::string::npos);
 }
 
 }  // namespace
