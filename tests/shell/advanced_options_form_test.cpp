@@ -6,7 +6,7 @@ namespace calivant {
 namespace {
 
 TEST(AdvancedOptionsForm, FilledAndAppliedEveryFieldComesBack) {
-    const AdvancedOptions changed{CieXyz, Linear, 1, 65, SmoothingHeavy, 1, 25.0, 75.0};
+    const AdvancedOptions changed{CieXyz, Linear, 1, 17, SmoothingHeavy, 1, 25.0, 75.0};
     AdvancedOptions options;
     std::string message = "stale";
     ASSERT_EQ(applyOptionsForm(formFromOptions(changed), options, message), 0);
@@ -14,7 +14,7 @@ TEST(AdvancedOptionsForm, FilledAndAppliedEveryFieldComesBack) {
     EXPECT_EQ(options, changed);
     // Values the dialog does not offer select nothing and are left alone.
     ASSERT_EQ(applyOptionsForm(formFromOptions({7, 9, 0, 20, 8, 0, 0.0, 100.0}), options, message), 0);
-    EXPECT_EQ(options, (AdvancedOptions{CieXyz, Linear, 0, 65, SmoothingNone, 0, 0.0, 100.0}));
+    EXPECT_EQ(options, (AdvancedOptions{CieXyz, Linear, 0, 17, SmoothingNone, 0, 0.0, 100.0}));
     ASSERT_EQ(applyOptionsForm(formFromOptions(AdvancedOptions{}), options, message), 0);
     EXPECT_EQ(options, AdvancedOptions{});
 
