@@ -1,15 +1,19 @@
 #pragma once
-// A main window on the offscreen platform with every dialog answered by the
-// test: file dialogs from a queue, message boxes recorded as "Title: text".
+// The wizard's main window on the offscreen platform with every dialog answered
+// by the test: file dialogs from a queue, message boxes recorded as "Title: text".
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
 #include <deque>
-#include <memory>
-#include <optional>
 
 #include "gui_dialogs.h"
+#include "image_window.h"
 #include "main_window.h"
 #include "qt_platform.h"
 #include "shell/scan_session.h"
@@ -17,27 +21,23 @@
 
 namespace calivant::gui::testing {
 
-// One QApplication for the whole test program, on the offscreen platform.
-void ensureApplication();
-
 class ScriptedDialogs final : public GuiDialogs {
 public:
     std::optional<std::string> openFileName(QWidget*, const FileDialogRequest& request) override {
         requests.push_back(request);
-        if (fileAnswers.empty()) return std::nullopt;
-        const std::optional<std::string> answer = fileAnswers.front();
-        fileAnswers.pop_front();
+        std::optional<std::string> answer;
+        if (!fileAnswers.empty()) answer = fileAnswers.front(), fileAnswers.pop_front();
         return answer;
     }
     std::optional<std::string> saveFileName(QWidget* owner, const FileDialogRequest& request) override {
         return openFileName(owner, request);
     }
     void message(QWidget*, MessageKind, const QString& title, const QString& text) override {
-        messages.push_back(toStdString(title + QStringLiteral(": ") + text));
+        messages.push_back(toStdString(title + ": " + text));
     }
     int askOkCancel(QWidget* owner, const QString& title, const QString& text) override {
         message(owner, MessageKind::Warning, title, text);
-        return 0;
+        return 0;  // OK
     }
     bool openDocument(const std::string& path) override {
         openedDocuments.push_back(path);
@@ -53,7 +53,12 @@ public:
 class WizardTest : public ::testing::Test {
 protected:
     WizardTest() {
-        ensureApplication();
+        if (!QApplication::instance()) {  // one for the whole program; it lives until the end
+            static int argc = 1;
+            static char name[] = "calivant_tests_gui", *argv[] = {name, nullptr};
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            new QApplication(argc, argv);
+        }
         session.programFolder = std::string(CALIVANT_BINARY_DIR) + "/bin";
         session.options.clutSize = 17;  // small tables keep the computation quick under the sanitizers
     }

@@ -1,14 +1,7 @@
 // The setup page: which buttons are enabled after each choice, the messages
 // for unusable files, and the image window with its overlay.
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMouseEvent>
-#include <QPushButton>
-
 #include "gui_fixture.h"
-#include "image_window.h"
 
 namespace calivant::gui::testing {
 namespace {
@@ -20,7 +13,7 @@ std::string state(MainWindow& w, const ScanSession& s) {
            " " + toStdString(w.referencePathField()->text());
 }
 
-TEST_F(WizardTest, SetupButtonsFollowTheImageTheReferenceAndTheType) {
+TEST_F(WizardTest, SetupPageFollowsTheChoicesAndNamesUnusableFiles) {
     session.targetType = 3;  // saved: the built-in file is read silently
     session.copyright = "Ann 2026";
     MainWindow& w = window();
@@ -28,12 +21,11 @@ TEST_F(WizardTest, SetupButtonsFollowTheImageTheReferenceAndTheType) {
     EXPECT_EQ(w.pageTitle()->text(), QStringLiteral("Scanner Profiling -- Setup"));
     EXPECT_EQ(w.typeList()->currentIndex(), 4);
     EXPECT_EQ(w.copyrightField()->text(), QStringLiteral("Ann 2026"));
-    EXPECT_EQ(state(w, session), "--- 31 " + sg);
     EXPECT_FALSE(w.instructions()->prev->isEnabled());
+    EXPECT_EQ(state(w, session), "--- 31 " + sg);
     dialogs.fileAnswers = {samplePath()};
     w.chooseTargetImage();
-    EXPECT_EQ(w.imagePathField()->text().toStdString(), samplePath());
-    EXPECT_EQ(state(w, session), "NRM 31 " + sg);
+    EXPECT_EQ(state(w, session) + toStdString(w.imagePathField()->text()), "NRM 31 " + sg + samplePath());
     w.onTargetTypeChanged(6);  // HCT transparency needs a chosen file, as IT8 does
     EXPECT_EQ(state(w, session), "-RM 40 ");
     w.onTargetTypeChanged(0);
@@ -44,36 +36,23 @@ TEST_F(WizardTest, SetupButtonsFollowTheImageTheReferenceAndTheType) {
     dialogs.fileAnswers = {sg};
     w.chooseReferenceFile();
     EXPECT_EQ(state(w, session), "NRM 31 " + sg);
-    w.chooseTargetImage();  // cancelled: the image stays but no longer counts
-    EXPECT_EQ(state(w, session), "-RM 31 " + sg);
     EXPECT_EQ(dialogs.requests[1].title + dialogs.requests[1].presetName,
               QStringLiteral("Load Reference File*.it8;*.q60;*.ref;*.lab;*.txt"));
-    w.descriptionField()->setText(QString(400, QLatin1Char('d')));
-    EXPECT_EQ(session.description.size(), 338u);
-    w.copyrightField()->setText(QStringLiteral("(c) Bo"));
-    EXPECT_EQ(session.copyright, "(c) Bo");
-    EXPECT_TRUE(dialogs.messages.empty());
-}
 
-TEST_F(WizardTest, UnusableFilesAreNamedAndTheWorkingImageSurvives) {
-    MainWindow& w = window();
+    // Cancelled, the image no longer counts; unusable files are named.
     const std::string missing = (folder / "missing.tif").string(), text = (folder / "text.tif").string(),
                       gray = (folder / "gray.tif").string();
     calivant::testing::writeFile(text, "IT8.7/1\nBEGIN_DATA\nA1 1 2 3\nEND_DATA\n");
-    // A 1 x 1 8-bit gray TIFF: readable, but not an RGB image. Entries: width,
-    // height, bits, black is zero, strip at 98, rows per strip, strip bytes.
-    const unsigned char tiff[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 7, 0, 0, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0,
-                                  1, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0, 2, 1, 3, 0, 1, 0, 0, 0, 8, 0, 0, 0,
-                                  6, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0, 17, 1, 4, 0, 1, 0, 0, 0, 98, 0, 0, 0,
-                                  22, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0, 23, 1, 4, 0, 1, 0, 0, 0, 1, 0, 0, 0,
-                                  0, 0, 0, 0, 200};
+    // A 1 x 1 8-bit gray TIFF: readable, but not an RGB image.
+    const unsigned char tiff[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 7, 0, 0, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 1,
+                                  3, 0, 1, 0, 0, 0, 1, 0, 0, 0, 2, 1, 3, 0, 1, 0, 0, 0, 8, 0, 0, 0, 6, 1, 3, 0,
+                                  1, 0, 0, 0, 1, 0, 0, 0, 17, 1, 4, 0, 1, 0, 0, 0, 98, 0, 0, 0, 22, 1, 3, 0, 1, 0,
+                                  0, 0, 1, 0, 0, 0, 23, 1, 4, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 200};
     calivant::testing::writeFile(gray, std::string(reinterpret_cast<const char*>(tiff), sizeof tiff));
-    dialogs.fileAnswers = {samplePath(), missing, text, gray, missing, text};
-    for (int i = 0; i < 4; ++i) w.chooseTargetImage();
-    EXPECT_TRUE(w.imagePathField()->text().isEmpty());
-    w.chooseReferenceFile();
-    w.chooseReferenceFile();
-    EXPECT_TRUE(w.referencePathField()->text().isEmpty());
+    dialogs.fileAnswers = {std::nullopt, missing, text, gray, missing, text};
+    w.chooseTargetImage();
+    EXPECT_EQ(state(w, session) + toStdString(w.imagePathField()->text()), "-RM 31 " + sg + samplePath());
+    for (int i = 0; i < 5; ++i) i < 3 ? w.chooseTargetImage() : w.chooseReferenceFile();  // 3 images, 2 references
     session.programFolder = folder.path().string();  // no built-in files here
     w.onTargetTypeChanged(2);
     EXPECT_EQ(dialogs.messages,
@@ -84,24 +63,21 @@ TEST_F(WizardTest, UnusableFilesAreNamedAndTheWorkingImageSurvives) {
                                         "Error: Illegal reference file: " + text,
                                         "Error: Cannot open reference file: " + folder.path().string() +
                                             "/Reference Files/Macbeth/ColorChecker.ref"}));
-    EXPECT_EQ(state(w, session), "-RM 11 ");
+    EXPECT_EQ(state(w, session) + toStdString(w.imagePathField()->text()), "-RM 11 ");
     // The sample loaded first is still the working image, and turns; the
     // overlay, now beyond the picture, is drawn clipped.
-    EXPECT_EQ(session.image.width, 1400);
     w.rotateTargetImage();
-    EXPECT_EQ(session.image.width, 980);
-    EXPECT_EQ(session.image.height, 1400);
+    EXPECT_EQ(QSize(session.image.width, session.image.height), QSize(980, 1400));
     EXPECT_EQ(w.imageCanvas()->renderFrame().size(), w.imageCanvas()->size());
 }
 
-TEST_F(WizardTest, OverlayIsDrawnWhereTheGeometrySays) {
+TEST_F(WizardTest, OverlayIsDrawnWhereTheGeometrySaysAndDragged) {
     loadSample();
     ImageCanvas* canvas = window().imageCanvas();
     const DisplayPlacement p = canvas->placement();
     // 1400 x 980 fitted into the canvas less 8 margins each way, centred.
     const int width = canvas->width() - 8 * window().margin(), height = canvas->height() - 8 * window().margin();
     EXPECT_EQ(p.displayWidth, std::min(width, height * 1400 / 980));
-    EXPECT_EQ(p.originX, (canvas->width() - p.displayWidth) / 2);
 
     const QImage frame = canvas->grab().toImage().convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(frame, canvas->renderFrame());
@@ -114,19 +90,19 @@ TEST_F(WizardTest, OverlayIsDrawnWhereTheGeometrySays) {
     auto inverted = [&](WindowPoint q) { return (frame.pixel(q.x, q.y) ^ picture.pixel(q.x, q.y)) == 0x808080u; };
 
     // After loading, the outline runs along the picture's border: corner 0
-    // on its bottom-left pixel, corner 2 on its top-right pixel, each in a
-    // handle 2 pixels out; beyond the picture black turns mid gray.
+    // on its bottom-left pixel, corner 2 on its top-right pixel; beyond the
+    // picture (a corner's handle) black turns mid gray.
     const WindowQuad c = overlayWindowCorners(session.overlay, p);
     EXPECT_EQ(c[0], (WindowPoint{p.originX, p.originY + p.displayHeight - 1}));
     EXPECT_EQ(c[2], (WindowPoint{p.originX + p.displayWidth - 1, p.originY}));
     for (int x = c[0].x + 3; x < c[3].x - 3; x += 7) EXPECT_TRUE(inverted({x, c[0].y})) << x;
-    EXPECT_TRUE(inverted({c[2].x - 2, c[2].y + 2}));
-    EXPECT_FALSE(inverted({c[2].x - 1, c[2].y + 1}));
     EXPECT_EQ(frame.pixel(c[2].x + 2, c[2].y - 2), qRgb(128, 128, 128));
     // Every patch has a marker around the middle half of its cell, with no
     // cross in it before a computation found it bad.
     for (const PatchCell& cell : {session.targetLayout.colorCells[0], session.targetLayout.grayCells[0]}) {
-        auto at = [&](double u, double v) { return overlayToWindow(cell.u + u * cell.width, 1.0 - cell.t - v * cell.height, c); };
+        auto at = [&](double u, double v) {
+            return overlayToWindow(cell.u + u * cell.width, 1.0 - cell.t - v * cell.height, c);
+        };
         EXPECT_TRUE(inverted(at(0.5, 0.25)));
         for (int x = at(0.3, 0.4).x; x <= at(0.7, 0.4).x; ++x) EXPECT_FALSE(inverted({x, at(0.3, 0.4).y})) << x;
     }
@@ -134,38 +110,21 @@ TEST_F(WizardTest, OverlayIsDrawnWhereTheGeometrySays) {
     QImage twice = frame;
     xorSegments(twice, overlaySegments(session, p));
     EXPECT_EQ(twice, picture);
-}
 
-void send(QWidget* widget, QEvent::Type type, QPoint p, Qt::MouseButtons buttons) {
-    QMouseEvent event(type, p, widget->mapToGlobal(p), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                      buttons, Qt::NoModifier);
-    QApplication::sendEvent(widget, &event);
-}
-
-TEST_F(WizardTest, DraggingACornerWithTheMouse) {
-    ImageCanvas* canvas = window().imageCanvas();
-    send(canvas, QEvent::MouseButtonPress, QPoint(0, 0), Qt::LeftButton);  // no picture: ignored
-    EXPECT_FALSE(canvas->drag().dragging);
-    loadSample();
-    const DisplayPlacement p = canvas->placement();
-    const WindowQuad before = overlayWindowCorners(session.overlay, p);
-    const QPoint press(before[2].x - 2, before[2].y + 1);
-    send(canvas, QEvent::MouseButtonPress, press, Qt::LeftButton);
+    // Dragging corner 2 with the mouse moves it, stored in image coordinates.
+    const QPoint press(c[2].x - 2, c[2].y + 1);
+    QTest::mousePress(canvas, Qt::LeftButton, {}, press);
     EXPECT_EQ(canvas->cursor().shape(), Qt::SizeBDiagCursor);
-    send(canvas, QEvent::MouseMove, press + QPoint(-30, 25), Qt::LeftButton);
-    send(canvas, QEvent::MouseButtonRelease, press + QPoint(-30, 25), Qt::NoButton);
-    EXPECT_FALSE(canvas->drag().dragging);
-    const WindowQuad after = overlayWindowCorners(session.overlay, p);
-    EXPECT_EQ(after[2], (WindowPoint{before[2].x - 30, before[2].y + 25}));
-    EXPECT_EQ(after[0], before[0]);
-    // Stored in image coordinates: the display scale applied in reverse.
+    QTest::mouseMove(canvas, press + QPoint(-30, 25));
+    QTest::mouseRelease(canvas, Qt::LeftButton, {}, press + QPoint(-30, 25));
+    EXPECT_EQ(overlayWindowCorners(session.overlay, p)[2], (WindowPoint{c[2].x - 30, c[2].y + 25}));
     EXPECT_NEAR(session.overlay.corners[2].x, 1399.0 - 30.0 * 1399 / (p.displayWidth - 1), 1e-9);
-    // Over an edge the sizing cursor; elsewhere the arrow.
-    send(canvas, QEvent::MouseMove, QPoint((after[0].x + after[3].x) / 2, after[0].y), Qt::NoButton);
-    EXPECT_EQ(canvas->cursor().shape(), Qt::SizeVerCursor);
-    send(canvas, QEvent::MouseMove, QPoint(1, 1), Qt::NoButton);
+    QTest::mouseMove(canvas, QPoint(1, 1));  // away from the overlay: the arrow
     EXPECT_EQ(canvas->cursor().shape(), Qt::ArrowCursor);
 }
 
 }  // namespace
 }  // namespace calivant::gui::testing
+
+// Fontconfig keeps its configuration in memory it never frees: not a leak of the wizard.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
