@@ -16,23 +16,24 @@ namespace {
 
 using testing::readFile;
 
+// How a synthetic scan's gray patches differ from its reference.
+enum class Grays { AsReferenced, SwappedInPicture, FlatInReference };
+
 class CliTest : public ::testing::Test {
 protected:
-    // Runs the command line in the test's folder with a settings folder of
-    // its own, so no saved defaults leak in. Returns the exit status.
-    int run(const std::string& arguments, const std::string& environment = "") {
+    // Runs the command line in the test's folder with a settings folder of its own, so no saved defaults
+    // leak in. Returns the exit status and standard error ("1 error: ..."); keeps standard output.
+    std::string run(const std::string& arguments, const std::string& environment = "") {
         const std::string command = "cd '" + folder.path().string() + "' && XDG_CONFIG_HOME=\"$PWD/config\" " +
                                     environment + " '" CALIVANT_CLI_PATH "' " + arguments + " >cli.out 2>cli.err";
         const int status = std::system(command.c_str());
         out = readFile(folder / "cli.out");
-        err = readFile(folder / "cli.err");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + " " + readFile(folder / "cli.err");
     }
 
     // Writes a synthetic scan as name.tif and its reference as name.ref.
-    // With swapGrays two grays are rendered swapped, out of brightness order.
     void writeTarget(const std::string& name, int targetType, const std::string& badPatch = "",
-                     bool swapGrays = false, double noise = 0.0, double gradient = 0.0) {
+                     Grays grays = Grays::AsReferenced, double noise = 0.0, double gradient = 0.0) {
         SyntheticTargetOptions options;
         options.targetType = targetType;
         options.badPatch = badPatch;
@@ -40,16 +41,17 @@ protected:
         options.seed = 7;
         options.gradient = gradient;
         ReferenceData rendered = generatedReference(targetType);
-        if (swapGrays) std::swap(rendered.grayXYZ[2], rendered.grayXYZ[3]);
+        if (grays == Grays::SwappedInPicture) std::swap(rendered.grayXYZ[2], rendered.grayXYZ[3]);
         SyntheticTarget target;
         ASSERT_EQ(renderSyntheticTarget(options, rendered, target), kSyntheticOk);
         target.reference = generatedReference(targetType);
+        if (grays == Grays::FlatInReference) target.reference.grayLab.fill(target.reference.grayLab[0]);
         ASSERT_EQ(writeSyntheticTiff((folder / (name + ".tif")).string(), target.picture, TiffWriteOptions{}), 0);
         ASSERT_EQ(writeReferencePath((folder / (name + ".ref")).string(), target), 0);
     }
 
     testing::TempFolder folder;
-    std::string out, err;
+    std::string out;
     const std::string build = "build --target colorchecker --image cc.tif --reference cc.ref --description d ";
 };
 
@@ -72,73 +74,72 @@ TEST_F(CliTest, UsageErrorsAndVersion) {
         {cc + "--output out.icc --description " + std::string(339, 'd'), "--description takes at most 338 bytes"},
         {ok + "--copyright " + std::string(339, 'c'), "--copyright takes at most 338 bytes"},
     };
-    for (const auto& [arguments, message] : cases) {
-        EXPECT_EQ(run(arguments), 2) << arguments;
-        EXPECT_EQ(err, "error: " + message + "\n");
-    }
-    EXPECT_EQ(run("--version"), 0);
-    EXPECT_EQ(out + err, "calivant-scanner-cli 1.0\n");
+    for (const auto& [arguments, message] : cases) EXPECT_EQ(run(arguments), "2 error: " + message + "\n");
+    EXPECT_EQ(run("--version"), "0 ");
+    EXPECT_EQ(out, "calivant-scanner-cli 1.0\n");
 }
 
 // The golden case sg-xyz-65 through the TIFF and the reference file, dated as the golden files (14:30 on 5
 // March 2005 UTC). Saved defaults that would change the profile must not count with --factory-defaults.
 TEST_F(CliTest, BuildWritesTheGoldenProfileAndLog) {
-    writeTarget("s", 3, "", false, 0.01, 0.03);
+    writeTarget("s", 3, "", Grays::AsReferenced, 0.01, 0.03);
     testing::writeFile(folder / "config/Tessaray/Calivant - Scanner/State", "fit=1 6\nsmooth_gray=2\n");
     const std::string sg = "build --target colorchecker-sg --image s.tif --reference s.ref --output p.icc --log l.txt "
                            "--factory-defaults --color-space xyz --model linear --clut 65 --copyright '(c) Tessaray' "
                            "--stretch 3,96.5 --corners 0,0,599,0,599,399,0,399 --description 'Synthetic log-sg-xyz-65'";
-    ASSERT_EQ(run(sg, "SOURCE_DATE_EPOCH=1110033000"), 0) << err;
-    EXPECT_EQ(out + err, "Profile written to p.icc\nLog written to l.txt\n");
+    ASSERT_EQ(run(sg, "SOURCE_DATE_EPOCH=1110033000"), "0 ");
+    EXPECT_EQ(out, "Profile written to p.icc\nLog written to l.txt\n");
     EXPECT_TRUE(testing::matchesGolden(readFile(folder / "l.txt"), "output/log-sg-xyz-65.txt"));
     EXPECT_TRUE(testing::matchesGolden(readFile(folder / "p.icc"), "output/profile-sg-xyz-65.icm"));
 }
 
 TEST_F(CliTest, BuildsWithSavedDefaultsAndFailures) {
-    // Without --factory-defaults the options saved by the wizard count, unless switched off one by one.
+    // Without --factory-defaults the options saved by the wizard count, unless switched off one by one. A
+    // SOURCE_DATE_EPOCH that is no number of seconds is not taken: the clock's date differs.
     writeTarget("cc", 1);
     testing::writeFile(folder / "config/Tessaray/Calivant - Scanner/State", "fit=1 6\nstretch_target=1 5.00 90.00\n");
-    ASSERT_EQ(run(build + "--output e.icc --factory-defaults --eliminate-residuals", "SOURCE_DATE_EPOCH=0"), 0);
-    ASSERT_EQ(run(build + "--output s.icc --no-stretch", "SOURCE_DATE_EPOCH=0"), 0);
-    ASSERT_EQ(run(build + "--output n.icc --no-stretch --no-eliminate-residuals", "SOURCE_DATE_EPOCH=0"), 0);
+    ASSERT_EQ(run(build + "--output e.icc --factory-defaults --eliminate-residuals", "SOURCE_DATE_EPOCH=0"), "0 ");
+    ASSERT_EQ(run(build + "--output s.icc --no-stretch", "SOURCE_DATE_EPOCH=0"), "0 ");
+    ASSERT_EQ(run(build + "--output n.icc --no-stretch --no-eliminate-residuals", "SOURCE_DATE_EPOCH=0"), "0 ");
+    ASSERT_EQ(run(build + "--output x.icc --no-stretch", "SOURCE_DATE_EPOCH=0x"), "0 ");
     EXPECT_EQ(readFile(folder / "s.icc"), readFile(folder / "e.icc"));
     EXPECT_NE(readFile(folder / "n.icc"), readFile(folder / "e.icc"));
+    EXPECT_NE(readFile(folder / "x.icc"), readFile(folder / "e.icc"));
 
-    // Failed builds leave no files behind.
-    EXPECT_EQ(run(build + "--output no/such/out.icc --log out.txt"), 1);
-    EXPECT_EQ(err, "error: Cannot create file: no/such/out.icc\n");
+    // Failed builds leave no files behind; when the log cannot be written,
+    // the profile written before it goes again.
+    EXPECT_EQ(run(build + "--output no/such/out.icc --log out.txt"), "1 error: Cannot create file: no/such/out.icc\n");
     EXPECT_FALSE(std::filesystem::exists(folder / "out.txt"));
-    // The log cannot be written: the profile written before it goes again.
-    EXPECT_EQ(run(build + "--output out.icc --log no/such/out.txt"), 1);
-    EXPECT_EQ(err, "error: Cannot create file: no/such/out.txt\n");
+    EXPECT_EQ(run(build + "--output out.icc --log no/such/out.txt"), "1 error: Cannot create file: no/such/out.txt\n");
     EXPECT_FALSE(std::filesystem::exists(folder / "out.icc"));
+    writeTarget("cc", 1, "", Grays::FlatInReference);
+    EXPECT_EQ(run(build + "--output f.icc"), "1 error: The reference gray scale has the same lightness at both ends\n");
+    EXPECT_FALSE(std::filesystem::exists(folder / "f.icc"));
 
     // Gray patches out of order stop the build unless told to go on.
-    writeTarget("cc", 1, "", true);
-    const std::string question = "warning: One of more gray patches not in increasing brightness order.\n"
+    writeTarget("cc", 1, "", Grays::SwappedInPicture);
+    const std::string question = " warning: One of more gray patches not in increasing brightness order.\n"
                                  "Target lighting may be uneven.\nClick OK to continue or Cancel to abort.\n";
-    EXPECT_EQ(run(build + "--output out.icc"), 1);
-    EXPECT_EQ(out + err, question);
-    EXPECT_EQ(run(build + "--output out.icc --continue-on-gray-order"), 0);
-    EXPECT_EQ(out + err, "Profile written to out.icc\n" + question);
+    EXPECT_EQ(run(build + "--output out.icc"), "1" + question);
+    EXPECT_EQ(run(build + "--output out.icc --continue-on-gray-order"), "0" + question);
+    EXPECT_EQ(out, "Profile written to out.icc\n");
 }
 
 TEST_F(CliTest, MeasurePrintsEveryPatchAndTheContrast) {
     writeTarget("cc", 1);
     const std::string measure = "measure --target colorchecker --image cc.tif --reference cc.ref ";
-    ASSERT_EQ(run(measure), 0) << err;
+    ASSERT_EQ(run(measure), "0 ");
     const std::string upright = out;
     // Six grays darkest first, 18 colours (name, R, G, B in percent, deviation), the contrast.
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6 + 18 + 2);
     EXPECT_EQ(out.substr(0, 5) + out.substr(out.find('\n') + 1, 4), "Dmax\tGS4\t");
-    EXPECT_EQ((out + err).find("N/A"), std::string::npos);
+    EXPECT_EQ(out.find("N/A"), std::string::npos);
     // Turned twice and mirrored (upside down), the chart is found again by its corners.
     run(measure + "--rotate 180 --mirror --corners 0,399,599,399,599,0,0,0");
     EXPECT_EQ(out, upright);
 
     writeTarget("cc", 1, "A1");
-    EXPECT_EQ(run(measure), 1);
-    EXPECT_EQ(err, "warning: Some gray or color patches are non-uniform.\n");
+    EXPECT_EQ(run(measure), "1 warning: Some gray or color patches are non-uniform.\n");
     EXPECT_NE(out.find("DMAX\tN/A\nDMIN\tN/A\n"), std::string::npos);
 }
 
