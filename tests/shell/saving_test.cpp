@@ -11,15 +11,11 @@ namespace {
 
 using testing::readFile;
 
-TEST(Saving, ProposedNamesAndExtensions) {
+TEST(Saving, ProposedNames) {
     EXPECT_EQ(proposedProfileName("Scanner A/B: 1200 dpi"), "Scanner A_B_ 1200 dpi.icm");
     // One "_" per character beyond ASCII, per control byte and per backslash.
     EXPECT_EQ(proposedLogName("Caf\xC3\xA9\\scan\t1\x7F~"), "Caf__scan_1_~.txt");
-    EXPECT_TRUE(hasProfileExtension("/a/b.ICC"));
-    EXPECT_TRUE(hasProfileExtension("b.IcM"));
-    EXPECT_FALSE(hasProfileExtension("b.icc2"));
-    EXPECT_TRUE(hasLogExtension("log.TXT"));
-    EXPECT_FALSE(hasLogExtension("log"));
+    EXPECT_TRUE(hasProfileExtension("b.IcM"));  // the others are tried by the wizard's and the CLI's tests
 }
 
 TEST(Saving, FailuresNameTheFileAndKeepTheOldOne) {

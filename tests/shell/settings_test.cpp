@@ -6,6 +6,7 @@
 
 #include "shell/data_folder.h"
 #include "shell/recording_platform.h"
+#include "shell/setup_actions.h"
 #include "support/temp_folder.h"
 
 namespace calivant {
@@ -68,6 +69,9 @@ TEST_F(SettingsTest, LoadTakesValidValuesAndDefaultsTheRest) {
         {"copyright=a\rb=c\r\r\ntargettype=2", "2 1 1 2 33 0 0 0 100 |a|"},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(load(text), expected) << text;
+    // A saved type and material pick the wizard's list entry.
+    EXPECT_EQ(targetTypeListIndex(0, 1), 0);
+    EXPECT_EQ(targetTypeListIndex(4, 0), 6);
 
     // Without a file every setting is reset.
     load("targettype=3\ncopyright=old\nlastlogfolder=/logs\nlastreferencefolder=/refs\nclut_size=65\n");
