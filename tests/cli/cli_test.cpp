@@ -33,8 +33,11 @@ protected:
 
     // Writes a synthetic scan as name.tif and its reference as name.ref.
     void writeTarget(const std::string& name, int targetType, const std::string& badPatch = "",
-                     Grays grays = Grays::AsReferenced, double noise = 0.0, double gradient = 0.0) {
+                     Grays grays = Grays::AsReferenced, double noise = 0.0, double gradient = 0.0, int width = 600,
+                     int height = 400) {
         SyntheticTargetOptions options;
+        options.width = width;
+        options.height = height;
         options.targetType = targetType;
         options.badPatch = badPatch;
         options.noiseSigma = noise;
@@ -76,7 +79,7 @@ TEST_F(CliTest, UsageErrorsAndVersion) {
     };
     for (const auto& [arguments, message] : cases) EXPECT_EQ(run(arguments), "2 error: " + message + "\n");
     EXPECT_EQ(run("--version"), "0 ");
-    EXPECT_EQ(out, "calivant-scanner-cli 1.0\n");
+    EXPECT_EQ(out, "calivant-scanner-cli 1.0.0.3\n");
 }
 
 // The golden case sg-xyz-65 through the TIFF and the reference file, dated as the golden files (14:30 on 5
@@ -106,22 +109,34 @@ TEST_F(CliTest, BuildsWithSavedDefaultsAndFailures) {
     EXPECT_NE(readFile(folder / "n.icc"), readFile(folder / "e.icc"));
     EXPECT_NE(readFile(folder / "x.icc"), readFile(folder / "e.icc"));
 
-    // Failed builds leave no files behind; when the log cannot be written,
-    // the profile written before it goes again.
+    // The profile and the log go into place together or not at all: a
+    // failed build leaves the old files as they were, and a new one nothing.
     EXPECT_EQ(run(build + "--output no/such/out.icc --log out.txt"), "1 error: Cannot create file: no/such/out.icc\n");
     EXPECT_FALSE(std::filesystem::exists(folder / "out.txt"));
     EXPECT_EQ(run(build + "--output out.icc --log no/such/out.txt"), "1 error: Cannot create file: no/such/out.txt\n");
     EXPECT_FALSE(std::filesystem::exists(folder / "out.icc"));
+    testing::writeFile(folder / "old.icc", "old profile");
+    EXPECT_EQ(run(build + "--output old.icc --log no/such/out.txt"), "1 error: Cannot create file: no/such/out.txt\n");
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(readFile(folder / "old.icc"), "old profile");
+    // A log that is the profile under another name is refused before anything is done.
+    std::filesystem::create_symlink("old.icc", folder / "link.txt");
+    std::filesystem::create_hard_link(folder / "old.icc", folder / "hard.txt");
+    for (const char* log : {"link.txt", "hard.txt"})
+        EXPECT_EQ(run(build + "--output old.icc --log " + log), "2 error: --log names the same file as --output\n");
+    EXPECT_EQ(readFile(folder / "old.icc"), "old profile");
     writeTarget("cc", 1, "", Grays::FlatInReference);
     EXPECT_EQ(run(build + "--output f.icc"), "1 error: The reference gray scale has the same lightness at both ends\n");
     EXPECT_FALSE(std::filesystem::exists(folder / "f.icc"));
 
-    // Gray patches out of order stop the build unless told to go on.
+    // Gray patches out of order stop the build unless told to go on; the
+    // message names the option, not the wizard's buttons.
     writeTarget("cc", 1, "", Grays::SwappedInPicture);
-    const std::string question = " warning: One of more gray patches not in increasing brightness order.\n"
-                                 "Target lighting may be uneven.\nClick OK to continue or Cancel to abort.\n";
-    EXPECT_EQ(run(build + "--output out.icc"), "1" + question);
-    EXPECT_EQ(run(build + "--output out.icc --continue-on-gray-order"), "0" + question);
+    const std::string order = "One of more gray patches not in increasing brightness order.\nTarget lighting may be uneven.\n";
+    EXPECT_EQ(run(build + "--output out.icc"),
+              "1 error: " + order + "Give --continue-on-gray-order to build the profile anyway.\n");
+    EXPECT_EQ(run(build + "--output out.icc --continue-on-gray-order"),
+              "0 warning: " + order + "Going on as --continue-on-gray-order asks.\n");
     EXPECT_EQ(out, "Profile written to out.icc\n");
 }
 
@@ -138,9 +153,20 @@ TEST_F(CliTest, MeasurePrintsEveryPatchAndTheContrast) {
     run(measure + "--rotate 180 --mirror --corners 0,399,599,399,599,0,0,0");
     EXPECT_EQ(out, upright);
 
+    // Non-uniform patches are named; building stops at them.
     writeTarget("cc", 1, "A1");
-    EXPECT_EQ(run(measure), "1 warning: Some gray or color patches are non-uniform.\n");
+    EXPECT_EQ(run(measure), "1 warning: Some gray or color patches are non-uniform.\nNon-uniform patches: A1\n");
     EXPECT_NE(out.find("DMAX\tN/A\nDMIN\tN/A\n"), std::string::npos);
+    EXPECT_EQ(run(build + "--output out.icc"), "1 error: Some gray or color patches are non-uniform.\nNon-uniform "
+                                               "patches: A1\nCheck the chart's corners (--corners) and the scan.\n");
+
+    // Corners that are no numbers or lie absurdly far, and a picture too small for the chart.
+    EXPECT_EQ(run(measure + "--corners nan,0,1,0,1,1,0,1"), "2 error: --corners: every coordinate must be a finite number\n");
+    EXPECT_EQ(run(measure + "--corners 0,0,1,0,1,1,0,2e6"),
+              "2 error: --corners: coordinates lie within 1000000 pixels of the picture\n");
+    writeTarget("cc", 1, "", Grays::AsReferenced, 0.0, 0.0, 5, 3);
+    EXPECT_EQ(run(measure), "1 warning: The picture is too small to hold the chart\n");
+    EXPECT_EQ(run(build + "--output out.icc"), "1 error: The picture is too small to hold the chart\n");
 }
 
 }  // namespace

@@ -57,10 +57,11 @@ TEST_F(WizardTest, SetupPageFollowsTheChoicesAndNamesUnusableFiles) {
     w.onTargetTypeChanged(2);
     EXPECT_EQ(dialogs.messages,
               (std::vector<std::string>{"Error: Cannot open target image file: " + missing,
-                                        "Error: Cannot read target file: " + text,
+                                        "Error: Cannot read target file: " + text + "\nnot a TIFF file",
                                         "Error: Target file is not a 24-bit or 48-bit color image: " + gray,
                                         "Error: Cannot open reference file: " + missing,
-                                        "Error: Illegal reference file: " + text,
+                                        "Error: Illegal reference file: " + text +
+                                            "\nline 1: keyword not recognised for this target type: IT8.7/1",
                                         "Error: Cannot open reference file: " + folder.path().string() +
                                             "/Reference Files/Macbeth/ColorChecker.ref"}));
     EXPECT_EQ(state(w, session) + toStdString(w.imagePathField()->text()), "-RM 11 ");
