@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "profile/profile_result.h"
+#include "profile/regression.h"
 
 namespace calivant {
 namespace {
