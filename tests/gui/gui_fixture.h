@@ -59,6 +59,8 @@ protected:
             qputenv("QT_QPA_PLATFORM", "offscreen");
             new QApplication(argc, argv);
         }
+        // Saving proposes $XDG_DATA_HOME/icc and creates it: not in the real home.
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString((folder / "data").string()));
         session.programFolder = std::string(CALIVANT_BINARY_DIR) + "/bin";
         session.options.clutSize = 17;  // small tables keep the computation quick under the sanitizers
     }
