@@ -21,6 +21,9 @@ constexpr double kMaxWeight = 1e3;
 // stay power laws unless the patches clearly ask for more, which keeps a
 // small chart's fit well posed.
 constexpr double kWeightPenalty = 0.2;
+// The a* and b* differences of a patch count less the more chromatic its
+// reference, as CIEDE2000 counts them: 1 / (1 + kChromaWeight C*).
+constexpr double kChromaWeight = 0.03;
 constexpr int kMaxIterations = 100;
 // The search stops when an iteration gains less than this part of the cost,
 // or less than this many squared L*a*b* units per patch: by then the
@@ -153,6 +156,8 @@ void project(Parameters& p) {
     }
 }
 
+double chromaWeight(const CieTriple& lab) { return 1.0 / (1.0 + kChromaWeight * std::hypot(lab[1], lab[2])); }
+
 struct Problem {
     std::span<const ColorTriple> device;
     std::span<const ColorTriple> lab;
@@ -162,7 +167,11 @@ struct Problem {
         double sum = 0.0;
         for (std::size_t i = 0; i < device.size(); ++i) {
             const CieTriple model = labOf(m.xyz(device[i]));
-            for (int k = 0; k < 3; ++k) sum += (model[k] - lab[i][k]) * (model[k] - lab[i][k]);
+            const double w = chromaWeight(lab[i]);
+            const double dl = model[0] - lab[i][0];
+            const double da = w * (model[1] - lab[i][1]);
+            const double db = w * (model[2] - lab[i][2]);
+            sum += dl * dl + da * da + db * db;
         }
         for (int c = 0; c < 3; ++c)
             for (int k = 0; k < kShaperKnots; ++k) {
@@ -188,8 +197,11 @@ struct Problem {
                 for (int c = 0; c < 3; ++c)
                     xyz[r] += m.matrix[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] * points[static_cast<std::size_t>(c)].s;
             const CieTriple model = labWithJacobian(xyz, dLab);
+            const double w = chromaWeight(lab[i]);
+            dLab.row(1) *= w;
+            dLab.row(2) *= w;
             const auto row = static_cast<Eigen::Index>(3 * i);
-            for (int k = 0; k < 3; ++k) residuals[row + k] = model[k] - lab[i][k];
+            for (int k = 0; k < 3; ++k) residuals[row + k] = (k == 0 ? 1.0 : w) * (model[k] - lab[i][k]);
             // By the matrix entry (r, c): dXYZ = e_r s_c.
             for (int r = 0; r < 3; ++r)
                 for (int c = 0; c < 3; ++c)

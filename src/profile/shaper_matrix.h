@@ -13,8 +13,8 @@
 // (integrals of hat functions on fixed knots, denser towards black). g runs
 // from 0 to 1 and cannot turn back, so s cannot either; s(1) = 1, the scale
 // of each channel is carried by the matrix. All parameters are fitted
-// jointly to every patch, minimising the CIE L*a*b* differences by
-// Levenberg-Marquardt.
+// jointly to every patch, minimising the CIE L*a*b* differences (a* and b*
+// weighted down with chroma, as CIEDE2000 does) by Levenberg-Marquardt.
 
 #include <array>
 #include <cstdint>
