@@ -22,7 +22,7 @@ Matrix3 whiteBalanced(const Matrix3& m) {
 // gives positive signals.
 constexpr Matrix3 kCameraToXyz = {{{0.70, 0.22, 0.04}, {0.28, 0.86, -0.14}, {0.03, -0.13, 0.93}}};
 // Rows sum to 1, so the white stays white.
-constexpr Matrix3 kCrosstalk = {{{0.86, 0.10, 0.04}, {0.07, 0.85, 0.08}, {0.03, 0.11, 0.86}}};
+constexpr Matrix3 kCrosstalk = {{{0.93, 0.05, 0.02}, {0.035, 0.925, 0.04}, {0.015, 0.055, 0.93}}};
 constexpr double kCameraFlare = 0.015;
 constexpr double kLinearDarkOffset = 0.01;
 
