@@ -148,6 +148,22 @@ void computeFixed(const ProfileInputs& in, ProfileComputation& out) {
     out.status = 0;
 }
 
+// Both passes from one model, as an automatic choice of it builds them.
+void buildFromModel(const ProfileInputs& in, FitModel model, const MatrixShaper* shaper, ProfileComputation& out) {
+    if (isSeedModel(model) && seedColorSpace(model) == CieLab) {
+        // The tables of the fixed CIE Lab model, to the bit.
+        AdvancedOptions options = in.options;
+        options.colorSpace = CieLab;
+        options.regressionModel = seedRegressionModel(model);
+        if (runPass(in, options, true, out) != 0 || runPass(in, options, false, out) != 0) return;
+    } else {
+        if (runFittedPass(in, model, shaper, true, out) != 0 || runFittedPass(in, model, shaper, false, out) != 0)
+            return;
+    }
+    setMatrixTrc(shaper, out.profile, CieLab, out.profile.matrixTrc);
+    out.status = 0;
+}
+
 void computeAutomatic(const ProfileInputs& in, ProfileComputation& out) {
     const FitPatches patches = colorimetricPatches(in);
     MatrixShaper shaper;
@@ -159,23 +175,22 @@ void computeAutomatic(const ProfileInputs& in, ProfileComputation& out) {
         failRegression(out.diagnostics);
         return;
     }
-    const FitModel model = candidates[static_cast<std::size_t>(chosen)];
-    if (isSeedModel(model) && seedColorSpace(model) == CieLab) {
-        // The tables of the fixed CIE Lab model, to the bit.
-        AdvancedOptions options = in.options;
-        options.colorSpace = CieLab;
-        options.regressionModel = seedRegressionModel(model);
-        if (runPass(in, options, true, out) != 0 || runPass(in, options, false, out) != 0) return;
-    } else {
-        const MatrixShaper* start = shaperOk ? &shaper : nullptr;
-        if (runFittedPass(in, model, start, true, out) != 0 || runFittedPass(in, model, start, false, out) != 0) return;
-    }
+    buildFromModel(in, candidates[static_cast<std::size_t>(chosen)], shaperOk ? &shaper : nullptr, out);
     out.profile.accuracy = {cv.foldCount, cv.candidates, chosen};
-    setMatrixTrc(shaperOk ? &shaper : nullptr, out.profile, CieLab, out.profile.matrixTrc);
-    out.status = 0;
 }
 
 }  // namespace
+
+ProfileComputation computeProfileWithModel(const ProfileInputs& inputs, FitModel model) {
+    ProfileComputation out;
+    const FitPatches patches = colorimetricPatches(inputs);
+    MatrixShaper shaper;
+    const bool shaperOk = fitMatrixShaper(patches.device, patches.xyz, patches.lab, nullptr, shaper) == 0;
+    const CrossValidation cv = crossValidate(patches, std::span<const FitModel>(&model, 1), shaperOk ? &shaper : nullptr);
+    buildFromModel(inputs, model, shaperOk ? &shaper : nullptr, out);
+    out.profile.accuracy = {cv.foldCount, cv.candidates, 0};
+    return out;
+}
 
 ProfileComputation computeProfile(const ProfileInputs& inputs) {
     ProfileComputation out;
