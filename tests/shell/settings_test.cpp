@@ -81,7 +81,7 @@ TEST_F(SettingsTest, ColorCheckersAreAlwaysReflective) {
 }
 
 TEST_F(SettingsTest, OutOfRangeValuesFallBackToTheirDefaults) {
-    loadFrom("targettype=7\nreflective=2\nfit=5 3\nclut_size=34\nsmooth_gray=-1\n"
+    loadFrom("targettype=7\nreflective=2\nfit=5 8\nclut_size=34\nsmooth_gray=-1\n"
              "stretch_target=2 30 70\n");
     EXPECT_EQ(session.targetType, 0);
     EXPECT_EQ(session.reflective, 1);
