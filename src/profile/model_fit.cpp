@@ -182,7 +182,7 @@ void fitModels(const FitPatches& patches, std::span<const std::size_t> subset, s
             targets.reserve(subset.size());
             for (std::size_t i : subset) targets.push_back(space == CieLab ? patches.lab[i] : patches.xyz[i]);
             out.toneCurves = seed.shapes;
-            if (fitPolynomial(seed.points, targets, {}, terms, 0.0, out.coefficients) != 0) continue;
+            if (fitPolynomial(seed.points, targets, terms, 0.0, out.coefficients) != 0) continue;
         } else {
             if (!shaperTried) {
                 shaperTried = true;
@@ -200,7 +200,7 @@ void fitModels(const FitPatches& patches, std::span<const std::size_t> subset, s
             if (!shaperOk) continue;
             out.shaper = shaper;
             if (out.model != FitModel::ShaperMatrix &&
-                fitPolynomial(shaperPoints, subsetXyz, {}, terms,
+                fitPolynomial(shaperPoints, subsetXyz, terms,
                               kShaperPolynomialRidge * static_cast<double>(subset.size()), out.coefficients) != 0)
                 continue;
         }

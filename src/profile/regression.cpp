@@ -214,12 +214,10 @@ void residualsOf(const ModelView& view, const PatchSet& patches, bool xyz, Patch
     }
 }
 
-// One run of patches for a fit: points, targets and, when not empty, a
-// weight per patch.
+// One run of patches for a fit.
 struct FitSegment {
     std::span<const ColorTriple> points;
     std::span<const ColorTriple> targets;
-    std::span<const double> weights;
 };
 
 // Least squares of one model over the segments' patches, through the normal
@@ -248,8 +246,6 @@ int fitModel(std::span<const FitSegment> segments, int termCount, double ridge, 
                 const Exponents& e = kMonomials[j];
                 value[j] = powers[0][e.r] * powers[1][e.g] * powers[2][e.b];
             }
-            if (!segment.weights.empty())
-                for (int j = 0; j < momentCount; ++j) value[j] *= segment.weights[i];
             for (int j = 0; j < momentCount; ++j) moments[j] += value[j];
             for (int k = 0; k < 3; ++k)
                 for (int j = 0; j < n; ++j) rhs[k][j] += targets[i][k] * value[j];
@@ -279,8 +275,8 @@ int fitModel(std::span<const FitSegment> segments, int termCount, double ridge, 
 }
 
 int fitModel(const PatchSet& patches, int termCount, ModelRows& out) {
-    const FitSegment segments[2] = {{patches.grayLinear, patches.grayTargets, {}},
-                                    {patches.colorLinear, patches.colorTargets, {}}};
+    const FitSegment segments[2] = {{patches.grayLinear, patches.grayTargets},
+                                    {patches.colorLinear, patches.colorTargets}};
     return fitModel(segments, termCount, 0.0, out);
 }
 
@@ -416,11 +412,10 @@ void interpolateResidualRow(const PatchResiduals& residuals, double r, double g,
     }
 }
 
-int fitPolynomial(std::span<const ColorTriple> points, std::span<const ColorTriple> targets,
-                  std::span<const double> weights, int termCount, double ridge, PolynomialRows& out) {
+int fitPolynomial(std::span<const ColorTriple> points, std::span<const ColorTriple> targets, int termCount,
+                  double ridge, PolynomialRows& out) {
     assert(points.size() == targets.size());
-    assert(weights.empty() || weights.size() == points.size());
-    const FitSegment segment{points, targets, weights};
+    const FitSegment segment{points, targets};
     return fitModel(std::span<const FitSegment>(&segment, 1), termCount, ridge, out);
 }
 

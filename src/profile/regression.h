@@ -31,13 +31,12 @@ inline constexpr double kModelMagnitudeLimit = 1e90;
 using PolynomialRows = std::array<std::array<double, kCubicTermCount>, 3>;
 
 // Least squares of the polynomial of termCount terms (4, 10 or 20) from
-// points to targets, each patch weighted by its weight (all 1 when weights
-// is empty); ridge > 0 penalises the coefficients of degree 2 and up by
+// points to targets; ridge > 0 penalises the coefficients of degree 2 and up by
 // ridge times their squares, which keeps a model with few patches per term
 // from swinging between them. Returns 1 when the normal equations are
 // singular or the fit is not finite.
-int fitPolynomial(std::span<const ColorTriple> points, std::span<const ColorTriple> targets,
-                  std::span<const double> weights, int termCount, double ridge, PolynomialRows& out);
+int fitPolynomial(std::span<const ColorTriple> points, std::span<const ColorTriple> targets, int termCount,
+                  double ridge, PolynomialRows& out);
 ColorTriple evaluatePolynomial(const PolynomialRows& rows, int termCount, double r, double g, double b);
 
 // Number of terms of a model (Linear, Quadratic or Cubic).
