@@ -3,7 +3,7 @@
 namespace calivant {
 
 bool setRegressionWord(AdvancedOptions& o, int word) {
-    if (word < 0 || word > 6 || (word & 3) == 3) return false;
+    if (word < 0 || word > 7) return false;
     o.regressionModel = word & 3;
     o.eliminateResiduals = (word & 4) ? 1 : 0;
     return true;
@@ -13,6 +13,10 @@ bool isValidClutSize(int size) {
     for (int s : kClutSizes)
         if (s == size) return true;
     return false;
+}
+
+int effectiveColorSpace(const AdvancedOptions& options) {
+    return options.regressionModel == Automatic ? CieLab : options.colorSpace;
 }
 
 void resetOptionsToFactory(AdvancedOptions& options) { options = AdvancedOptions{}; }

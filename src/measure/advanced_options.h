@@ -7,7 +7,10 @@
 namespace calivant {
 
 enum ColorSpace : int { CieXyz = 0, CieLab = 1 };
-enum RegressionModel : int { Linear = 0, Quadratic = 1, Cubic = 2 };
+// Automatic: the model is chosen by cross-validation among every candidate
+// (see profile/model_choice.h); the profile's connection space is then
+// L*a*b* whatever colorSpace says.
+enum RegressionModel : int { Linear = 0, Quadratic = 1, Cubic = 2, Automatic = 3 };
 
 enum Smoothing : int { SmoothingNone = 0, SmoothingLight = 1, SmoothingModerate = 2, SmoothingHeavy = 3 };
 
@@ -37,10 +40,14 @@ struct AdvancedOptions {
 inline int regressionWord(const AdvancedOptions& o) { return o.regressionModel + 4 * o.eliminateResiduals; }
 
 // Sets the model and flag from a regression word. Returns false (and changes
-// nothing) for a word that is not model + 4 * flag with a model of 0..2.
+// nothing) for a word that is not model + 4 * flag with a model of 0..3.
 bool setRegressionWord(AdvancedOptions& o, int word);
 
 bool isValidClutSize(int size);
+
+// The colour space of the profile's tables and connection space: CIE Lab
+// for an automatic model choice, else the setting.
+int effectiveColorSpace(const AdvancedOptions& options);
 
 void resetOptionsToFactory(AdvancedOptions& options);
 

@@ -18,13 +18,14 @@ constexpr std::size_t kHeaderSize = 128;
 constexpr std::size_t kTagCount = 12;
 constexpr std::size_t kTagTableEnd = kHeaderSize + 4 + kTagCount * 12;  // 276
 constexpr std::size_t kXyzTagSize = 20;
-constexpr std::size_t kCurveTagSize = 14;
 // "desc" after its ASCII text: Unicode language and count (then the
 // Unicode text when there is one), ScriptCode code, count and its 67-byte
 // string.
 constexpr std::size_t kDescUnicodeHead = 8;
 constexpr std::size_t kDescScriptCode = 70;
 constexpr std::size_t kLutTableEntries = 256;
+// More TRC entries than this are no curve we made.
+constexpr std::size_t kMaxTrcEntries = 65536;
 constexpr std::size_t kLutTablesSize = 3 * kLutTableEntries * 2;  // 1536
 constexpr std::size_t kLutClutOffset = 52 + kLutTablesSize;       // 1588
 
@@ -79,7 +80,17 @@ struct TagLayout {
     std::size_t end;
 };
 
-TagLayout layoutOf(const TagTexts& texts, const IccProfileSettings& s) {
+// The byte count of a curve tag holding count entries (1 entry: a gamma).
+std::size_t curveTagSize(std::size_t count) { return 12 + 2 * count; }
+
+// The entries of the TRC tags: the result's matrix/TRC curves, or for a
+// result without them the single gamma 1.0.
+std::size_t trcEntries(const ProfileResult* result) {
+    if (!result || result->matrixTrc.curves[0].empty()) return 1;
+    return result->matrixTrc.curves[0].size();
+}
+
+TagLayout layoutOf(const TagTexts& texts, const IccProfileSettings& s, std::size_t trcCount) {
     const std::size_t lc = texts.copyright.size();
     const std::size_t ld = texts.description.size();
     const std::size_t t = lutTagSize(s.clutSize);
@@ -93,11 +104,12 @@ TagLayout layoutOf(const TagTexts& texts, const IccProfileSettings& s) {
         layout.offset[2 + i] = w + i * kXyzTagSize;
         layout.size[2 + i] = kXyzTagSize;
     }
+    const std::size_t curveSize = curveTagSize(trcCount);
     for (std::size_t i = 0; i < 3; ++i) {
-        layout.offset[7 + i] = w + 5 * kXyzTagSize + i * padTo4(kCurveTagSize);
-        layout.size[7 + i] = kCurveTagSize;
+        layout.offset[7 + i] = w + 5 * kXyzTagSize + i * padTo4(curveSize);
+        layout.size[7 + i] = curveSize;
     }
-    layout.offset[10] = w + 5 * kXyzTagSize + 3 * padTo4(kCurveTagSize);
+    layout.offset[10] = w + 5 * kXyzTagSize + 3 * padTo4(curveSize);
     // The first table's entry counts its padding; the last one's does not.
     layout.size[10] = padTo4(t);
     layout.offset[11] = layout.offset[10] + padTo4(t);
@@ -149,6 +161,14 @@ void putLutTag(std::span<std::uint8_t> buffer, std::size_t offset, int n, const 
         for (std::size_t i = 0; i < kLutTableEntries; ++i, at += 2)
             putBigEndian16(buffer, at, static_cast<std::uint16_t>(257 * i));
     assert(at == offset + lutTagSize(n));
+}
+
+// Three curves of one length that a curv tag can hold.
+bool matrixTrcFits(const ProfileResult* result) {
+    if (!result) return true;
+    const auto& curves = result->matrixTrc.curves;
+    return curves[0].size() <= kMaxTrcEntries && curves[1].size() == curves[0].size() &&
+           curves[2].size() == curves[0].size() && curves[0].size() != 1;
 }
 
 bool tablesFit(const ProfileTable& table, int n) {
@@ -203,14 +223,26 @@ void fillProfile(const IccProfileSettings& s, const TagTexts& texts, const Profi
 
     putXyzTag(p, layout.offset[2], {kD50WhiteX, kD50WhiteY, kD50WhiteZ});
     putXyzTag(p, layout.offset[3], {0.0, 0.0, 0.0});
+    // The matrix/TRC tags describe the device as the tables do: the
+    // shaper/matrix fit's colorants and curves. A result without them (made
+    // by hand) keeps straight curves and the Linear model's colorants.
+    const MatrixTrcTags& trc = result.matrixTrc;
+    const bool fitted = trcEntries(&result) > 1;
     for (int channel = 0; channel < 3; ++channel)
-        putXyzTag(p, layout.offset[4 + channel], primaryXyz(result, s.colorSpace, channel));
+        putXyzTag(p, layout.offset[4 + channel],
+                  fitted ? trc.colorants[static_cast<std::size_t>(channel)] : primaryXyz(result, s.colorSpace, channel));
 
     for (std::size_t i = 0; i < 3; ++i) {
         const std::size_t at = layout.offset[7 + i];
         putBigEndian32(p, at, signature("curv"));
-        putBigEndian32(p, at + 8, 1);
-        putBigEndian16(p, at + 12, 0x0100);  // gamma 1.0 as u8Fixed8
+        if (!fitted) {
+            putBigEndian32(p, at + 8, 1);
+            putBigEndian16(p, at + 12, 0x0100);  // gamma 1.0 as u8Fixed8
+            continue;
+        }
+        const std::vector<std::uint16_t>& curve = trc.curves[i];
+        putBigEndian32(p, at + 8, static_cast<std::uint32_t>(curve.size()));
+        for (std::size_t k = 0; k < curve.size(); ++k) putBigEndian16(p, at + 12 + 2 * k, curve[k]);
     }
 
     putLutTag(p, layout.offset[10], s.clutSize, result.perceptual);
@@ -220,7 +252,7 @@ void fillProfile(const IccProfileSettings& s, const TagTexts& texts, const Profi
 }  // namespace
 
 IccProfileSettings iccProfileSettingsOf(const ProfileRecord& record) {
-    return {record.description, record.copyright, record.options.colorSpace, record.reflective,
+    return {record.description, record.copyright, effectiveColorSpace(record.options), record.reflective,
             record.options.clutSize};
 }
 
@@ -248,17 +280,19 @@ int localTimeNumber(const LocalTime& time) {
     return std::clamp(time.hour, 0, 99) * 10000 + std::clamp(time.minute, 0, 99) * 100 + std::clamp(time.second, 0, 99);
 }
 
-std::size_t iccProfileSize(const IccProfileSettings& settings) {
+std::size_t iccProfileSize(const IccProfileSettings& settings) { return iccProfileSize(settings, nullptr); }
+
+std::size_t iccProfileSize(const IccProfileSettings& settings, const ProfileResult* result) {
     if (settings.description.size() > kMaxDescriptionLength || settings.copyright.size() > kMaxCopyrightLength ||
-        !isValidClutSize(settings.clutSize))
+        !isValidClutSize(settings.clutSize) || !matrixTrcFits(result))
         return 0;
-    return layoutOf(tagTextsOf(settings), settings).end;
+    return layoutOf(tagTextsOf(settings), settings, trcEntries(result)).end;
 }
 
 int buildIccProfile(const IccProfileSettings& settings, const ProfileResult& result, const LocalTime& time,
                     std::vector<std::uint8_t>& bytes) {
     bytes.clear();
-    const std::size_t size = iccProfileSize(settings);
+    const std::size_t size = iccProfileSize(settings, &result);
     if (size == 0 || !tablesFit(result.perceptual, settings.clutSize) ||
         !tablesFit(result.colorimetric, settings.clutSize))
         return 1;
@@ -268,7 +302,7 @@ int buildIccProfile(const IccProfileSettings& settings, const ProfileResult& res
         return 1;
     }
     const TagTexts texts = tagTextsOf(settings);
-    fillProfile(settings, texts, result, time, layoutOf(texts, settings), bytes);
+    fillProfile(settings, texts, result, time, layoutOf(texts, settings, trcEntries(&result)), bytes);
     return 0;
 }
 

@@ -7,6 +7,8 @@
 #include "output/icc_profile.h"
 #include "util/text_output.h"
 #include "util/cie.h"
+#include "profile/fitted_table.h"
+#include "profile/model_fit.h"
 #include "profile/regression.h"
 #include "target/target_layout.h"
 
@@ -58,6 +60,7 @@ std::string_view targetTypeLine(int targetType, int reflective) {
 }
 
 std::string_view regressionLine(const AdvancedOptions& options, int targetType) {
+    if (options.regressionModel == Automatic) return "  Regression Type: Automatic (Best Fit)";
     // The model that was fitted: the ColorChecker takes Cubic as Quadratic.
     switch (effectiveRegressionModel(options, targetType)) {
         case Linear: return "  Regression Type: Linear";
@@ -108,7 +111,15 @@ struct PatchError {
 PatchError patchError(const ProfileResult& result, const AdvancedOptions& options, const ColorTriple& p,
                       const ColorTriple& targetXyz, const ColorTriple& targetLab) {
     PatchError error;
-    if (options.colorSpace == CieXyz) {
+    if (result.fittedModel) {
+        // Tables sampled from a fitted model: p is the patch's grid point.
+        ColorTriple m = fittedTableLab(*result.fittedModel, p);
+        if (options.eliminateResiduals) {
+            const ColorTriple r = interpolateResidual(result.patchResiduals, p[0], p[1], p[2]);
+            for (int k = 0; k < 3; ++k) m[k] += r[k];
+        }
+        error.deltaE = distance(m, targetLab);
+    } else if (effectiveColorSpace(options) == CieXyz) {
         ColorTriple m = evaluateModelXyz(result, p[0], p[1], p[2], false);
         if (options.eliminateResiduals) {
             const ColorTriple r = residualCorrectionXyz(result, p[0], p[1], p[2]);
@@ -159,6 +170,31 @@ void writePatchLine(LineSink& sink, bool xyz, const std::string& name, double de
         sink.line(formatText("%s\t%2f\t%3f\t%3f", {name, kCodeScale * deviation, e.rms, e.deltaE}));
     else
         sink.line(formatText("%s\t%2f\t%3f", {name, kCodeScale * deviation, e.deltaE}));
+}
+
+// The section after everything else: how well the model predicts patches
+// it was not fitted to, and with an automatic choice every candidate's.
+void writeAccuracy(LineSink& sink, const ModelAccuracy& accuracy) {
+    sink.blank();
+    sink.line("Cross-Validated Accuracy");
+    sink.line(formatText("%d-fold, CIEDE2000 of the held-out patches", {accuracy.foldCount}));
+    sink.blank();
+    sink.line("Model\tMean\t95%\tMax");
+    for (std::size_t i = 0; i < accuracy.candidates.size(); ++i) {
+        const CandidateAccuracy& c = accuracy.candidates[i];
+        const std::string name(fitModelName(c.model));
+        switch (c.status) {
+            case FitStatus::Ok:
+            {
+                std::string line = formatText("%s\t%2f\t%2f\t%2f", {name, c.mean, c.p95, c.max});
+                if (static_cast<int>(i) == accuracy.used) line += "\tused";
+                sink.line(line);
+                break;
+            }
+            case FitStatus::TooFewPatches: sink.line(name + "\ttoo few patches"); break;
+            case FitStatus::Failed: sink.line(name + "\tfit failed"); break;
+        }
+    }
 }
 
 // The log reads one computed value per patch of the layout; anything else
@@ -215,7 +251,8 @@ int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalT
     const TargetMeasurement& measured = record.measurement;
     const int grayCount = layout.grayCount;
     const int colorCount = layout.colorCount;
-    const bool xyz = options.colorSpace == CieXyz;
+    const int colorSpace = effectiveColorSpace(options);
+    const bool xyz = colorSpace == CieXyz;
     LineSink sink{out};
 
     sink.line(kLogTitle);
@@ -242,7 +279,7 @@ int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalT
     for (int channel = 0; channel < 3; ++channel) {
         double x = 0.0;
         double y = 0.0;
-        primaryChromaticity(primaryXyz(result, options.colorSpace, channel), x, y);
+        primaryChromaticity(primaryXyz(result, colorSpace, channel), x, y);
         sink.line(formatText("%s Primary CIE xy (estimated): (%3f, %3f)", {kPrimaryNames[channel], x, y}));
     }
     sink.blank();
@@ -299,6 +336,7 @@ int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalT
     }
     sink.line(formatText("Average Delta E = %2f", {summary.deltaESum / patchCount}));
     sink.line(formatText("Max Delta E = %2f", {summary.deltaEMax}));
+    if (!result.accuracy.candidates.empty()) writeAccuracy(sink, result.accuracy);
     return sink.failed != 0 || !out ? 1 : 0;
 }
 

@@ -35,7 +35,14 @@
 //   Max Delta E = 2.10
 //
 // With CIE XYZ the tables gain an RMS column in the XYZ scale (white Y 100)
-// and the summary reports both figures.
+// and the summary reports both figures. Last comes the cross-validated
+// accuracy of the model (of every candidate with an automatic choice):
+//
+//   Cross-Validated Accuracy
+//   10-fold, CIEDE2000 of the held-out patches
+//
+//   Model<TAB>Mean<TAB>95%<TAB>Max
+//   CIE Lab Cubic<TAB>0.41<TAB>0.95<TAB>1.62<TAB>used
 
 #include <ostream>
 #include <string>

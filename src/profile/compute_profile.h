@@ -45,6 +45,15 @@ struct ProfileComputation {
 int prepareWorkingReference(const ReferenceData& reference, bool stretch, ProfileResult& profile,
                             Diagnostics& diagnostics);
 
+// With options.regressionModel Automatic, the model is chosen among every
+// candidate by cross-validation on the colorimetric reference and the
+// tables are built from it in CIE Lab; otherwise the set model, as ever.
+// Either way the matrix/TRC tags come from a shaper/matrix fit and the
+// accuracy figures from cross-validation.
 ProfileComputation computeProfile(const ProfileInputs& inputs);
+
+// The profile an automatic choice of model would build, for comparing the
+// candidates' profiles (benchmarks).
+ProfileComputation computeProfileWithModel(const ProfileInputs& inputs, FitModel model);
 
 }  // namespace calivant

@@ -70,7 +70,7 @@ constexpr int modelDegree(int termCount) {
 }
 
 using LinearRows = std::array<std::array<double, kLinearTermCount>, 3>;
-using ModelRows = std::array<std::array<double, kCubicTermCount>, 3>;
+using ModelRows = PolynomialRows;
 
 // A fitted model as evaluation needs it, whether stored yet or not.
 struct ModelView {
@@ -214,10 +214,17 @@ void residualsOf(const ModelView& view, const PatchSet& patches, bool xyz, Patch
     }
 }
 
-// Unweighted least squares of one model over every patch, through the
-// normal equations. Returns 1 when a pivot is exactly 0.0 or the solution is
-// not finite and reasonably bounded; `out` is then unspecified.
-int fitModel(const PatchSet& patches, int termCount, ModelRows& out) {
+// One run of patches for a fit.
+struct FitSegment {
+    std::span<const ColorTriple> points;
+    std::span<const ColorTriple> targets;
+};
+
+// Least squares of one model over the segments' patches, through the normal
+// equations; ridge > 0 adds ridge to the diagonal of every term of degree 2
+// and up. Returns 1 when a pivot is exactly 0.0 or the solution is not finite
+// and reasonably bounded; `out` is then unspecified.
+int fitModel(std::span<const FitSegment> segments, int termCount, double ridge, ModelRows& out) {
     const int n = termCount;
     const int momentCount = monomialCountUpTo(2 * modelDegree(termCount));
 
@@ -225,7 +232,9 @@ int fitModel(const PatchSet& patches, int termCount, ModelRows& out) {
     // entries) and one per output and term for the right-hand sides.
     std::array<double, kMonomialCount> moments{};
     std::array<std::array<double, kCubicTermCount>, 3> rhs{};
-    auto accumulate = [&](std::span<const ColorTriple> linear, std::span<const ColorTriple> targets) {
+    auto accumulate = [&](const FitSegment& segment) {
+        const std::span<const ColorTriple> linear = segment.points;
+        const std::span<const ColorTriple> targets = segment.targets;
         for (std::size_t i = 0; i < linear.size(); ++i) {
             std::array<std::array<double, kMaxMomentDegree + 1>, 3> powers;
             for (int c = 0; c < 3; ++c) {
@@ -236,18 +245,19 @@ int fitModel(const PatchSet& patches, int termCount, ModelRows& out) {
             for (int j = 0; j < momentCount; ++j) {
                 const Exponents& e = kMonomials[j];
                 value[j] = powers[0][e.r] * powers[1][e.g] * powers[2][e.b];
-                moments[j] += value[j];
             }
+            for (int j = 0; j < momentCount; ++j) moments[j] += value[j];
             for (int k = 0; k < 3; ++k)
                 for (int j = 0; j < n; ++j) rhs[k][j] += targets[i][k] * value[j];
         }
     };
-    accumulate(patches.grayLinear, patches.grayTargets);
-    accumulate(patches.colorLinear, patches.colorTargets);
+    for (const FitSegment& segment : segments) accumulate(segment);
 
     std::array<double, kCubicTermCount * kCubicTermCount> a;
     for (int r = 0; r < n; ++r)
         for (int c = 0; c < n; ++c) a[static_cast<std::size_t>(r) * n + c] = moments[kTermProduct[r][c]];
+    if (ridge > 0.0)
+        for (int r = kLinearTermCount; r < n; ++r) a[static_cast<std::size_t>(r) * n + r] += ridge;
     std::array<int, kCubicTermCount> pivots;
     const std::span<double> matrix(a.data(), static_cast<std::size_t>(n) * n);
     if (luFactor(matrix, n, pivots) != 0) return 1;
@@ -262,6 +272,12 @@ int fitModel(const PatchSet& patches, int termCount, ModelRows& out) {
         for (int j = 0; j < n; ++j) out[k][j] = rhs[k][j];
     }
     return 0;
+}
+
+int fitModel(const PatchSet& patches, int termCount, ModelRows& out) {
+    const FitSegment segments[2] = {{patches.grayLinear, patches.grayTargets},
+                                    {patches.colorLinear, patches.colorTargets}};
+    return fitModel(segments, termCount, 0.0, out);
 }
 
 int failFit(Diagnostics& diagnostics) {
@@ -394,6 +410,25 @@ void interpolateResidualRow(const PatchResiduals& residuals, double r, double g,
             out[start + q] = {sum0[q] / total[q], sum1[q] / total[q], sum2[q] / total[q]};
         }
     }
+}
+
+int fitPolynomial(std::span<const ColorTriple> points, std::span<const ColorTriple> targets, int termCount,
+                  double ridge, PolynomialRows& out) {
+    assert(points.size() == targets.size());
+    const FitSegment segment{points, targets};
+    return fitModel(std::span<const FitSegment>(&segment, 1), termCount, ridge, out);
+}
+
+ColorTriple evaluatePolynomial(const PolynomialRows& rows, int termCount, double r, double g, double b) {
+    std::array<double, kCubicTermCount> t;
+    termValues(r, g, b, t);
+    ColorTriple out;
+    for (int k = 0; k < 3; ++k) {
+        double sum = 0.0;
+        for (int j = 0; j < termCount; ++j) sum += rows[k][j] * t[j];
+        out[k] = sum;
+    }
+    return out;
 }
 
 }  // namespace calivant

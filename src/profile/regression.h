@@ -10,6 +10,7 @@
 //   18: GB2  19: B3
 // Linear uses terms 0-3, Quadratic 0-9, Cubic 0-19.
 
+#include <array>
 #include <span>
 
 #include "profile/profile_result.h"
@@ -24,6 +25,19 @@ namespace calivant {
 // it, fail the fit: such a model is numerically meaningless, and the bound
 // keeps every value the table builder computes finite.
 inline constexpr double kModelMagnitudeLimit = 1e90;
+
+// Coefficient rows of a polynomial model: one per output component, one
+// column per term.
+using PolynomialRows = std::array<std::array<double, kCubicTermCount>, 3>;
+
+// Least squares of the polynomial of termCount terms (4, 10 or 20) from
+// points to targets; ridge > 0 penalises the coefficients of degree 2 and up by
+// ridge times their squares, which keeps a model with few patches per term
+// from swinging between them. Returns 1 when the normal equations are
+// singular or the fit is not finite.
+int fitPolynomial(std::span<const ColorTriple> points, std::span<const ColorTriple> targets, int termCount,
+                  double ridge, PolynomialRows& out);
+ColorTriple evaluatePolynomial(const PolynomialRows& rows, int termCount, double r, double g, double b);
 
 // Number of terms of a model (Linear, Quadratic or Cubic).
 int regressionTermCount(int model);

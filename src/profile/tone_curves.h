@@ -8,6 +8,7 @@
 #include <array>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "measure/patch_measurement.h"
 #include "profile/profile_result.h"
@@ -32,6 +33,28 @@ double hermiteValue(double t, double x0, double x1, double y0, double y1, double
 // codes outside extend with the end slopes. Entries are clamped to 0..65535.
 void sampleToneCurve(std::span<const double> x, std::span<const double> y, std::span<const double> d,
                      std::int64_t c0, std::int64_t cN, ToneCurve& curve);
+
+// One channel's curve before sampling: the knots (device values normalised
+// to 0..1 between the darkest and lightest gray), their targets and slopes,
+// and the codes of the two ends. entry(m) is what the sampled curve holds at
+// code m, so a few patches can be linearized without sampling all 65536.
+struct ToneCurveShape {
+    std::vector<double> x;
+    std::vector<double> y;
+    std::vector<double> slopes;
+    std::int64_t c0 = 0;
+    std::int64_t cN = 1;
+
+    std::uint16_t entry(std::int64_t code) const;
+    // The same as linearize() on the sampled curve.
+    double linearize(double deviceValue) const;
+};
+
+// The curve through gray device values of one channel (gray order, darkest
+// first) and their targets. Returns 1 when there are fewer than two grays or
+// the lightest is not above the darkest (a negative image).
+int shapeToneCurve(std::span<const double> grayValues, std::span<const double> targets, ToneCurveShape& shape);
+void sampleToneCurve(const ToneCurveShape& shape, ToneCurve& curve);
 
 // Builds the three curves of a pass from the measured gray working values
 // (gray order) and the pass's working gray references in profile (L* for a

@@ -19,7 +19,7 @@ int readField(const std::string& text, double& value) {
 AdvancedOptionsForm formFromOptions(const AdvancedOptions& o) {
     AdvancedOptionsForm form;
     form.colorSpaceIndex = (o.colorSpace == CieXyz || o.colorSpace == CieLab) ? o.colorSpace : -1;
-    form.modelIndex = (o.regressionModel >= Linear && o.regressionModel <= Cubic) ? o.regressionModel : -1;
+    form.modelIndex = (o.regressionModel >= Linear && o.regressionModel <= Automatic) ? o.regressionModel : -1;
     for (int i = 0; i < 3; ++i)
         if (kClutSizes[i] == o.clutSize) form.clutIndex = i;
     form.eliminateResiduals = o.eliminateResiduals != 0;
@@ -29,6 +29,8 @@ AdvancedOptionsForm formFromOptions(const AdvancedOptions& o) {
     form.dminText = formatText("%2f", {o.stretchDmin});
     return form;
 }
+
+bool colorSpaceChoosable(const AdvancedOptionsForm& form) { return form.modelIndex != Automatic; }
 
 int applyOptionsForm(const AdvancedOptionsForm& form, AdvancedOptions& options, std::string& message) {
     double dmax = 0.0;
@@ -51,7 +53,7 @@ int applyOptionsForm(const AdvancedOptionsForm& form, AdvancedOptions& options, 
     }
     message.clear();
     if (form.colorSpaceIndex == CieXyz || form.colorSpaceIndex == CieLab) options.colorSpace = form.colorSpaceIndex;
-    if (form.modelIndex >= Linear && form.modelIndex <= Cubic) options.regressionModel = form.modelIndex;
+    if (form.modelIndex >= Linear && form.modelIndex <= Automatic) options.regressionModel = form.modelIndex;
     if (form.clutIndex >= 0 && form.clutIndex < 3) options.clutSize = kClutSizes[form.clutIndex];
     options.eliminateResiduals = form.eliminateResiduals ? 1 : 0;
     options.stretch = form.stretch ? 1 : 0;

@@ -140,6 +140,8 @@ int ScanJob::save(const std::string& profilePath, const std::string& logPath, co
 
 const TargetLayout& ScanJob::layout() const { return session_->targetLayout; }
 const TargetMeasurement& ScanJob::measurement() const { return session_->measurement; }
+const ReferenceData& ScanJob::reference() const { return session_->reference; }
+const ModelAccuracy& ScanJob::accuracy() const { return session_->profile.accuracy; }
 int ScanJob::imageWidth() const { return session_->image.width; }
 int ScanJob::imageHeight() const { return session_->image.height; }
 

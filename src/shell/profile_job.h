@@ -24,6 +24,8 @@
 
 #include "measure/advanced_options.h"
 #include "measure/patch_measurement.h"
+#include "profile/profile_result.h"
+#include "reference/reference_data.h"
 #include "target/overlay.h"
 #include "target/target_layout.h"
 #include "util/diagnostics.h"
@@ -97,6 +99,9 @@ public:
 
     const TargetLayout& layout() const;
     const TargetMeasurement& measurement() const;
+    const ReferenceData& reference() const;
+    // The cross-validated figures of the last computation.
+    const ModelAccuracy& accuracy() const;
     // The picture's size after turning (for corner checks).
     int imageWidth() const;
     int imageHeight() const;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "make-target/device_kinds.h"
 #include "make-target/synthetic_target.h"
 #include "make-target/synthetic_tiff.h"
 #include "reference/reference_file.h"
@@ -86,6 +87,10 @@ int main(int argc, char** argv) {
     app.add_option("--bad-patch", badPatch, "Split this gray or colour patch in two colours (default: the first colour patch)")
         ->expected(0, 1);
     app.add_option("--seed", options.seed, "Seed of the noise")->capture_default_str();
+    std::string device = "matrix-shaper";
+    app.add_option("--device", device, "Device kind: matrix-shaper, crosstalk, camera, linear")
+        ->check(CLI::IsMember({"matrix-shaper", "crosstalk", "camera", "linear"}))
+        ->capture_default_str();
     auto* insetOption = app.add_option("--inset", inset, "Chart inset by this many pixels on every side")
                             ->check(CLI::NonNegativeNumber);
     app.add_option("--quad", quad,
@@ -99,6 +104,7 @@ int main(int argc, char** argv) {
     app.add_option("--out-image", outImage, "TIFF file to write")->required();
     app.add_option("--out-reference", outReference, "Reference file to write");
     CLI11_PARSE(app, argc, argv);
+    options.device = deviceModelOfKind(*deviceKindNamed(device));
 
     if (inset >= 0) {
         const double right = options.width - 1.0 - inset;

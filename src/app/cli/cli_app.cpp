@@ -12,12 +12,15 @@
 
 #include "measure/quality_checks.h"
 #include "output/icc_profile.h"
+#include "output/ti3_file.h"
+#include "profile/model_fit.h"
 #include "reference/text_input.h"
 #include "shell/data_folder.h"
 #include "shell/profile_job.h"
 #include "shell/saving.h"
 #include "shell/settings.h"
 #include "shell/setup_actions.h"
+#include "util/atomic_file.h"
 #include "util/format.h"
 #include "util/paths.h"
 #include "util/utf8.h"
@@ -31,7 +34,8 @@ const std::map<std::string, int> kTargetNames = {
     {"colorchecker-sg", 4}, {"hct-reflective", 5},  {"hct-transparency", 6},
 };
 const std::map<std::string, int> kColorSpaceNames = {{"xyz", CieXyz}, {"lab", CieLab}};
-const std::map<std::string, int> kModelNames = {{"linear", Linear}, {"quadratic", Quadratic}, {"cubic", Cubic}};
+const std::map<std::string, int> kModelNames = {
+    {"linear", Linear}, {"quadratic", Quadratic}, {"cubic", Cubic}, {"auto", Automatic}};
 const std::map<std::string, int> kSmoothingNames = {
     {"none", SmoothingNone}, {"light", SmoothingLight}, {"moderate", SmoothingModerate}, {"heavy", SmoothingHeavy}};
 
@@ -57,6 +61,8 @@ struct Arguments {
     bool continueOnGrayOrder = false;
     std::string output;
     std::string log;
+    // measure only
+    std::string ti3;
 };
 
 // Far beyond any picture the reader accepts, and small enough that the
@@ -90,7 +96,8 @@ void addCommonOptions(CLI::App& command, Arguments& a) {
 void addComputationOptions(CLI::App& command, Arguments& a) {
     command.add_option("--color-space", a.colorSpace, "Colour space of the fit and the profile")
         ->check(CLI::IsMember({"lab", "xyz"}));
-    command.add_option("--model", a.model, "Regression model")->check(CLI::IsMember({"linear", "quadratic", "cubic"}));
+    command.add_option("--model", a.model, "Regression model; auto chooses the best by cross-validation")
+        ->check(CLI::IsMember({"linear", "quadratic", "cubic", "auto"}));
     command.add_flag("--eliminate-residuals", a.eliminateResiduals, "Make the tables pass through every patch");
     command.add_flag("--no-eliminate-residuals", a.noEliminateResiduals, "Switch a saved residual elimination off");
     command.add_option("--clut", a.clut, "Grid points per axis of the lookup tables")
@@ -268,6 +275,13 @@ int runMeasure(const Arguments& a, std::ostream& out, std::ostream& err) {
     const TargetContrast contrast = result == 0 ? contrastOfMeasurement(m, layout.grayCount) : TargetContrast{};
     out << "DMAX\t" << formatContrastValue(contrast, true) << '\n';
     out << "DMIN\t" << formatContrastValue(contrast, false) << '\n';
+    if (result == 0 && !a.ti3.empty()) {
+        std::ostringstream ti3;
+        if (writeTi3(ti3, layout, job.reference(), m) != 0 || writeFileAtomically(a.ti3, ti3.str()) != AtomicWriteResult::Ok) {
+            err << "error: " << formatText("Cannot write file: %s", {a.ti3}) << '\n';
+            return kExitFailure;
+        }
+    }
     return result == 0 ? kExitOk : kExitFailure;
 }
 
@@ -292,6 +306,12 @@ int runBuild(const Arguments& a, std::ostream& out, std::ostream& err) {
     if (job.save(a.output, a.log, time) != 0) return kExitFailure;
     out << "Profile written to " << a.output << '\n';
     if (!a.log.empty()) out << "Log written to " << a.log << '\n';
+    const ModelAccuracy& accuracy = job.accuracy();
+    if (accuracy.used >= 0) {
+        const CandidateAccuracy& used = accuracy.candidates[static_cast<std::size_t>(accuracy.used)];
+        out << formatText("Model used: %s (cross-validated CIEDE2000: mean %2f, 95th percentile %2f)\n",
+                          {std::string(fitModelName(used.model)), used.mean, used.p95});
+    }
     return kExitOk;
 }
 
@@ -334,6 +354,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         ->check(CLI::IsMember({"none", "light", "moderate", "heavy"}));
     measure->add_option("--stretch", a.stretch, "Contrast stretch to DMAX,DMIN percent")->type_name("DMAX,DMIN");
     measure->add_flag("--factory-defaults", a.factoryDefaults, "Ignore the option defaults saved by the wizard");
+    measure->add_option("--ti3", a.ti3, "Also write the patches with their reference values as a CGATS .ti3 file");
 
     try {
         app.parse(argc, argv);

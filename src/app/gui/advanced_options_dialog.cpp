@@ -85,6 +85,8 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(ScanSession& session, GuiDialogs& d
     ok_->setDefault(true);
     for (QPushButton* b : {reset_, saveDefault_, cancel_}) b->setAutoDefault(false);
 
+    connect(model_, &QComboBox::currentIndexChanged, this,
+            [this] { colorSpace_->setEnabled(colorSpaceChoosable(currentForm())); });
     connect(ok_, &QPushButton::clicked, this, [this] { onOk(); });
     connect(cancel_, &QPushButton::clicked, this, [this] { reject(); });
     connect(saveDefault_, &QPushButton::clicked, this, [this] { onSaveAsDefault(); });
@@ -99,8 +101,10 @@ void AdvancedOptionsDialog::fillControls() {
     colorSpace_->addItems({QStringLiteral("Use CIE XYZ"), QStringLiteral("Use CIE Lab")});
     colorSpace_->setCurrentIndex(form.colorSpaceIndex);
     model_->clear();
-    model_->addItems({QStringLiteral("Linear"), QStringLiteral("Quadratic"), QStringLiteral("Cubic")});
+    model_->addItems({QStringLiteral("Linear"), QStringLiteral("Quadratic"), QStringLiteral("Cubic"),
+                      QStringLiteral("Automatic (Best Fit)")});
     model_->setCurrentIndex(form.modelIndex);
+    colorSpace_->setEnabled(colorSpaceChoosable(form));
     eliminate_->setChecked(form.eliminateResiduals);
     clut_->clear();
     clut_->addItems({QStringLiteral("17x17x17 Color Lookup Table"), QStringLiteral("33x33x33 Color Lookup Table"),

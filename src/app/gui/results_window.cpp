@@ -93,7 +93,7 @@ void ResultsCanvas::draw(QPainter& painter) const {
     painter.drawImage(m, m, view_ == GamutView ? chromaticityBackground() : curvesBackground());
     painter.setBrush(Qt::NoBrush);
     if (view_ == GamutView) {
-        const GamutPlot plot = gamutPlot(session_.reference, session_.profile, session_.options.colorSpace, m);
+        const GamutPlot plot = gamutPlot(session_.reference, session_.profile, effectiveColorSpace(session_.options), m);
         painter.setPen(QPen(Qt::white, 1));
         auto marker = [&](PlotPoint p, bool large) {
             const PlotBox b = markerBox(p, large);
