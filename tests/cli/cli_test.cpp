@@ -91,7 +91,7 @@ TEST_F(CliTest, BuildWritesTheGoldenProfileAndLog) {
                            "--factory-defaults --color-space xyz --model linear --clut 65 --copyright '(c) Tessaray' "
                            "--stretch 3,96.5 --corners 0,0,599,0,599,399,0,399 --description 'Synthetic log-sg-xyz-65'";
     ASSERT_EQ(run(sg, "SOURCE_DATE_EPOCH=1110033000"), "0 ");
-    EXPECT_EQ(out, "Profile written to p.icc\nLog written to l.txt\n");
+    EXPECT_EQ(out, "Profile written to p.icc\nLog written to l.txt\nModel used: CIE XYZ Linear (cross-validated CIEDE2000: mean 1.57, 95th percentile 3.61)\n");
     EXPECT_TRUE(testing::matchesGolden(readFile(folder / "l.txt"), "output/log-sg-xyz-65.txt"));
     EXPECT_TRUE(testing::matchesGolden(readFile(folder / "p.icc"), "output/profile-sg-xyz-65.icm"));
 }
@@ -137,7 +137,7 @@ TEST_F(CliTest, BuildsWithSavedDefaultsAndFailures) {
               "1 error: " + order + "Give --continue-on-gray-order to build the profile anyway.\n");
     EXPECT_EQ(run(build + "--output out.icc --continue-on-gray-order"),
               "0 warning: " + order + "Going on as --continue-on-gray-order asks.\n");
-    EXPECT_EQ(out, "Profile written to out.icc\n");
+    EXPECT_EQ(out, "Profile written to out.icc\nModel used: CIE Lab Quadratic (cross-validated CIEDE2000: mean 2.65, 95th percentile 4.83)\n");
 }
 
 TEST_F(CliTest, MeasurePrintsEveryPatchAndTheContrast) {

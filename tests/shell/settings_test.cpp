@@ -52,7 +52,7 @@ TEST_F(SettingsTest, LoadTakesValidValuesAndDefaultsTheRest) {
         {"targettype=3\nreflective=0\nfit=1 6\n", "3 1 1 6 33 0 0 0 100 ||"},
         // The ends of every range, and just beyond them.
         {"stretch_target=1 25 75\nclut_size=17\n", "0 1 1 2 17 0 1 25 75 ||"},
-        {"targettype=5\nreflective=2\nfit=2 3\nclut_size=34\nsmooth_gray=4\nstretch_target=2 25.01 74.99\n",
+        {"targettype=5\nreflective=2\nfit=2 8\nclut_size=34\nsmooth_gray=4\nstretch_target=2 25.01 74.99\n",
          "0 1 1 2 33 0 0 0 100 ||"},
         {"targettype=-1\nfit=-1 -1\nsmooth_gray=-1\nstretch_target=1 -0.01 100.01\n", "0 1 1 2 33 0 1 0 100 ||"},
         // Missing fields keep their defaults; numbers read as the parsers read them.
