@@ -384,7 +384,8 @@ TiffProblem decodeChunks(const ByteSource& file, const TiffRaster& raster, const
     const auto rasterBytes = static_cast<std::uint64_t>(rasterBytesFor(image.format, image.width, image.height));
     const std::uint64_t worthwhile = std::max<std::uint64_t>(1, rasterBytes / kBytesPerThread);
     const auto workers = static_cast<unsigned>(
-        std::min<std::uint64_t>({threads == 0 ? coreCount() : threads, units.count, worthwhile}));
+        threads != 0 ? std::min<std::uint64_t>(threads, units.count)
+                     : std::min<std::uint64_t>({coreCount(), units.count, worthwhile}));
     std::atomic<std::uint64_t> next{0};
     FirstFailure failure;
     TiffProblem setup = TiffProblem::None;

@@ -67,8 +67,9 @@ struct TiffReadOptions {
     // Turns after the file's own orientation, made while the pixels are
     // placed: the same image as turning the upright one, without a copy.
     PictureTurn turn;
-    // Threads decoding strips or tiles at once; 0: one per core. The image
-    // does not depend on it.
+    // Threads decoding strips or tiles at once; 0: one per core where the
+    // picture is large enough for them to pay. The image does not depend on
+    // it.
     unsigned threads = 0;
 };
 

@@ -146,5 +146,6 @@ int ScanJob::imageWidth() const { return picture_->width(); }
 int ScanJob::imageHeight() const { return picture_->height(); }
 
 bool ScanJob::needsWholePicture(const JobTarget& target) { return target.wholePicture; }
+bool ScanJob::readsInPlace() const { return dynamic_cast<const ImagePixels*>(picture_.get()) == nullptr; }
 
 }  // namespace calivant

@@ -108,6 +108,8 @@ public:
     // than only the pixels the patches are measured from (which an
     // uncompressed file gives where it lies).
     static bool needsWholePicture(const JobTarget& target);
+    // Whether the loaded picture is read where it lies in its file.
+    bool readsInPlace() const;
 
 private:
     class Messages;
