@@ -239,6 +239,11 @@ public:
             if (raster_.lzw()) {
                 packed_.resize(kReadPieceBytes);
                 lzw_ = std::make_unique<LzwDecoder>();
+                // Chunks of at most a read's worth of rows are decoded whole.
+                if (wholeChunks()) {
+                    chunk_ = std::make_unique<LzwChunkDecoder>();
+                    prepareLzwChunk(*chunk_, buffer_.size());
+                }
             }
         } catch (const std::bad_alloc&) {
             return TiffProblem::OutOfMemory;
@@ -260,6 +265,14 @@ public:
 
         std::uint64_t offset = (*grid_.offsets)[k] + first * std::uint64_t{rows_.fileRowBytes};
         if (lzw_) startChunk(offset, (*grid_.byteCounts)[k]);
+        if (chunk_ && packedLeft_ <= packed_.size()) {
+            const std::uint8_t* rows = nullptr;
+            if (const TiffProblem problem = decodeWholeChunk(chunkRows * rows_.fileRowBytes, rows);
+                problem != TiffProblem::None)
+                return problem;
+            storeRows(rows, chunkRows, top, left, visibleWidth);
+            return TiffProblem::None;
+        }
         for (std::size_t done = first; done < last;) {
             const std::size_t count = std::min(raster_.rowsPerRead, last - done);
             const std::size_t bytes = count * rows_.fileRowBytes;
@@ -267,18 +280,36 @@ public:
                 problem != TiffProblem::None)
                 return problem;
             offset += bytes;
-            storeRows(count, top + done, left, visibleWidth);
+            storeRows(buffer_.data(), count, top + done, left, visibleWidth);
             done += count;
         }
         return TiffProblem::None;
     }
 
 private:
+    bool wholeChunks() const { return std::min(grid_.length, raster_.layout.height) <= raster_.rowsPerRead; }
+
     TiffProblem readRows(std::uint64_t offset, std::size_t bytes) {
         return readExactlyAt(file_, offset, buffer_.data(), bytes) == 0 ? TiffProblem::None : TiffProblem::Truncated;
     }
 
-    void storeRows(std::size_t count, std::uint64_t top, std::uint64_t left, std::uint64_t visibleWidth) {
+    // The whole chunk's packed bytes at once, decoded in one go; the same
+    // outcome as decodeLzwRows over its rows.
+    TiffProblem decodeWholeChunk(std::size_t bytes, const std::uint8_t*& rows) {
+        const TiffProblem endedEarly = cutByFileEnd_ ? TiffProblem::Truncated : TiffProblem::DamagedData;
+        const auto count = static_cast<std::size_t>(packedLeft_);
+        if (readExactlyAt(file_, packedAt_, packed_.data(), count) != 0) return TiffProblem::Truncated;
+        const std::span<const std::uint8_t> input(packed_.data(), count);
+        if (isOldStyleLzw(input)) return TiffProblem::CompressionNotSupported;
+        std::size_t produced = 0;
+        if (decodeLzwChunk(*chunk_, input, bytes, produced) != 0) return TiffProblem::DamagedData;
+        if (produced < bytes) return endedEarly;
+        rows = chunk_->bytes.data() + kLzwOutputStart;
+        return TiffProblem::None;
+    }
+
+    void storeRows(const std::uint8_t* rows, std::size_t count, std::uint64_t top, std::uint64_t left,
+                   std::uint64_t visibleWidth) {
         const bool wholeRows = visibleWidth == grid_.width;
         // Tile widths of bilevel images are whole bytes, so every tile
         // starts on a byte of the image row.
@@ -286,7 +317,7 @@ private:
         const auto visibleBytes =
             static_cast<std::size_t>(rowBytesFor(image_.format, static_cast<std::int64_t>(visibleWidth)));
         for (std::size_t i = 0; i < count; ++i) {
-            const std::uint8_t* in = buffer_.data() + i * rows_.fileRowBytes;
+            const std::uint8_t* in = rows + i * rows_.fileRowBytes;
             if (placer_.direct() && wholeRows) {
                 storeRow(rows_, in, placer_.rowFor(top + i) + leftBytes);
                 continue;
@@ -347,6 +378,7 @@ private:
     std::vector<std::uint8_t> converted_;
     std::vector<std::uint8_t> packed_;
     std::unique_ptr<LzwDecoder> lzw_;
+    std::unique_ptr<LzwChunkDecoder> chunk_;
     std::span<const std::uint8_t> input_;
     std::uint64_t packedAt_ = 0;
     std::uint64_t packedLeft_ = 0;
