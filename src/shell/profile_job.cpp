@@ -130,7 +130,11 @@ int ScanJob::save(const std::string& profilePath, const std::string& logPath, co
     if (!logPath.empty() && !logText(time, logPath, log)) return 1;
 
     messages_->observer().progress("Writing the profile");
-    std::vector<FileToWrite> files{{profilePath, std::string(profile.begin(), profile.end())}};
+    // Moved, not copied, and the bytes freed once in the file's record: a
+    // 65-point profile is megabytes.
+    std::vector<FileToWrite> files;
+    files.push_back({profilePath, std::string(profile.begin(), profile.end())});
+    std::vector<std::uint8_t>().swap(profile);
     if (!logPath.empty()) files.push_back({logPath, std::move(log)});
     const FilesWritten written = writeFilesTogether(files);
     if (written.result == AtomicWriteResult::Ok) return 0;
