@@ -7,6 +7,7 @@ namespace calivant {
 
 struct TiffView::Layout {
     MappedFile file;
+    std::span<const std::uint8_t> bytes;  // the mapped file's, or the caller's
     TiffRaster raster;
     Orientation orientation;
     bool tiled = false;
@@ -22,7 +23,18 @@ TiffView::~TiffView() = default;
 int TiffView::open(const std::filesystem::path& file, const PictureTurn& turn) {
     auto layout = std::make_unique<Layout>();
     if (layout->file.open(file) != 0) return 1;
-    MemoryByteSource bytes(layout->file.bytes());
+    layout->bytes = layout->file.bytes();
+    return openLayout(std::move(layout), turn);
+}
+
+int TiffView::open(std::span<const std::uint8_t> bytes, const PictureTurn& turn) {
+    auto layout = std::make_unique<Layout>();
+    layout->bytes = bytes;
+    return openLayout(std::move(layout), turn);
+}
+
+int TiffView::openLayout(std::unique_ptr<Layout> layout, const PictureTurn& turn) {
+    MemoryByteSource bytes(layout->bytes);
     if (readTiffRaster(bytes, layout->raster) != TiffProblem::None) return 1;
     const TiffLayout& t = layout->raster.layout;
     if (t.compression != kCompressionNone || t.predictor) return 1;
@@ -62,7 +74,7 @@ PixelRgb TiffView::pixel(std::int32_t x, std::int32_t y) const {
         chunkColumn = column - across * grid.width;
     }
     // The raster checks made sure every chunk's rows lie within the file.
-    const std::uint8_t* p = l.file.bytes().data() + (*grid.offsets)[chunk] +
+    const std::uint8_t* p = l.bytes.data() + (*grid.offsets)[chunk] +
                             std::uint64_t{row - chunkRow * grid.length} * l.raster.fileRowBytes +
                             std::uint64_t{chunkColumn} * l.pixelBytes;
     PixelRgb rgb;

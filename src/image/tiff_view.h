@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 
 #include "image/orientation.h"
 #include "image/pixel_source.h"
@@ -30,6 +31,8 @@ public:
 
     // Returns 0 when the file's picture can be read in place, else 1.
     int open(const std::filesystem::path& file, const PictureTurn& turn = {});
+    // The same for a file's bytes in memory, which the caller keeps alive.
+    int open(std::span<const std::uint8_t> bytes, const PictureTurn& turn = {});
 
     PixelRgb pixel(std::int32_t x, std::int32_t y) const override;
 
@@ -38,6 +41,7 @@ public:
 
 private:
     struct Layout;
+    int openLayout(std::unique_ptr<Layout> layout, const PictureTurn& turn);
     std::unique_ptr<Layout> layout_;
     double resolution_ = 0.0;
 };
