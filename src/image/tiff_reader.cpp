@@ -131,7 +131,6 @@ void storeRow(const RowFormat& f, const std::uint8_t* in, std::uint8_t* out) {
         for (std::size_t i = 0; i < f.imageRowBytes; ++i) out[i] = static_cast<std::uint8_t>(~out[i]);
 }
 
-
 RowFormat rowFormatOf(const TiffRaster& raster) {
     const TiffLayout& layout = raster.layout;
     RowFormat rows;
