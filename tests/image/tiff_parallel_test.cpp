@@ -72,44 +72,23 @@ struct Variant {
     bool inPlace;  // read in place: uncompressed RGB without the predictor
 };
 
-TiffOptions strips(std::uint32_t rows, bool bigEndian = false, int compression = 1, int predictor = 1) {
-    TiffOptions o;
-    o.rowsPerStrip = rows;
-    o.bigEndian = bigEndian;
-    o.compression = compression;
-    o.predictor = predictor;
-    return o;
-}
-
-TiffOptions tiles(std::uint32_t width, std::uint32_t length, bool bigEndian, int compression, int predictor = 1) {
-    TiffOptions o = strips(0, bigEndian, compression, predictor);
-    o.tileWidth = width;
-    o.tileLength = length;
-    return o;
-}
-
-TiffOptions whiteIsZero(TiffOptions o) {
-    o.photometric = 0;
-    return o;
-}
-
 TEST(TiffParallel, SameImageOnEveryThreadCountTurnAndInPlace) {
     const Variant variants[] = {
-        {"rgb8, one strip", 3, 8, strips(0), true},
-        {"rgb16 big-endian, strips of 5", 3, 16, strips(5, true), true},
-        {"rgba16, one-row strips", 4, 16, strips(1), true},
-        {"rgba8 big-endian, strips of 4", 4, 8, strips(4, true), true},
-        {"rgb8 white-is-zero, strips of 3", 3, 8, whiteIsZero(strips(3)), true},
-        {"rgb16 white-is-zero big-endian", 3, 16, whiteIsZero(strips(7, true)), true},
-        {"rgb16 tiles", 3, 16, tiles(16, 16, false, 1), true},
-        {"rgba8 big-endian tiles", 4, 8, tiles(32, 16, true, 1), true},
-        {"rgb16 lzw predictor, strips of 3", 3, 16, strips(3, true, 5, 2), false},
-        {"rgb8 lzw, one strip", 3, 8, strips(0, false, 5), false},
-        {"rgba16 lzw predictor tiles", 4, 16, tiles(16, 32, false, 5, 2), false},
-        {"gray16 lzw predictor", 1, 16, strips(2, true, 5, 2), false},
-        {"gray8 white-is-zero", 1, 8, whiteIsZero(strips(6)), false},
-        {"gray4 tiles", 1, 4, tiles(16, 16, false, 5), false},
-        {"bilevel lzw", 1, 1, strips(3, false, 5), false},
+        {"rgb8, one strip", 3, 8, {}, true},
+        {"rgb16 big-endian, strips of 5", 3, 16, {.bigEndian = true, .rowsPerStrip = 5}, true},
+        {"rgba16, one-row strips", 4, 16, {.rowsPerStrip = 1}, true},
+        {"rgba8 big-endian, strips of 4", 4, 8, {.bigEndian = true, .rowsPerStrip = 4}, true},
+        {"rgb8 white-is-zero, strips of 3", 3, 8, {.rowsPerStrip = 3, .photometric = 0}, true},
+        {"rgb16 white-is-zero big-endian", 3, 16, {.bigEndian = true, .rowsPerStrip = 7, .photometric = 0}, true},
+        {"rgb16 tiles", 3, 16, {.tileWidth = 16, .tileLength = 16}, true},
+        {"rgba8 big-endian tiles", 4, 8, {.bigEndian = true, .tileWidth = 32, .tileLength = 16}, true},
+        {"rgb16 be lzw", 3, 16, {.bigEndian = true, .compression = 5, .predictor = 2, .rowsPerStrip = 3}, false},
+        {"rgb8 lzw, one strip", 3, 8, {.compression = 5}, false},
+        {"rgba16 lzw tiles", 4, 16, {.compression = 5, .predictor = 2, .tileWidth = 16, .tileLength = 32}, false},
+        {"gray16 be lzw", 1, 16, {.bigEndian = true, .compression = 5, .predictor = 2, .rowsPerStrip = 2}, false},
+        {"gray8 white-is-zero", 1, 8, {.rowsPerStrip = 6, .photometric = 0}, false},
+        {"gray4 tiles", 1, 4, {.compression = 5, .tileWidth = 16, .tileLength = 16}, false},
+        {"bilevel lzw", 1, 1, {.compression = 5, .rowsPerStrip = 3}, false},
     };
     testing::TempFolder folder;
     for (const Variant& v : variants) {
@@ -147,8 +126,8 @@ TEST(TiffParallel, SameImageOnEveryThreadCountTurnAndInPlace) {
 // thread going through them in turn finds it, however many threads run.
 TEST(TiffParallel, FirstDamagedStripInFileOrderNamesTheProblem) {
     testing::TempFolder folder;
-    const std::string valid =
-        writeWithLibtiff(folder.path(), testing::makePicture(64, 40, 3, 16), strips(1, false, 5, 2));
+    const std::string valid = writeWithLibtiff(folder.path(), testing::makePicture(64, 40, 3, 16),
+                                               {.compression = 5, .predictor = 2, .rowsPerStrip = 1});
     auto damaged = [&](std::uint32_t oldStyleStrip, std::uint32_t garbageStrip) {
         std::string bytes = valid;
         bytes[testing::entryArrayValue(bytes, 273, oldStyleStrip)] = 0;
@@ -165,7 +144,7 @@ TEST(TiffParallel, FirstDamagedStripInFileOrderNamesTheProblem) {
     }
 
     // A file the reader refuses is not viewed either: the reader says why.
-    std::string cut = writeWithLibtiff(folder.path(), testing::makePicture(64, 40, 3, 16), strips(8));
+    std::string cut = writeWithLibtiff(folder.path(), testing::makePicture(64, 40, 3, 16), {.rowsPerStrip = 8});
     testing::setEntryArrayValue(cut, 273, 4, static_cast<std::uint32_t>(cut.size() - 100));
     testing::writeFile(folder / "cut.tif", cut);
     TargetImage image;
