@@ -1,104 +1,26 @@
 #include "image/tiff_reader.h"
 
 #include <algorithm>
-#include <array>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
-#include <optional>
 #include <span>
 #include <vector>
 
 #include "image/lzw_decoder.h"
+#include "image/tiff_raster.h"
 #include "image/transforms.h"
+#include "util/parallel.h"
 
 namespace calivant {
 namespace {
 
-// File data is read in calls of at most this many bytes: one block's worth
-// of rows. Every call is a system call; in 8192-byte calls a 6000-pixel
-// 48-bit scan took several percent longer, enough to fall behind libtiff.
-constexpr std::size_t kReadPieceBytes = kMaxBlockBytes;
-constexpr std::size_t kEntryBytes = 12;
-constexpr double kCentimetresPerInch = 2.540005;
-
-enum : std::uint16_t {
-    kTypeByte = 1,
-    kTypeAscii = 2,
-    kTypeShort = 3,
-    kTypeLong = 4,
-    kTypeRational = 5,
-};
-
-enum : std::uint16_t {
-    kTagNewSubfileType = 254,
-    kTagSubfileType = 255,
-    kTagImageWidth = 256,
-    kTagImageLength = 257,
-    kTagBitsPerSample = 258,
-    kTagCompression = 259,
-    kTagPhotometric = 262,
-    kTagFillOrder = 266,
-    kTagStripOffsets = 273,
-    kTagOrientation = 274,
-    kTagSamplesPerPixel = 277,
-    kTagRowsPerStrip = 278,
-    kTagStripByteCounts = 279,
-    kTagXResolution = 282,
-    kTagPlanarConfiguration = 284,
-    kTagResolutionUnit = 296,
-    kTagPredictor = 317,
-    kTagTileWidth = 322,
-    kTagTileLength = 323,
-    kTagTileOffsets = 324,
-    kTagTileByteCounts = 325,
-    kTagSampleFormat = 339,
-};
-
-constexpr std::uint32_t kCompressionNone = 1;
-constexpr std::uint32_t kCompressionLzw = 5;
-constexpr std::uint32_t kSampleFormatUnsigned = 1;
-
-// What the directory says, with the defaults of a file that says nothing.
-struct TiffLayout {
-    bool littleEndian = true;
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::uint32_t bits = 1;
-    PixelFormat format = PixelFormat::Bilevel;
-    std::uint32_t samples = 1;
-    std::uint32_t compression = kCompressionNone;
-    bool predictor = false;
-    bool inverted = false;
-    std::optional<std::uint32_t> rowsPerStrip;
-    std::uint32_t stripCount = 1;
-    std::optional<std::vector<std::uint32_t>> offsets;
-    std::optional<std::vector<std::uint32_t>> byteCounts;
-    // A tile size makes the file tiled; its strip tags then mean nothing.
-    std::optional<std::uint32_t> tileWidth;
-    std::optional<std::uint32_t> tileLength;
-    std::optional<std::vector<std::uint32_t>> tileOffsets;
-    std::optional<std::vector<std::uint32_t>> tileByteCounts;
-    double xResolution = 300.0;
-    double unitDivisor = 1.0;
-    std::uint32_t orientation = 1;
-
-    bool tiled() const { return tileWidth || tileLength; }
-};
-
-// The pieces the file stores its pixels in, strips or tiles, counted left
-// to right and then top to bottom. A strip is a tile as wide as the image.
-// Tiles at the right and bottom edges reach past the image; their rows are
-// stored at full tile width.
-struct ChunkGrid {
-    std::uint32_t width = 0;   // pixels of one stored row
-    std::uint32_t length = 0;  // rows of a whole chunk
-    std::uint64_t across = 0;
-    std::uint64_t count = 0;
-    const std::vector<std::uint32_t>* offsets = nullptr;
-    const std::vector<std::uint32_t>* byteCounts = nullptr;
-};
+// Below this much raster one thread does it all: starting more costs more
+// than they save.
+constexpr std::uint64_t kBytesPerThread = std::uint64_t{1} << 20;
 
 // How the rows of one file are turned into rows of the image.
 struct RowFormat {
@@ -113,245 +35,11 @@ struct RowFormat {
     std::size_t imageRowBytes = 0;
 };
 
-std::uint32_t load16(const std::uint8_t* p, bool bigEndian) {
-    return bigEndian ? (std::uint32_t{p[0]} << 8) | p[1] : p[0] | (std::uint32_t{p[1]} << 8);
-}
-
 void store16(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v);
     p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-int readFully(ByteSource& file, std::uint8_t* buffer, std::size_t count) {
-    while (count > 0) {
-        std::size_t got = 0;
-        if (readBytes(file, std::min(count, kReadPieceBytes), buffer, got) != 0) return 1;
-        buffer += got;
-        count -= got;
-    }
-    return 0;
-}
-
-int readFullyAt(ByteSource& file, std::uint64_t offset, std::uint8_t* buffer, std::size_t count) {
-    if (seekTo(file, offset) != 0) return 1;
-    return readFully(file, buffer, count);
-}
-
-// The values of an array entry (strip or tile offsets or byte counts, sample
-// formats), SHORT or LONG, in the entry or where it points.
-TiffProblem readArray(ByteSource& file, const std::uint8_t* entry, std::uint32_t workingValue, bool littleEndian,
-                      std::vector<std::uint32_t>& values) {
-    const std::uint16_t type = getTiff16(entry, 2, littleEndian);
-    const std::uint32_t count = getTiff32(entry, 4, littleEndian);
-    if (count == 1) {
-        values.assign(1, workingValue);
-        return TiffProblem::None;
-    }
-    if (type == kTypeShort && count == 2) {
-        values.assign({getTiff16(entry, 8, littleEndian), getTiff16(entry, 10, littleEndian)});
-        return TiffProblem::None;
-    }
-    const std::size_t elementBytes = type == kTypeShort ? 2 : 4;
-    const std::uint64_t offset = getTiff32(entry, 8, littleEndian);
-    const std::uint64_t bytes = std::uint64_t{count} * elementBytes;
-    // Checked before allocating: a count is only believed if the file holds it.
-    if (offset > file.size() || bytes > file.size() - offset) return TiffProblem::Truncated;
-    std::vector<std::uint8_t> raw;
-    try {
-        raw.resize(static_cast<std::size_t>(bytes));
-        values.resize(count);
-    } catch (const std::bad_alloc&) {
-        return TiffProblem::OutOfMemory;
-    }
-    if (readFullyAt(file, offset, raw.data(), raw.size()) != 0) return TiffProblem::Truncated;
-    for (std::size_t i = 0; i < count; ++i)
-        values[i] = elementBytes == 2 ? getTiff16(raw.data(), 2 * i, littleEndian)
-                                      : getTiff32(raw.data(), 4 * i, littleEndian);
-    return TiffProblem::None;
-}
-
-TiffProblem readArrayInto(ByteSource& file, const std::uint8_t* entry, std::uint32_t workingValue, bool littleEndian,
-                          std::optional<std::vector<std::uint32_t>>& values) {
-    std::vector<std::uint32_t> read;
-    const TiffProblem problem = readArray(file, entry, workingValue, littleEndian, read);
-    if (problem == TiffProblem::None) values = std::move(read);
-    return problem;
-}
-
-TiffProblem applyBitsPerSample(ByteSource& file, const std::uint8_t* entry, std::uint32_t v, TiffLayout& layout) {
-    const bool le = layout.littleEndian;
-    const std::uint32_t count = getTiff32(entry, 4, le);
-    if (count == 1) {
-        if (v == 1)
-            layout.format = PixelFormat::Bilevel;
-        else if (v == 4 || v == 8)
-            layout.format = PixelFormat::Gray8;
-        else if (v == 16)
-            layout.format = PixelFormat::Gray16;
-        else
-            return TiffProblem::BitsNotSupported;
-        layout.bits = v;
-        return TiffProblem::None;
-    }
-    if (count != 3 && count != 4) return TiffProblem::SamplesNotSupported;
-    std::array<std::uint8_t, 6> raw{};
-    if (readFullyAt(file, getTiff32(entry, 8, le), raw.data(), raw.size()) != 0) return TiffProblem::Truncated;
-    const std::uint16_t bits = getTiff16(raw.data(), 0, le);
-    if (getTiff16(raw.data(), 2, le) != bits || getTiff16(raw.data(), 4, le) != bits) return TiffProblem::BitsNotSupported;
-    if (bits == 8)
-        layout.format = PixelFormat::Rgb24;
-    else if (bits == 16)
-        layout.format = PixelFormat::Rgb48;
-    else
-        return TiffProblem::BitsNotSupported;
-    layout.bits = bits;
-    return TiffProblem::None;
-}
-
-// Applies one directory entry; a problem for a value the reader refuses.
-TiffProblem applyEntry(ByteSource& file, const std::uint8_t* entry, std::uint32_t& workingValue, TiffLayout& layout) {
-    const bool le = layout.littleEndian;
-    const std::uint16_t tag = getTiff16(entry, 0, le);
-    const std::uint16_t type = getTiff16(entry, 2, le);
-    const std::uint32_t count = getTiff32(entry, 4, le);
-    switch (type) {
-        case kTypeByte: workingValue = entry[8]; break;
-        case kTypeAscii: workingValue = 0; break;
-        case kTypeShort: workingValue = getTiff16(entry, 8, le); break;
-        case kTypeLong:
-        case kTypeRational: workingValue = getTiff32(entry, 8, le); break;
-        default: break;  // other types keep the previous entry's value
-    }
-    const std::uint32_t v = workingValue;
-    auto unless = [](bool accepted, TiffProblem problem) { return accepted ? TiffProblem::None : problem; };
-
-    switch (tag) {
-        case kTagNewSubfileType: return unless(v <= 1, TiffProblem::SubfileNotSupported);
-        case kTagSubfileType: return unless(v == 1, TiffProblem::SubfileNotSupported);
-        case kTagImageWidth: layout.width = v; return TiffProblem::None;
-        case kTagImageLength: layout.height = v; return TiffProblem::None;
-        case kTagBitsPerSample: return applyBitsPerSample(file, entry, v, layout);
-        case kTagCompression:
-            if (v != kCompressionNone && v != kCompressionLzw) return TiffProblem::CompressionNotSupported;
-            layout.compression = v;
-            return TiffProblem::None;
-        case kTagPhotometric:
-            // Palette images (3) would need their colour map; they are not
-            // scans of targets, so they are refused rather than misread.
-            if (v > 2) return TiffProblem::PhotometricNotSupported;
-            layout.inverted = v == 0;
-            return TiffProblem::None;
-        case kTagFillOrder: return unless(v == 1, TiffProblem::FillOrderNotSupported);
-        case kTagStripOffsets:
-            layout.stripCount = count;
-            return readArrayInto(file, entry, v, le, layout.offsets);
-        case kTagOrientation:
-            if (v < 1 || v > 8) return TiffProblem::OrientationInvalid;
-            layout.orientation = v;
-            return TiffProblem::None;
-        case kTagSamplesPerPixel:
-            if (v != 1 && v != 3 && v != 4) return TiffProblem::SamplesNotSupported;
-            layout.samples = v;
-            if (v != 1 && layout.format == PixelFormat::Gray8) layout.format = PixelFormat::Rgb24;
-            if (v != 1 && layout.format == PixelFormat::Gray16) layout.format = PixelFormat::Rgb48;
-            return TiffProblem::None;
-        case kTagRowsPerStrip: layout.rowsPerStrip = v; return TiffProblem::None;
-        case kTagStripByteCounts:
-            layout.stripCount = count;
-            return readArrayInto(file, entry, v, le, layout.byteCounts);
-        case kTagXResolution: {
-            if (type != kTypeRational) return TiffProblem::None;
-            std::array<std::uint8_t, 8> raw{};
-            if (readFullyAt(file, v, raw.data(), raw.size()) != 0) return TiffProblem::Truncated;
-            const auto numerator = static_cast<std::int32_t>(getTiff32(raw.data(), 0, le));
-            const auto denominator = static_cast<std::int32_t>(getTiff32(raw.data(), 4, le));
-            // A zero denominator says nothing; the default stays.
-            if (denominator != 0) layout.xResolution = static_cast<double>(numerator) / denominator;
-            return TiffProblem::None;
-        }
-        case kTagPlanarConfiguration: return unless(v == 1, TiffProblem::PlanarNotSupported);
-        case kTagResolutionUnit: layout.unitDivisor = v == 3 ? kCentimetresPerInch : 1.0; return TiffProblem::None;
-        case kTagPredictor:
-            if (v != 1 && v != 2) return TiffProblem::PredictorNotSupported;
-            layout.predictor = v == 2;
-            return TiffProblem::None;
-        case kTagTileWidth: layout.tileWidth = v; return TiffProblem::None;
-        case kTagTileLength: layout.tileLength = v; return TiffProblem::None;
-        case kTagTileOffsets: return readArrayInto(file, entry, v, le, layout.tileOffsets);
-        case kTagTileByteCounts: return readArrayInto(file, entry, v, le, layout.tileByteCounts);
-        case kTagSampleFormat: {
-            // Signed and floating-point samples would be misread as unsigned
-            // integers; one value per sample, and every one must say unsigned.
-            std::vector<std::uint32_t> formats;
-            if (const TiffProblem problem = readArray(file, entry, v, le, formats); problem != TiffProblem::None)
-                return problem;
-            const bool allUnsigned =
-                std::all_of(formats.begin(), formats.end(), [](std::uint32_t f) { return f == kSampleFormatUnsigned; });
-            return unless(allUnsigned, TiffProblem::SampleFormatNotSupported);
-        }
-        default: return TiffProblem::None;
-    }
-}
-
-TiffProblem readDirectory(ByteSource& file, TiffLayout& layout) {
-    std::array<std::uint8_t, 8> header{};
-    std::size_t got = 0;
-    if (seekTo(file, 0) == 0)
-        while (got < header.size()) {
-            std::size_t piece = 0;
-            if (readBytes(file, header.size() - got, header.data() + got, piece) != 0) break;
-            got += piece;
-        }
-    const bool orderMark = header[0] == header[1] && (header[0] == 'I' || header[0] == 'M');
-    layout.littleEndian = header[0] == 'I';
-    if (got < 4 || !orderMark || getTiff16(header.data(), 2, layout.littleEndian) != 42) return TiffProblem::NotTiff;
-    if (got < header.size()) return TiffProblem::Truncated;
-
-    const std::uint64_t directoryAt = getTiff32(header.data(), 4, layout.littleEndian);
-    std::array<std::uint8_t, 2> countBytes{};
-    if (readFullyAt(file, directoryAt, countBytes.data(), 2) != 0) return TiffProblem::Truncated;
-    // The count is taken as signed: above 32767 there are no entries.
-    const auto entries = static_cast<std::int16_t>(getTiff16(countBytes.data(), 0, layout.littleEndian));
-    if (entries <= 0) return TiffProblem::None;
-    const std::size_t directoryBytes = static_cast<std::size_t>(entries) * kEntryBytes;
-    if (directoryBytes > file.size() - (directoryAt + 2)) return TiffProblem::Truncated;
-    std::vector<std::uint8_t> directory(directoryBytes);
-    if (readFully(file, directory.data(), directory.size()) != 0) return TiffProblem::Truncated;
-
-    std::uint32_t workingValue = 0;
-    for (std::size_t i = 0; i < directory.size(); i += kEntryBytes)
-        if (const TiffProblem problem = applyEntry(file, directory.data() + i, workingValue, layout);
-            problem != TiffProblem::None)
-            return problem;
-    return TiffProblem::None;
-}
-
-// True for the combinations of format, bits and samples that the row
-// conversions below handle.
-bool consistent(const TiffLayout& layout) {
-    switch (layout.format) {
-        case PixelFormat::Bilevel: return layout.samples == 1 && layout.bits == 1;
-        case PixelFormat::Gray8: return layout.samples == 1 && (layout.bits == 4 || layout.bits == 8);
-        case PixelFormat::Gray16: return layout.samples == 1 && layout.bits == 16;
-        case PixelFormat::Rgb24: return (layout.samples == 3 || layout.samples == 4) && layout.bits == 8;
-        case PixelFormat::Rgb48: return (layout.samples == 3 || layout.samples == 4) && layout.bits == 16;
-        case PixelFormat::None: return false;
-    }
-    return false;
-}
-
-// Bytes of one stored row of width pixels.
-std::uint64_t fileRowBytes(const TiffLayout& layout, std::uint64_t width) {
-    switch (layout.format) {
-        case PixelFormat::Bilevel: return (width + 7) / 8;
-        case PixelFormat::Gray8: return layout.bits == 4 ? (width + 1) / 2 : width;
-        case PixelFormat::Gray16: return 2 * width;
-        case PixelFormat::Rgb24: return width * layout.samples;
-        case PixelFormat::Rgb48: return width * layout.samples * 2;
-        case PixelFormat::None: return 0;
-    }
-    return 0;
-}
 
 // The row conversions: samples reordered to blue, green, red and to
 // little-endian, alpha dropped, and with the predictor each sample summed
@@ -443,92 +131,228 @@ void storeRow(const RowFormat& f, const std::uint8_t* in, std::uint8_t* out) {
         for (std::size_t i = 0; i < f.imageRowBytes; ++i) out[i] = static_cast<std::uint8_t>(~out[i]);
 }
 
+RowFormat rowFormatOf(const TiffRaster& raster) {
+    const TiffLayout& layout = raster.layout;
+    RowFormat rows;
+    rows.format = layout.format;
+    rows.width = static_cast<std::int32_t>(raster.grid.width);
+    rows.samples = layout.samples;
+    rows.bits = layout.bits;
+    rows.littleEndian = layout.littleEndian;
+    rows.predictor = layout.predictor;
+    rows.inverted = layout.inverted;
+    rows.fileRowBytes = static_cast<std::size_t>(raster.fileRowBytes);
+    rows.imageRowBytes = static_cast<std::size_t>(rowBytesFor(layout.format, raster.grid.width));
+    return rows;
+}
 
-// Decodes the strips or tiles of a checked layout into image.
-class ChunkDecoder {
+// The work is cut into units that need nothing from one another: a whole
+// chunk when it is compressed (LZW runs from the chunk's start), else a
+// read's worth of rows of a chunk. Unit u is band u % bands of chunk
+// u / bands; bands past a short last chunk are empty.
+struct WorkUnits {
+    std::uint64_t count = 0;
+    std::uint64_t bands = 1;
+    std::size_t rowsPerBand = 0;
+};
+
+WorkUnits workUnitsOf(const TiffRaster& raster) {
+    const std::size_t chunkRows = std::min(raster.grid.length, raster.layout.height);
+    WorkUnits units;
+    units.rowsPerBand = raster.lzw() ? chunkRows : raster.rowsPerRead;
+    units.bands = (chunkRows + units.rowsPerBand - 1) / units.rowsPerBand;
+    units.count = raster.grid.count * units.bands;
+    return units;
+}
+
+// Puts converted rows (image pixel format, stored order) where the
+// orientation sends them in the upright image.
+class RowPlacer {
 public:
-    ChunkDecoder(ByteSource& file, const TiffLayout& layout, const ChunkGrid& grid, const RowFormat& rows,
-                 TargetImage& image)
-        : file_(file), layout_(layout), grid_(grid), rows_(rows), image_(image) {}
+    RowPlacer(TargetImage& image, Orientation orientation)
+        : image_(image), o_(orientation), pixelBytes_(static_cast<std::size_t>(bytesPerPixel(image.format))) {}
 
-    TiffProblem run(std::size_t rowsPerRead) {
-        // Rows are read or decoded into a buffer that stays in cache and
-        // converted from there into the image. Filling the image directly
-        // was slower: a large read leaves the rows in memory only, and the
-        // decoder's scattered stores to fresh pages cost more than one
-        // sequential pass.
-        const bool edgeTiles = grid_.across * grid_.width > static_cast<std::uint64_t>(image_.width);
+    bool direct() const { return o_.identity(); }
+
+    // The image row (row 0 at the bottom) that stored row r fills when the
+    // rows are not exchanged with the columns.
+    std::uint8_t* rowFor(std::uint64_t r) const {
+        const auto h = static_cast<std::uint64_t>(image_.height);
+        return image_.rows[static_cast<std::size_t>(o_.flipY ? r : h - 1 - r)];
+    }
+
+    // count converted rows of stride bytes, stored rows top.., holding
+    // stored columns left .. left + visible - 1 from their first byte on.
+    void place(const std::uint8_t* converted, std::size_t stride, std::size_t count, std::uint64_t top,
+               std::uint64_t left, std::uint64_t visible) const {
+        const std::size_t n = pixelBytes_;
+        const auto w = static_cast<std::uint64_t>(image_.width);
+        const auto h = static_cast<std::uint64_t>(image_.height);
+        if (!o_.transpose) {
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint8_t* in = converted + i * stride;
+                std::uint8_t* out = rowFor(top + i);
+                if (!o_.flipX) {
+                    std::memcpy(out + left * n, in, static_cast<std::size_t>(visible) * n);
+                    continue;
+                }
+                for (std::uint64_t c = 0; c < visible; ++c) std::memcpy(out + (w - 1 - left - c) * n, in + c * n, n);
+            }
+            return;
+        }
+        // Stored column c becomes an upright row and stored row r a column;
+        // the rows of a band land side by side in each upright row.
+        for (std::uint64_t c = 0; c < visible; ++c) {
+            const std::uint64_t column = left + c;
+            std::uint8_t* out = image_.rows[static_cast<std::size_t>(o_.flipY ? column : h - 1 - column)];
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint64_t r = top + i;
+                std::memcpy(out + (o_.flipX ? w - 1 - r : r) * n, converted + i * stride + c * n, n);
+            }
+        }
+    }
+
+private:
+    TargetImage& image_;
+    Orientation o_;
+    std::size_t pixelBytes_;
+};
+
+// One thread's share of the decoding: its buffers, its LZW decoder, and the
+// units it takes.
+class ChunkWorker {
+public:
+    ChunkWorker(const ByteSource& file, const TiffRaster& raster, const RowFormat& rows, const WorkUnits& units,
+                const RowPlacer& placer, TargetImage& image)
+        : file_(file), raster_(raster), grid_(raster.grid), rows_(rows), units_(units), placer_(placer),
+          image_(image) {}
+
+    // Rows are read or decoded into a buffer that stays in cache and
+    // converted from there into the image. Filling the image directly was
+    // slower: a large read leaves the rows in memory only, and the decoder's
+    // scattered stores to fresh pages cost more than one sequential pass.
+    TiffProblem prepare() {
         try {
-            buffer_.resize(rowsPerRead * rows_.fileRowBytes);
-            if (edgeTiles) edgeRow_.resize(rows_.imageRowBytes);
-            if (layout_.compression == kCompressionLzw) {
+            buffer_.resize(raster_.rowsPerRead * rows_.fileRowBytes);
+            converted_.resize(raster_.rowsPerRead * rows_.imageRowBytes);
+            if (raster_.lzw()) {
                 packed_.resize(kReadPieceBytes);
                 lzw_ = std::make_unique<LzwDecoder>();
+                // Chunks of at most a read's worth of rows are decoded whole.
+                if (wholeChunks()) {
+                    chunk_ = std::make_unique<LzwChunkDecoder>();
+                    prepareLzwChunk(*chunk_, buffer_.size());
+                }
             }
         } catch (const std::bad_alloc&) {
             return TiffProblem::OutOfMemory;
         }
-        const auto imageWidth = static_cast<std::uint64_t>(image_.width);
-        const auto imageHeight = static_cast<std::uint64_t>(image_.height);
-        for (std::uint64_t k = 0; k < grid_.count; ++k) {
-            const std::uint64_t top = k / grid_.across * grid_.length;
-            const std::uint64_t left = k % grid_.across * grid_.width;
-            const auto chunkRows = static_cast<std::size_t>(std::min<std::uint64_t>(grid_.length, imageHeight - top));
-            const std::uint64_t visibleWidth = std::min<std::uint64_t>(grid_.width, imageWidth - left);
-            // Tile widths of bilevel images are whole bytes, so every tile
-            // starts on a byte of the image row.
-            const auto leftBytes = static_cast<std::size_t>(rowBytesFor(image_.format, static_cast<std::int64_t>(left)));
-            const auto visibleBytes =
-                static_cast<std::size_t>(rowBytesFor(image_.format, static_cast<std::int64_t>(visibleWidth)));
-            if (seekTo(file_, (*grid_.offsets)[k]) != 0) return TiffProblem::Truncated;
-            if (lzw_) startChunk((*grid_.byteCounts)[k]);
-            // Image row 0 is the bottom row.
-            auto nextRow = static_cast<std::size_t>(imageHeight - 1 - top);
-            for (std::size_t done = 0; done < chunkRows;) {
-                const std::size_t count = std::min(rowsPerRead, chunkRows - done);
-                if (const TiffProblem problem = fill(buffer_.data(), count * rows_.fileRowBytes);
-                    problem != TiffProblem::None)
-                    return problem;
-                for (std::size_t i = 0; i < count; ++i) {
-                    const std::uint8_t* in = buffer_.data() + i * rows_.fileRowBytes;
-                    std::uint8_t* out = image_.rows[nextRow--] + leftBytes;
-                    if (visibleWidth == grid_.width) {
-                        storeRow(rows_, in, out);
-                    } else {
-                        // The predictor runs along the whole stored row, so
-                        // the row is converted whole and cut afterwards.
-                        storeRow(rows_, in, edgeRow_.data());
-                        std::memcpy(out, edgeRow_.data(), visibleBytes);
-                    }
-                }
-                done += count;
-            }
+        return TiffProblem::None;
+    }
+
+    TiffProblem decode(std::uint64_t unit) {
+        const std::uint64_t k = unit / units_.bands;
+        const std::uint64_t top = k / grid_.across * grid_.length;
+        const std::uint64_t left = k % grid_.across * grid_.width;
+        const auto imageHeight = static_cast<std::uint64_t>(raster_.layout.height);
+        const auto chunkRows = static_cast<std::size_t>(std::min<std::uint64_t>(grid_.length, imageHeight - top));
+        const std::size_t first = static_cast<std::size_t>(unit % units_.bands) * units_.rowsPerBand;
+        if (first >= chunkRows) return TiffProblem::None;
+        const std::size_t last = std::min(chunkRows, first + units_.rowsPerBand);
+        const std::uint64_t visibleWidth =
+            std::min<std::uint64_t>(grid_.width, static_cast<std::uint64_t>(raster_.layout.width) - left);
+
+        std::uint64_t offset = (*grid_.offsets)[k] + first * std::uint64_t{rows_.fileRowBytes};
+        if (lzw_) startChunk(offset, (*grid_.byteCounts)[k]);
+        if (chunk_ && packedLeft_ <= packed_.size()) {
+            const std::uint8_t* rows = nullptr;
+            if (const TiffProblem problem = decodeWholeChunk(chunkRows * rows_.fileRowBytes, rows);
+                problem != TiffProblem::None)
+                return problem;
+            storeRows(rows, chunkRows, top, left, visibleWidth);
+            return TiffProblem::None;
+        }
+        for (std::size_t done = first; done < last;) {
+            const std::size_t count = std::min(raster_.rowsPerRead, last - done);
+            const std::size_t bytes = count * rows_.fileRowBytes;
+            if (const TiffProblem problem = lzw_ ? decodeLzwRows(bytes) : readRows(offset, bytes);
+                problem != TiffProblem::None)
+                return problem;
+            offset += bytes;
+            storeRows(buffer_.data(), count, top + done, left, visibleWidth);
+            done += count;
         }
         return TiffProblem::None;
     }
 
 private:
-    void startChunk(std::uint32_t byteCount) {
+    bool wholeChunks() const { return std::min(grid_.length, raster_.layout.height) <= raster_.rowsPerRead; }
+
+    TiffProblem readRows(std::uint64_t offset, std::size_t bytes) {
+        return readExactlyAt(file_, offset, buffer_.data(), bytes) == 0 ? TiffProblem::None : TiffProblem::Truncated;
+    }
+
+    // The whole chunk's packed bytes at once, decoded in one go; the same
+    // outcome as decodeLzwRows over its rows.
+    TiffProblem decodeWholeChunk(std::size_t bytes, const std::uint8_t*& rows) {
+        const TiffProblem endedEarly = cutByFileEnd_ ? TiffProblem::Truncated : TiffProblem::DamagedData;
+        const auto count = static_cast<std::size_t>(packedLeft_);
+        if (readExactlyAt(file_, packedAt_, packed_.data(), count) != 0) return TiffProblem::Truncated;
+        const std::span<const std::uint8_t> input(packed_.data(), count);
+        if (isOldStyleLzw(input)) return TiffProblem::CompressionNotSupported;
+        std::size_t produced = 0;
+        if (decodeLzwChunk(*chunk_, input, bytes, produced) != 0) return TiffProblem::DamagedData;
+        if (produced < bytes) return endedEarly;
+        rows = chunk_->bytes.data() + kLzwOutputStart;
+        return TiffProblem::None;
+    }
+
+    void storeRows(const std::uint8_t* rows, std::size_t count, std::uint64_t top, std::uint64_t left,
+                   std::uint64_t visibleWidth) {
+        const bool wholeRows = visibleWidth == grid_.width;
+        // Tile widths of bilevel images are whole bytes, so every tile
+        // starts on a byte of the image row.
+        const auto leftBytes = static_cast<std::size_t>(rowBytesFor(image_.format, static_cast<std::int64_t>(left)));
+        const auto visibleBytes =
+            static_cast<std::size_t>(rowBytesFor(image_.format, static_cast<std::int64_t>(visibleWidth)));
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* in = rows + i * rows_.fileRowBytes;
+            if (placer_.direct() && wholeRows) {
+                storeRow(rows_, in, placer_.rowFor(top + i) + leftBytes);
+                continue;
+            }
+            // The predictor runs along the whole stored row, so the row is
+            // converted whole and cut afterwards.
+            std::uint8_t* row = converted_.data() + i * rows_.imageRowBytes;
+            storeRow(rows_, in, row);
+            if (placer_.direct()) std::memcpy(placer_.rowFor(top + i) + leftBytes, row, visibleBytes);
+        }
+        if (!placer_.direct()) placer_.place(converted_.data(), rows_.imageRowBytes, count, top, left, visibleWidth);
+    }
+
+    void startChunk(std::uint64_t offset, std::uint32_t byteCount) {
         startLzw(*lzw_);
-        const std::uint64_t available = file_.size() - tellPosition(file_);
+        const std::uint64_t available = file_.size() - offset;
+        packedAt_ = offset;
         packedLeft_ = std::min<std::uint64_t>(byteCount, available);
         cutByFileEnd_ = byteCount > available;
         input_ = {};
         firstPiece_ = true;
     }
 
-    // Reads or decodes exactly bytes bytes of the current chunk; a chunk
-    // whose data ends sooner fails rather than leave rows unwritten.
-    TiffProblem fill(std::uint8_t* out, std::size_t bytes) {
-        if (!lzw_) return readFully(file_, out, bytes) == 0 ? TiffProblem::None : TiffProblem::Truncated;
+    // Decodes exactly bytes bytes of the current chunk; a chunk whose data
+    // ends sooner fails rather than leave rows unwritten.
+    TiffProblem decodeLzwRows(std::size_t bytes) {
+        std::uint8_t* out = buffer_.data();
         const TiffProblem endedEarly = cutByFileEnd_ ? TiffProblem::Truncated : TiffProblem::DamagedData;
         std::size_t filled = 0;
         while (filled < bytes) {
             if (input_.empty()) {
                 if (packedLeft_ == 0 || lzw_->ended) return endedEarly;
-                std::size_t got = 0;
                 const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(packedLeft_, kReadPieceBytes));
-                if (readBytes(file_, want, packed_.data(), got) != 0) return TiffProblem::Truncated;
+                const std::size_t got = file_.readAt(packedAt_, packed_.data(), want);
+                if (got == 0) return TiffProblem::Truncated;
+                packedAt_ += got;
                 packedLeft_ -= got;
                 input_ = std::span<const std::uint8_t>(packed_.data(), got);
                 if (firstPiece_ && isOldStyleLzw(input_)) return TiffProblem::CompressionNotSupported;
@@ -542,20 +366,74 @@ private:
         return TiffProblem::None;
     }
 
-    ByteSource& file_;
-    const TiffLayout& layout_;
+    const ByteSource& file_;
+    const TiffRaster& raster_;
     const ChunkGrid& grid_;
     const RowFormat& rows_;
+    const WorkUnits& units_;
+    const RowPlacer& placer_;
     TargetImage& image_;
     std::vector<std::uint8_t> buffer_;
-    std::vector<std::uint8_t> edgeRow_;
+    std::vector<std::uint8_t> converted_;
     std::vector<std::uint8_t> packed_;
     std::unique_ptr<LzwDecoder> lzw_;
+    std::unique_ptr<LzwChunkDecoder> chunk_;
     std::span<const std::uint8_t> input_;
+    std::uint64_t packedAt_ = 0;
     std::uint64_t packedLeft_ = 0;
     bool cutByFileEnd_ = false;
     bool firstPiece_ = true;
 };
+
+// The first failure in the order of the units, which is the failure one
+// thread going through them in turn would have met: the outcome does not
+// depend on the number of threads.
+class FirstFailure {
+public:
+    void record(std::uint64_t unit, TiffProblem problem) {
+        const std::lock_guard lock(mutex_);
+        if (unit < unit_.load()) {
+            unit_ = unit;
+            problem_ = problem;
+        }
+    }
+    // Units after a failure cannot change the outcome.
+    bool after(std::uint64_t unit) const { return unit > unit_.load(std::memory_order_relaxed); }
+    TiffProblem problem() const { return problem_; }
+
+private:
+    std::mutex mutex_;
+    std::atomic<std::uint64_t> unit_{std::numeric_limits<std::uint64_t>::max()};
+    TiffProblem problem_ = TiffProblem::None;
+};
+
+// Decodes the strips or tiles into image on up to threads threads.
+TiffProblem decodeChunks(const ByteSource& file, const TiffRaster& raster, const RowPlacer& placer,
+                         TargetImage& image, unsigned threads) {
+    const RowFormat rows = rowFormatOf(raster);
+    const WorkUnits units = workUnitsOf(raster);
+    const auto rasterBytes = static_cast<std::uint64_t>(rasterBytesFor(image.format, image.width, image.height));
+    const std::uint64_t worthwhile = std::max<std::uint64_t>(1, rasterBytes / kBytesPerThread);
+    const auto workers = static_cast<unsigned>(
+        threads != 0 ? std::min<std::uint64_t>(threads, units.count)
+                     : std::min<std::uint64_t>({coreCount(), units.count, worthwhile}));
+    std::atomic<std::uint64_t> next{0};
+    FirstFailure failure;
+    TiffProblem setup = TiffProblem::None;
+    runOnWorkers(workers, [&](unsigned worker) {
+        ChunkWorker decoder(file, raster, rows, units, placer, image);
+        if (const TiffProblem problem = decoder.prepare(); problem != TiffProblem::None) {
+            // Only the calling thread's failure counts: the others' units
+            // are taken by whoever is running.
+            if (worker == 0) setup = problem;
+            return;
+        }
+        for (std::uint64_t unit = next++; unit < units.count && !failure.after(unit); unit = next++)
+            if (const TiffProblem problem = decoder.decode(unit); problem != TiffProblem::None)
+                failure.record(unit, problem);
+    });
+    return setup != TiffProblem::None ? setup : failure.problem();
+}
 
 TiffProblem orient(TargetImage& image, std::uint32_t orientation) {
     if (orientation == 1) return TiffProblem::None;
@@ -576,139 +454,25 @@ TiffProblem orient(TargetImage& image, std::uint32_t orientation) {
     return TiffProblem::None;
 }
 
-// Strips of RowsPerStrip rows, the last one shorter.
-TiffProblem stripGrid(TiffLayout& layout, ChunkGrid& grid) {
-    if (!layout.offsets) return TiffProblem::InvalidLayout;
-    std::uint32_t rowsPerStrip = layout.rowsPerStrip.value_or(layout.height);
-    if (layout.stripCount == 1) rowsPerStrip = layout.height;
-    if (rowsPerStrip == 0) return TiffProblem::InvalidLayout;
-    rowsPerStrip = std::min(rowsPerStrip, layout.height);
-    const std::uint32_t strips = (layout.height - 1) / rowsPerStrip + 1;
-
-    if (layout.stripCount > 1 && !layout.byteCounts) return TiffProblem::InvalidLayout;
-    if (layout.stripCount == 1 && !layout.byteCounts)
-        layout.byteCounts = std::vector<std::uint32_t>{static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(fileRowBytes(layout, layout.width) * layout.height, 0xFFFFFFFFu))};
-    // Rows past the strips a file has would stay unwritten; so would rows
-    // beyond the shorter of the two arrays when their counts differ.
-    if (strips > layout.stripCount || strips > layout.offsets->size()) return TiffProblem::InvalidLayout;
-    if (layout.compression == kCompressionLzw && strips > layout.byteCounts->size()) return TiffProblem::InvalidLayout;
-
-    grid.width = layout.width;
-    grid.length = rowsPerStrip;
-    grid.across = 1;
-    grid.count = strips;
-    grid.offsets = &*layout.offsets;
-    grid.byteCounts = &*layout.byteCounts;
-    return TiffProblem::None;
-}
-
-// Tiles of TileWidth x TileLength, as many as cover the image.
-TiffProblem tileGrid(TiffLayout& layout, ChunkGrid& grid) {
-    if (!layout.tileWidth || !layout.tileLength || *layout.tileWidth == 0 || *layout.tileLength == 0 ||
-        !layout.tileOffsets)
-        return TiffProblem::InvalidLayout;
-    // The standard asks for multiples of 16; bilevel tiles must at least
-    // start on whole bytes of the image row.
-    if (layout.format == PixelFormat::Bilevel && *layout.tileWidth % 8 != 0) return TiffProblem::InvalidLayout;
-    if (strideFor(layout.format, *layout.tileWidth) > kMaxBlockBytes) return TiffProblem::TooWide;
-    const std::uint64_t across = (std::uint64_t{layout.width} + *layout.tileWidth - 1) / *layout.tileWidth;
-    const std::uint64_t down = (std::uint64_t{layout.height} + *layout.tileLength - 1) / *layout.tileLength;
-    const std::uint64_t count = across * down;
-    if (count > 1 && !layout.tileByteCounts) return TiffProblem::InvalidLayout;
-    if (count > layout.tileOffsets->size()) return TiffProblem::InvalidLayout;
-    if (layout.tileByteCounts && count > layout.tileByteCounts->size()) return TiffProblem::InvalidLayout;
-    if (!layout.tileByteCounts)
-        layout.tileByteCounts = std::vector<std::uint32_t>{static_cast<std::uint32_t>(std::min<std::uint64_t>(
-            fileRowBytes(layout, *layout.tileWidth) * *layout.tileLength, 0xFFFFFFFFu))};
-
-    grid.width = *layout.tileWidth;
-    grid.length = *layout.tileLength;
-    grid.across = across;
-    grid.count = count;
-    grid.offsets = &*layout.tileOffsets;
-    grid.byteCounts = &*layout.tileByteCounts;
-    return TiffProblem::None;
-}
-
-// Every chunk must be able to produce its rows from the bytes the file
-// holds, before the raster is allocated. Uncompressed chunks are read with
-// the sizes their rows need (their byte counts add nothing); LZW chunks are
-// read up to their byte counts. Only the rows inside the image are read.
-TiffProblem checkProducible(const TiffLayout& layout, const ChunkGrid& grid, std::uint64_t rowBytes,
-                            std::uint64_t fileSize) {
-    const bool lzw = layout.compression == kCompressionLzw;
-    for (std::uint64_t k = 0; k < grid.count; ++k) {
-        const std::uint64_t top = k / grid.across * grid.length;
-        const std::uint64_t needed = std::min<std::uint64_t>(grid.length, layout.height - top) * rowBytes;
-        const std::uint64_t offset = (*grid.offsets)[k];
-        if (offset > fileSize) return TiffProblem::Truncated;
-        const std::uint64_t available = fileSize - offset;
-        if (!lzw && needed > available) return TiffProblem::Truncated;
-        if (lzw) {
-            const std::uint64_t byteCount = (*grid.byteCounts)[k];
-            if (needed > lzwLargestOutput(std::min(byteCount, available)))
-                return byteCount > available ? TiffProblem::Truncated : TiffProblem::DamagedData;
-        }
-    }
-    return TiffProblem::None;
-}
-
-TiffProblem readInto(ByteSource& file, TargetImage& image) {
-    TiffLayout layout;
-    if (const TiffProblem problem = readDirectory(file, layout); problem != TiffProblem::None) return problem;
-
-    constexpr auto kMaxSide = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
-    if (layout.width == 0 || layout.height == 0 || layout.width > kMaxSide || layout.height > kMaxSide)
-        return TiffProblem::InvalidSize;
-    if (!consistent(layout)) return TiffProblem::BitsAndSamplesDisagree;
-    // The predictor works on whole 8- or 16-bit samples.
-    if (layout.predictor && layout.bits < 8) return TiffProblem::PredictorNotSupported;
-
-    // Rows wider than a block are refused here already, which also keeps
-    // every size product below within 64 bits.
-    if (strideFor(layout.format, layout.width) > kMaxBlockBytes) return TiffProblem::TooWide;
-    if (rasterBytesFor(layout.format, layout.width, layout.height) > kMaxRasterBytes)
-        return TiffProblem::RasterTooLarge;
-
-    ChunkGrid grid;
-    if (const TiffProblem problem = layout.tiled() ? tileGrid(layout, grid) : stripGrid(layout, grid);
-        problem != TiffProblem::None)
-        return problem;
-    const std::uint64_t rowBytes = fileRowBytes(layout, grid.width);
-    if (const TiffProblem problem = checkProducible(layout, grid, rowBytes, file.size()); problem != TiffProblem::None)
-        return problem;
-
-    const bool lzw = layout.compression == kCompressionLzw;
-    const std::uint32_t rowsPerChunk = std::min(grid.length, layout.height);
-    std::size_t rowsPerRead = rowsPerChunk;
-    if (rowBytes * rowsPerChunk > static_cast<std::uint64_t>(kMaxBlockBytes)) {
-        rowsPerRead = static_cast<std::size_t>(kMaxBlockBytes / rowBytes);
-        if (rowsPerRead == 0) {
-            // An uncompressed row must fit one read; LZW is decoded a row at a time.
-            if (!lzw) return TiffProblem::TooWide;
-            rowsPerRead = 1;
-        }
-    }
-
-    if (allocateImage(image, layout.format, static_cast<std::int32_t>(layout.width),
-                      static_cast<std::int32_t>(layout.height), layout.xResolution / layout.unitDivisor) != 0 ||
+TiffProblem readInto(ByteSource& file, TargetImage& image, const TiffReadOptions& options) {
+    TiffRaster raster;
+    if (const TiffProblem problem = readTiffRaster(file, raster); problem != TiffProblem::None) return problem;
+    const TiffLayout& layout = raster.layout;
+    const Orientation orientation = afterTurn(orientationOfTag(layout.orientation), options.turn);
+    // Single bits are not moved one by one while decoding: a bilevel image
+    // is decoded as stored and turned afterwards.
+    const bool placed = layout.format != PixelFormat::Bilevel;
+    const bool exchange = placed && orientation.transpose;
+    const auto width = static_cast<std::int32_t>(exchange ? layout.height : layout.width);
+    const auto height = static_cast<std::int32_t>(exchange ? layout.width : layout.height);
+    if (allocateImage(image, layout.format, width, height, layout.xResolution / layout.unitDivisor) != 0 ||
         image.rows.empty())
         return TiffProblem::OutOfMemory;
-
-    RowFormat rows;
-    rows.format = layout.format;
-    rows.width = static_cast<std::int32_t>(grid.width);
-    rows.samples = layout.samples;
-    rows.bits = layout.bits;
-    rows.littleEndian = layout.littleEndian;
-    rows.predictor = layout.predictor;
-    rows.inverted = layout.inverted;
-    rows.fileRowBytes = static_cast<std::size_t>(rowBytes);
-    rows.imageRowBytes = static_cast<std::size_t>(rowBytesFor(layout.format, grid.width));
-    ChunkDecoder decoder(file, layout, grid, rows, image);
-    if (const TiffProblem problem = decoder.run(rowsPerRead); problem != TiffProblem::None) return problem;
-    return orient(image, layout.orientation);
+    const RowPlacer placer(image, placed ? orientation : Orientation{});
+    if (const TiffProblem problem = decodeChunks(file, raster, placer, image, options.threads);
+        problem != TiffProblem::None)
+        return problem;
+    return placed ? TiffProblem::None : orient(image, tagOfOrientation(orientation));
 }
 
 }  // namespace
@@ -753,9 +517,9 @@ std::uint32_t getTiff32(const std::uint8_t* buffer, std::size_t offset, bool lit
            std::uint32_t{p[3]};
 }
 
-int readTiffImage(ByteSource& file, TargetImage& image, TiffProblem& problem) {
+int readTiffImage(ByteSource& file, TargetImage& image, TiffProblem& problem, const TiffReadOptions& options) {
     try {
-        problem = readInto(file, image);
+        problem = readInto(file, image, options);
     } catch (const std::bad_alloc&) {
         // The large buffers are checked where they are made; this catches
         // the small tables that run out in a starved process.

@@ -30,6 +30,7 @@
 #include <string_view>
 
 #include "image/byte_source.h"
+#include "image/orientation.h"
 #include "image/target_image.h"
 
 namespace calivant {
@@ -62,12 +63,23 @@ enum class TiffProblem {
 // supported"); empty for None.
 std::string_view tiffProblemText(TiffProblem problem);
 
+struct TiffReadOptions {
+    // Turns after the file's own orientation, made while the pixels are
+    // placed: the same image as turning the upright one, without a copy.
+    PictureTurn turn;
+    // Threads decoding strips or tiles at once; 0: one per core where the
+    // picture is large enough for them to pay. The image does not depend on
+    // it.
+    unsigned threads = 0;
+};
+
 // Reads the file from its start into image. Returns 0 on success; 1 for any
 // failure (unreadable, damaged or unsupported data), image then empty, and
-// problem saying why. The file stays open. Sizes a file cannot back with
-// strip or tile data are refused before any raster is allocated, and so are
-// rasters above kMaxRasterBytes.
-int readTiffImage(ByteSource& file, TargetImage& image, TiffProblem& problem);
+// problem saying why (the first failing strip's or tile's in file order).
+// The file stays open. Sizes a file cannot back with strip or tile data are
+// refused before any raster is allocated, and so are rasters above
+// kMaxRasterBytes.
+int readTiffImage(ByteSource& file, TargetImage& image, TiffProblem& problem, const TiffReadOptions& options = {});
 int readTiffImage(ByteSource& file, TargetImage& image);
 
 // Opens file and reads it; 1 also when it cannot be opened.

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "image/pixel_source.h"
 #include "image/target_image.h"
 #include "measure/advanced_options.h"
 #include "reference/reference_data.h"
@@ -40,13 +41,16 @@ inline constexpr double kSampleScale = 1.5259021896696422e-05;
 // a + (b - a) * t / 255, the division truncating toward zero; t in 0..255.
 constexpr int blend255(int a, int b, int t) { return a + (b - a) * t / 255; }
 
-// Bilinear sample of an Rgb24 or Rgb48 image at (px, py), image row 0 at the
-// bottom. Channels are 0..255 or 0..65535. Positions outside the image are
+// Bilinear sample of an Rgb24 or Rgb48 picture at (px, py), row 0 at the
+// bottom. Channels are 0..255 or 0..65535. Positions outside the picture are
 // clamped to its edge so no read can leave the raster.
+std::array<int, 3> sampleImage(const PixelSource& picture, double px, double py);
 std::array<int, 3> sampleImage(const TargetImage& image, double px, double py);
 
 // Measures the patch whose cell has left edge u, top edge vTop, width w and
 // height h in overlay coordinates.
+PatchMeasurement measurePatch(const PixelSource& picture, const OverlayQuad& quad, double u, double vTop, double w,
+                              double h);
 PatchMeasurement measurePatch(const TargetImage& image, const OverlayQuad& quad, double u, double vTop, double w,
                               double h);
 
@@ -98,7 +102,10 @@ inline constexpr std::string_view kPictureTooSmallError = "The picture is too sm
 
 // Measures every patch of the layout through the overlay, runs the quality
 // checks, smooths the gray scale (against the reference's gray Y) and fills
-// the working values, with the contrast stretch when it is on.
+// the working values, with the contrast stretch when it is on. The patches
+// are sampled on every core; the results do not depend on how many.
+TargetMeasurement measureTarget(const PixelSource& picture, const TargetLayout& layout, const OverlayQuad& quad,
+                                const ReferenceData& reference, const AdvancedOptions& options, MeasureMode mode);
 TargetMeasurement measureTarget(const TargetImage& image, const TargetLayout& layout, const OverlayQuad& quad,
                                 const ReferenceData& reference, const AdvancedOptions& options, MeasureMode mode);
 

@@ -363,8 +363,10 @@ ColorTriple interpolateResidual(const PatchResiduals& residuals, double r, doubl
     return acc.mean();
 }
 
-void interpolateResidualRow(const PatchResiduals& residuals, double r, double g, std::span<const double> b,
-                            std::span<ColorTriple> out) {
+// Compiled for the wide vector registers too, and picked by the processor
+// at load time; every clone does the same arithmetic lane by lane.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void interpolateResidualRow(
+    const PatchResiduals& residuals, double r, double g, std::span<const double> b, std::span<ColorTriple> out) {
     assert(residuals.points.size() == residuals.residuals.size());
     assert(out.size() == b.size());
     const std::size_t patchCount = residuals.points.size();
@@ -386,24 +388,25 @@ void interpolateResidualRow(const PatchResiduals& residuals, double r, double g,
     // the next, so the divisions pipeline. Each query still adds the patches
     // in visiting order with the arithmetic of WeightedResidualSum (the R and
     // G part of d2 is its first partial sum), so its result does not change.
+    // The block is one vector of the compiler's: every lane is the scalar
+    // arithmetic, done for eight queries by one instruction where the
+    // processor has wide registers (the clones above).
     constexpr std::size_t kBlock = 8;
+    using Lanes = double __attribute__((vector_size(kBlock * sizeof(double))));
     for (std::size_t start = 0; start < b.size(); start += kBlock) {
         const std::size_t count = std::min(kBlock, b.size() - start);
-        std::array<double, kBlock> bq{}, sum0{}, sum1{}, sum2{}, total{};
+        Lanes bq{}, sum0{}, sum1{}, sum2{}, total{};
         for (std::size_t q = 0; q < kBlock; ++q) bq[q] = b[start + (q < count ? q : 0)];  // padding never read back
         for (std::size_t i = 0; i < patchCount; ++i) {
             const ColorTriple& point = residuals.points[i];
             const ColorTriple& residual = residuals.residuals[i];
             const double rg = rgDistance(point);
-#pragma GCC unroll 8
-            for (std::size_t q = 0; q < kBlock; ++q) {
-                const double db = point[2] - bq[q];
-                const double w = 1.0 / (rg + db * db);
-                sum0[q] += w * residual[0];
-                sum1[q] += w * residual[1];
-                sum2[q] += w * residual[2];
-                total[q] += w;
-            }
+            const Lanes db = point[2] - bq;
+            const Lanes w = 1.0 / (rg + db * db);
+            sum0 += w * residual[0];
+            sum1 += w * residual[1];
+            sum2 += w * residual[2];
+            total += w;
         }
         for (std::size_t q = 0; q < count; ++q) {
             assert(total[q] > 0.0);

@@ -10,8 +10,12 @@
 namespace calivant {
 
 int measureSession(ScanSession& session, MeasureMode mode) {
+    return measureSession(session, mode, ImagePixels(session.image));
+}
+
+int measureSession(ScanSession& session, MeasureMode mode, const PixelSource& picture) {
     if (session.imageReady != 1 || session.referenceReady != 1) return 1;
-    TargetMeasurement m = measureTarget(session.image, session.targetLayout, session.overlay, session.reference,
+    TargetMeasurement m = measureTarget(picture, session.targetLayout, session.overlay, session.reference,
                                         session.options, mode);
     if (!m.measured) {
         presentDiagnostics(session.platform, m.diagnostics);
@@ -29,12 +33,14 @@ int measureSession(ScanSession& session, MeasureMode mode) {
     return status;
 }
 
-int computeSessionProfile(ScanSession& session) {
+int computeSessionProfile(ScanSession& session) { return computeSessionProfile(session, ImagePixels(session.image)); }
+
+int computeSessionProfile(ScanSession& session, const PixelSource& picture) {
     if (session.description.empty()) {
         session.platform.showError(kMissingDescriptionError);
         return 1;
     }
-    if (measureSession(session, MeasureMode::Compute) != 0) return 1;
+    if (measureSession(session, MeasureMode::Compute, picture) != 0) return 1;
     ProfileComputation computed =
         computeProfile({session.targetLayout, session.reference, session.measurement, session.options});
     presentDiagnostics(session.platform, computed.diagnostics);

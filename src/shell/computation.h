@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "image/pixel_source.h"
 #include "measure/patch_measurement.h"
 
 namespace calivant {
@@ -19,11 +20,14 @@ inline constexpr std::string_view kMissingDescriptionError = "You must enter a p
 // measurement. Returns 0 when the target passed the checks, else 1 (also
 // when there was nothing to measure).
 int measureSession(ScanSession& session, MeasureMode mode);
+// The same, measured in picture (the session's image read in place).
+int measureSession(ScanSession& session, MeasureMode mode, const PixelSource& picture);
 
 // The whole computation: the description, the measurement, both passes.
 // On success the session holds the new profile. Returns 0, or 1 after the
 // failing step's message.
 int computeSessionProfile(ScanSession& session);
+int computeSessionProfile(ScanSession& session, const PixelSource& picture);
 
 // The contrast figures of the Advanced Options dialog: measured without
 // marking patches; unavailable when the image or the reference is missing or

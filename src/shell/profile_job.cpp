@@ -45,7 +45,9 @@ private:
 };
 
 ScanJob::ScanJob(JobObserver& observer)
-    : messages_(std::make_unique<Messages>(observer)), session_(std::make_unique<ScanSession>(*messages_)) {}
+    : messages_(std::make_unique<Messages>(observer)),
+      session_(std::make_unique<ScanSession>(*messages_)),
+      picture_(std::make_unique<ImagePixels>(session_->image)) {}
 
 ScanJob::~ScanJob() = default;
 
@@ -62,22 +64,22 @@ int ScanJob::load(const JobTarget& target) {
     }
 
     messages_->observer().progress("Reading the target image");
-    if (loadTargetImage(session, target.image) != 0) return 1;
-    for (int turn = 0; turn < target.quarterTurns; ++turn)
-        if (rotateTargetImage(session) != 0) {
-            session.platform.showError("Not enough memory to turn the target image");
-            return 1;
-        }
-    if (target.mirror && mirrorTargetImage(session) != 0) {
-        session.platform.showError("Not enough memory to mirror the target image");
-        return 1;
+    // Turned while read: no turned copy of a large picture.
+    const PictureTurn turn{target.quarterTurns, target.mirror};
+    std::unique_ptr<PixelSource> inPlace;
+    if (!needsWholePicture(target)) inPlace = openTargetInPlace(session, target.image, turn);
+    if (inPlace) {
+        picture_ = std::move(inPlace);
+    } else {
+        if (loadTargetImage(session, target.image, turn) != 0) return 1;
+        picture_ = std::make_unique<ImagePixels>(session.image);
     }
-    resetOverlay(session, session.image.width, session.image.height);
+    resetOverlay(session, picture_->width(), picture_->height());
     if (target.corners) {
         // Given top-left, top-right, bottom-right, bottom-left with y down;
         // the overlay numbers its corners bottom-left, top-left, top-right,
         // bottom-right with y up.
-        const double h = session.image.height - 1;
+        const double h = picture_->height() - 1;
         const auto& c = *target.corners;
         auto point = [&](int k) { return ImagePoint{c[static_cast<std::size_t>(k)].x, h - c[static_cast<std::size_t>(k)].y}; };
         session.overlay.corners = {point(3), point(0), point(1), point(2)};
@@ -89,7 +91,7 @@ int ScanJob::load(const JobTarget& target) {
 int ScanJob::measure(const AdvancedOptions& options) {
     messages_->observer().progress("Measuring the target");
     session_->options = options;
-    return measureSession(*session_, MeasureMode::Preview);
+    return measureSession(*session_, MeasureMode::Preview, *picture_);
 }
 
 int ScanJob::compute(const AdvancedOptions& options, const JobTexts& texts) {
@@ -99,7 +101,7 @@ int ScanJob::compute(const AdvancedOptions& options, const JobTexts& texts) {
     setCopyright(session, texts.copyright);
     messages_->continueOnQuestion = texts.continueOnGrayOrder;
     messages_->observer().progress("Computing the profile");
-    return computeSessionProfile(session);
+    return computeSessionProfile(session, *picture_);
 }
 
 bool ScanJob::profileBytes(const LocalTime& time, std::string_view path, std::vector<std::uint8_t>& bytes) {
@@ -128,7 +130,11 @@ int ScanJob::save(const std::string& profilePath, const std::string& logPath, co
     if (!logPath.empty() && !logText(time, logPath, log)) return 1;
 
     messages_->observer().progress("Writing the profile");
-    std::vector<FileToWrite> files{{profilePath, std::string(profile.begin(), profile.end())}};
+    // Moved, not copied, and the bytes freed once in the file's record: a
+    // 65-point profile is megabytes.
+    std::vector<FileToWrite> files;
+    files.push_back({profilePath, std::string(profile.begin(), profile.end())});
+    std::vector<std::uint8_t>().swap(profile);
     if (!logPath.empty()) files.push_back({logPath, std::move(log)});
     const FilesWritten written = writeFilesTogether(files);
     if (written.result == AtomicWriteResult::Ok) return 0;
@@ -142,7 +148,10 @@ const TargetLayout& ScanJob::layout() const { return session_->targetLayout; }
 const TargetMeasurement& ScanJob::measurement() const { return session_->measurement; }
 const ReferenceData& ScanJob::reference() const { return session_->reference; }
 const ModelAccuracy& ScanJob::accuracy() const { return session_->profile.accuracy; }
-int ScanJob::imageWidth() const { return session_->image.width; }
-int ScanJob::imageHeight() const { return session_->image.height; }
+int ScanJob::imageWidth() const { return picture_->width(); }
+int ScanJob::imageHeight() const { return picture_->height(); }
+
+bool ScanJob::needsWholePicture(const JobTarget& target) { return target.wholePicture; }
+bool ScanJob::readsInPlace() const { return dynamic_cast<const ImagePixels*>(picture_.get()) == nullptr; }
 
 }  // namespace calivant

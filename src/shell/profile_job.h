@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "image/pixel_source.h"
 #include "measure/advanced_options.h"
 #include "measure/patch_measurement.h"
 #include "profile/profile_result.h"
@@ -59,6 +60,8 @@ struct JobTarget {
     // right and y down from the centre of the top-left pixel. None: the
     // corners of the whole picture.
     std::optional<std::array<ImagePoint, 4>> corners;
+    // Read every pixel into memory even when the patches alone would do.
+    bool wholePicture = false;
 };
 
 // The user's texts and the answer to the one question a computation can ask.
@@ -106,10 +109,20 @@ public:
     int imageWidth() const;
     int imageHeight() const;
 
+    // Whether loading target reads the whole picture into memory rather
+    // than only the pixels the patches are measured from (which an
+    // uncompressed file gives where it lies).
+    static bool needsWholePicture(const JobTarget& target);
+    // Whether the loaded picture is read where it lies in its file.
+    bool readsInPlace() const;
+
 private:
     class Messages;
     std::unique_ptr<Messages> messages_;
     std::unique_ptr<ScanSession> session_;
+    // What the patches are measured in: the session's image, or the file
+    // read in place.
+    std::unique_ptr<PixelSource> picture_;
 };
 
 }  // namespace calivant

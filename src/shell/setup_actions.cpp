@@ -5,6 +5,7 @@
 #include "image/byte_source.h"
 #include "image/target_image.h"
 #include "image/tiff_reader.h"
+#include "image/tiff_view.h"
 #include "image/transforms.h"
 #include "util/format.h"
 #include "reference/reference_file.h"
@@ -91,7 +92,7 @@ int loadBuiltInReferenceSilently(ScanSession& session, std::string& referencePat
     return 0;
 }
 
-int loadTargetImage(ScanSession& session, const std::string& path) {
+int loadTargetImage(ScanSession& session, const std::string& path, const PictureTurn& turn) {
     session.imageReady = 0;
     FileByteSource file;
     if (file.open(std::filesystem::path(path)) != 0) {
@@ -102,7 +103,7 @@ int loadTargetImage(ScanSession& session, const std::string& path) {
     // by an accepted picture, so a failed load leaves the previous one whole.
     TargetImage image;
     TiffProblem problem = TiffProblem::None;
-    if (readTiffImage(file, image, problem) != 0) {
+    if (readTiffImage(file, image, problem, {turn}) != 0) {
         session.platform.showError(formatText("Cannot read target file: %s", {path}) + "\n" +
                                    std::string(tiffProblemText(problem)));
         return 1;
@@ -116,6 +117,17 @@ int loadTargetImage(ScanSession& session, const std::string& path) {
     session.imageReady = 1;
     resetToImage(session);
     return 0;
+}
+
+std::unique_ptr<PixelSource> openTargetInPlace(ScanSession& session, const std::string& path,
+                                               const PictureTurn& turn) {
+    auto view = std::make_unique<TiffView>();
+    if (view->open(std::filesystem::path(path), turn) != 0) return nullptr;
+    freeImage(session.image);
+    session.lastTargetFolder = folderOf(path);
+    session.imageReady = 1;
+    resetOverlay(session, view->width(), view->height());
+    return view;
 }
 
 int loadReferenceFile(ScanSession& session, const std::string& path) {
