@@ -143,6 +143,41 @@ inline ::testing::AssertionResult imageShowsPicture(const TargetImage& image, co
     return ::testing::AssertionSuccess();
 }
 
+// Where value `index` of the entry `tag` of the first directory lies in a
+// file (SHORT or LONG values, either byte order), and how wide it is.
+inline std::pair<std::size_t, int> entryValueAt(const std::string& f, std::uint16_t tag, std::uint32_t index) {
+    const bool little = f[0] == 'I';
+    auto get = [&](std::size_t at, int bytes) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v |= static_cast<std::uint32_t>(static_cast<unsigned char>(f.at(at + i))) << 8 * (little ? i : bytes - 1 - i);
+        return v;
+    };
+    const std::size_t ifd = get(4, 4);
+    for (std::uint32_t e = 0, n = get(ifd, 2); e < n; ++e) {
+        const std::size_t entry = ifd + 2 + 12 * e;
+        if (get(entry, 2) != tag) continue;
+        const int width = get(entry + 2, 2) == 3 ? 2 : 4;
+        const std::size_t values = get(entry + 4, 4) * width <= 4 ? entry + 8 : get(entry + 8, 4);
+        return {values + index * width, width};
+    }
+    throw std::runtime_error("no entry " + std::to_string(tag));
+}
+
+inline std::uint32_t entryArrayValue(const std::string& f, std::uint16_t tag, std::uint32_t index) {
+    const auto [at, width] = entryValueAt(f, tag, index);
+    std::uint32_t v = 0;
+    for (int i = 0; i < width; ++i)
+        v |= static_cast<std::uint32_t>(static_cast<unsigned char>(f[at + i])) << 8 * (f[0] == 'I' ? i : width - 1 - i);
+    return v;
+}
+
+inline void setEntryArrayValue(std::string& f, std::uint16_t tag, std::uint32_t index, std::uint32_t value) {
+    const auto [at, width] = entryValueAt(f, tag, index);
+    for (int i = 0; i < width; ++i)
+        f[at + i] = static_cast<char>(value >> 8 * (f[0] == 'I' ? i : width - 1 - i));
+}
+
 // LZW data of 9-bit codes, packed most significant bit first.
 inline std::vector<std::uint8_t> lzwCodes(const std::vector<int>& codes) {
     std::vector<std::uint8_t> out;

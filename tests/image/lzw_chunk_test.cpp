@@ -40,7 +40,7 @@ std::vector<std::uint8_t> libtiffStream(const testing::Picture& picture, int pre
     testing::TiffOptions o;
     o.compression = 5;
     o.predictor = predictor;
-    const std::string file = testing::writeWithLibtiff(folder.path(), picture, o);
+    const std::string file = testing::writeWithLibtiff(picture, o);
     const std::uint32_t at = testing::entryArrayValue(file, 273, 0);
     const std::uint32_t count = testing::entryArrayValue(file, 279, 0);
     return {file.begin() + at, file.begin() + at + count};

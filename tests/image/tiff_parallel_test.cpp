@@ -97,7 +97,7 @@ TEST(TiffParallel, SameImageOnEveryThreadCountTurnAndInPlace) {
             SCOPED_TRACE(std::string(v.name) + ", orientation " + std::to_string(orientation));
             TiffOptions o = v.options;
             o.orientation = orientation;
-            const std::string bytes = writeWithLibtiff(folder.path(), picture, o);
+            const std::string bytes = writeWithLibtiff(picture, o);
             const std::filesystem::path file = folder / "picture.tif";
             testing::writeFile(file, bytes);
 
@@ -126,7 +126,7 @@ TEST(TiffParallel, SameImageOnEveryThreadCountTurnAndInPlace) {
 // thread going through them in turn finds it, however many threads run.
 TEST(TiffParallel, FirstDamagedStripInFileOrderNamesTheProblem) {
     testing::TempFolder folder;
-    const std::string valid = writeWithLibtiff(folder.path(), testing::makePicture(64, 40, 3, 16),
+    const std::string valid = writeWithLibtiff(testing::makePicture(64, 40, 3, 16),
                                                {.compression = 5, .predictor = 2, .rowsPerStrip = 1});
     auto damaged = [&](std::uint32_t oldStyleStrip, std::uint32_t garbageStrip) {
         std::string bytes = valid;
@@ -144,7 +144,7 @@ TEST(TiffParallel, FirstDamagedStripInFileOrderNamesTheProblem) {
     }
 
     // A file the reader refuses is not viewed either: the reader says why.
-    std::string cut = writeWithLibtiff(folder.path(), testing::makePicture(64, 40, 3, 16), {.rowsPerStrip = 8});
+    std::string cut = writeWithLibtiff(testing::makePicture(64, 40, 3, 16), {.rowsPerStrip = 8});
     testing::setEntryArrayValue(cut, 273, 4, static_cast<std::uint32_t>(cut.size() - 100));
     testing::writeFile(folder / "cut.tif", cut);
     TargetImage image;
