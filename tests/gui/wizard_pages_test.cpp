@@ -22,9 +22,14 @@ TEST_F(WizardTest, ComputingSavingTheResultsHelpAndExit) {
     QLineEdit* description = w.descriptionField();
     QTest::keyClick(description, Qt::Key_Return);  // Next is disabled: nothing
     loadSample();
+    std::string behind;  // the setup page, never a success behind the error
+    dialogs.onMessage = [&] {
+        behind = toStdString(w.pageTitle()->text() + w.instructions()->text->toPlainText().left(8));
+    };
     QTest::keyClick(description, Qt::Key_Return);  // computes and refuses: no description
     QTest::keyClick(description, Qt::Key_Escape);  // nothing on the setup page
     EXPECT_EQ(w.currentPage(), 1);
+    EXPECT_EQ(behind, "Scanner Profiling -- SetupTo build");
     EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Error: You must enter a profile description"});
     description->setText(QStringLiteral("Scanner A/B: 1200 dpi"));
     QTest::keyClick(description, Qt::Key_Enter);

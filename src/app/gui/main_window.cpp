@@ -277,32 +277,33 @@ void MainWindow::setupPageShown() {
 }
 
 void MainWindow::showPage() {
-    for (;;) {
-        for (QWidget* w : pageControls()) w->hide();
-        panel_->prev->setEnabled(currentPage_ >= 2);
-        panel_->next->setEnabled(true);
-        lastPage_ = 2;
-        panel_->text->setPlainText(currentPage_ == 1 ? kSetupInstructions : kComputeInstructions);
-        if (currentPage_ == 1) {
-            title_->setText(kSetupTitle);
-            setupPageShown();
-            return;
-        }
-        title_->setText(kComputeTitle);
-        title_->repaint();
+    // The compute page appears only once its profile exists: while the
+    // computation runs, and after it failed, the setup page stays as it is.
+    if (currentPage_ == 2) {
         session_.platform.showBusyCursor();
         const int result = computeSessionProfile(session_);
         session_.platform.showArrowCursor();
-        if (result == 0) {
-            saveProfileButton_->show();
-            saveLogButton_->show();
-            results_->canvas()->update();
-            results_->show();
+        if (result != 0) {
+            currentPage_ = 1;
+            imageCanvas()->update();  // the patches the checks marked bad
             return;
         }
-        // The setup page comes back with every entry as it was.
-        currentPage_ = 1;
     }
+    for (QWidget* w : pageControls()) w->hide();
+    panel_->prev->setEnabled(currentPage_ >= 2);
+    panel_->next->setEnabled(true);
+    lastPage_ = 2;
+    panel_->text->setPlainText(currentPage_ == 1 ? kSetupInstructions : kComputeInstructions);
+    if (currentPage_ == 1) {
+        title_->setText(kSetupTitle);
+        setupPageShown();
+        return;
+    }
+    title_->setText(kComputeTitle);
+    saveProfileButton_->show();
+    saveLogButton_->show();
+    results_->canvas()->update();
+    results_->show();
 }
 
 void MainWindow::nextPage() {
