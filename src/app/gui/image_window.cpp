@@ -96,7 +96,7 @@ void ImageCanvas::imageChanged() {
 }
 
 DisplayPlacement ImageCanvas::placement() const {
-    if (display_.isNull()) return {};
+    if (display_.isNull() || session_.imageReady != 1) return {};
     const DisplayOrigin origin =
         displayOriginFor({session_.displayWidth, session_.displayHeight}, width(), height());
     session_.displayOrigin = origin;
@@ -107,8 +107,16 @@ DisplayPlacement ImageCanvas::placement() const {
 QImage ImageCanvas::renderFrame() const {
     QImage frame(std::max(width(), 1), std::max(height(), 1), QImage::Format_RGB32);
     frame.fill(Qt::black);
-    if (display_.isNull()) return frame;
     const DisplayPlacement p = placement();
+    if (p.displayWidth <= 0) {
+        // A picture that failed to load, or one the user set out to replace,
+        // no longer counts: it is not shown either.
+        QPainter painter(&frame);
+        painter.setFont(font());
+        painter.setPen(QColor(128, 128, 128));
+        painter.drawText(frame.rect(), Qt::AlignCenter, QStringLiteral("No target image"));
+        return frame;
+    }
     {
         QPainter painter(&frame);
         painter.drawImage(p.originX, p.originY, display_);

@@ -33,7 +33,8 @@ public:
     // size. A later size change only re-centres it.
     void imageChanged();
     DisplayPlacement placement() const;
-    // What the window shows: black, the display copy at its origin, the overlay.
+    // What the window shows: black, the display copy at its origin, the
+    // overlay; without an image that counts (imageReady 0), "No target image".
     QImage renderFrame() const;
     const OverlayDrag& drag() const { return drag_; }
 

@@ -194,12 +194,11 @@ void MainWindow::createSetupControls() {
     // The settings chose the list entry; the built-in reference of a
     // ColorChecker type is read without a word.
     typeList_->setCurrentIndex(targetTypeListIndex(session_.targetType, session_.reflective));
-    rotate_->setEnabled(false);
-    mirror_->setEnabled(false);
     std::string builtIn;
     if (loadBuiltInReferenceSilently(session_, builtIn) == 0) referencePath_->setText(toQString(builtIn));
     copyright_->setText(toQString(session_.copyright));
     description_->setText(toQString(session_.description));
+    updateSetupButtons();
 
     // Only the user's choice runs the type change, not setCurrentIndex.
     connect(typeList_, &QComboBox::activated, this, [this](int index) { onTargetTypeChanged(index); });
@@ -266,14 +265,19 @@ QList<QWidget*> MainWindow::pageControls() const {
     return controls;
 }
 
-void MainWindow::updateNext() { panel_->next->setEnabled(session_.imageReady == 1 && session_.referenceReady == 1); }
+void MainWindow::updateSetupButtons() {
+    panel_->next->setEnabled(session_.imageReady == 1 && session_.referenceReady == 1);
+    // Whatever works on the picture needs one that counts.
+    const bool image = session_.imageReady == 1;
+    rotate_->setEnabled(image);
+    mirror_->setEnabled(image);
+    imageCanvas()->update();
+}
 
 void MainWindow::setupPageShown() {
     for (QWidget* w : pageControls())
         if (w != saveProfileButton_ && w != saveLogButton_ && w != results_) w->show();
-    updateNext();
-    rotate_->setEnabled(session_.imageReady == 1);
-    mirror_->setEnabled(session_.imageReady == 1);
+    updateSetupButtons();
 }
 
 void MainWindow::showPage() {
@@ -327,13 +331,12 @@ void MainWindow::onTargetTypeChanged(int index) {
     referencePath_->clear();
     const int result = selectTargetType(session_, index, path);
     if (result == 0 && !path.empty()) referencePath_->setText(toQString(path));
-    updateNext();
-    imageCanvas()->update();
+    updateSetupButtons();  // also redraws the overlay, reset for the type
 }
 
 void MainWindow::chooseTargetImage() {
     session_.imageReady = 0;
-    updateNext();
+    updateSetupButtons();
     const std::optional<std::string> path = dialogs_.openFileName(
         this, {QStringLiteral("Load Target Image TIFF File"), QStringLiteral("Target Image TIFF Files (*.tif *.tiff)"),
                toQString(session_.lastTargetFolder), QStringLiteral("*.tif;*.tiff")});
@@ -343,20 +346,14 @@ void MainWindow::chooseTargetImage() {
 
 void MainWindow::openTargetImage(const std::string& path) {
     imagePath_->setText(toQString(path));
-    if (loadTargetImage(session_, path) != 0) {
-        imagePath_->clear();
-        updateNext();
-        return;
-    }
-    updateNext();
-    rotate_->setEnabled(true);
-    mirror_->setEnabled(true);
-    imageCanvas()->imageChanged();
+    if (loadTargetImage(session_, path) != 0) imagePath_->clear();
+    else imageCanvas()->imageChanged();
+    updateSetupButtons();
 }
 
 void MainWindow::chooseReferenceFile() {
     session_.referenceReady = 0;
-    updateNext();
+    updateSetupButtons();
     const QString pattern = QStringLiteral("*.it8;*.q60;*.ref;*.lab;*.txt");
     const std::optional<std::string> path = dialogs_.openFileName(
         this, {QStringLiteral("Load Reference File"), QStringLiteral("Reference Files (*.it8 *.q60 *.ref *.lab *.txt)"),
@@ -367,10 +364,11 @@ void MainWindow::chooseReferenceFile() {
         referencePath_->clear();
         return;
     }
-    updateNext();
+    updateSetupButtons();
 }
 
 void MainWindow::rotateTargetImage() {
+    if (session_.imageReady != 1) return;
     if (calivant::rotateTargetImage(session_) != 0) {
         session_.platform.showError("Not enough memory to turn the target image");
         return;
@@ -380,6 +378,7 @@ void MainWindow::rotateTargetImage() {
 }
 
 void MainWindow::mirrorTargetImage() {
+    if (session_.imageReady != 1) return;
     if (calivant::mirrorTargetImage(session_) != 0) {
         session_.platform.showError("Not enough memory to mirror the target image");
         return;

@@ -95,7 +95,9 @@ private:
     void createSetupControls();
     void layoutControls();
     void setupPageShown();
-    void updateNext();
+    // Next, Rotate and Mirror, and the image window, after imageReady or
+    // referenceReady changed.
+    void updateSetupButtons();
     QList<QWidget*> pageControls() const;
 
     ScanSession& session_;
