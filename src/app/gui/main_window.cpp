@@ -323,7 +323,9 @@ void MainWindow::previousPage() {
 
 void MainWindow::openManual() {
     const std::string path = joinPath(session_.programFolder, kManualName);
-    if (!dialogs_.openDocument(path)) dialogs_.message(panel_, MessageKind::Error, QStringLiteral("Error"), kManualError);
+    // Without a viewer the user can still open the manual by hand.
+    if (!dialogs_.openDocument(path))
+        dialogs_.message(panel_, MessageKind::Error, QStringLiteral("Error"), kManualError + '\n' + toQString(path));
 }
 
 void MainWindow::onTargetTypeChanged(int index) {
