@@ -339,9 +339,10 @@ void MainWindow::onTargetTypeChanged(int index) {
 void MainWindow::chooseTargetImage() {
     session_.imageReady = 0;
     updateSetupButtons();
+    // The name box starts empty: the filter alone limits what is listed.
     const std::optional<std::string> path = dialogs_.openFileName(
         this, {QStringLiteral("Load Target Image TIFF File"), QStringLiteral("Target Image TIFF Files (*.tif *.tiff)"),
-               toQString(session_.lastTargetFolder), QStringLiteral("*.tif;*.tiff")});
+               toQString(session_.lastTargetFolder), {}});
     if (!path) return;
     openTargetImage(*path);
 }
@@ -356,10 +357,9 @@ void MainWindow::openTargetImage(const std::string& path) {
 void MainWindow::chooseReferenceFile() {
     session_.referenceReady = 0;
     updateSetupButtons();
-    const QString pattern = QStringLiteral("*.it8;*.q60;*.ref;*.lab;*.txt");
     const std::optional<std::string> path = dialogs_.openFileName(
         this, {QStringLiteral("Load Reference File"), QStringLiteral("Reference Files (*.it8 *.q60 *.ref *.lab *.txt)"),
-               toQString(session_.lastReferenceFolder), pattern});
+               toQString(session_.lastReferenceFolder), {}});
     if (!path) return;
     referencePath_->setText(toQString(*path));
     if (loadReferenceFile(session_, *path) != 0) {
