@@ -45,20 +45,23 @@ TEST_F(WizardTest, ComputingSavingTheResultsHelpAndExit) {
     // Wrong extensions are refused and the names typed proposed again; the log
     // dialog starts in the folder of the last log. (Braced lists run in order.)
     dialogs.messages.clear();
-    const std::string profile = (folder / "p.IcC").string(), log = (folder / "l.TXT").string();
+    const std::string icc = userProfileFolder().string(), profile = icc + "/p.IcC", log = (folder / "l.TXT").string();
     dialogs.fileAnswers = {(folder / "p.icc2").string(), profile, (folder / "l").string(), std::nullopt, log};
     EXPECT_EQ((std::vector{w.saveProfile(), w.saveProfileLog(), w.saveProfileLog(), w.saveProfileLog()}),
               (std::vector{0, 1, 0, 1}));
     std::string asked;
     for (const FileDialogRequest& r : dialogs.requests)
         asked += toStdString(r.title + "|" + r.startFolder + "|" + r.presetName + "\n");
-    const std::string icc = userProfileFolder().string();
     EXPECT_EQ(asked, "Load Target Image TIFF File||\nSave Profile|" + icc + "|Scanner A_B_ 1200 dpi.icm\n"
                      "Save Profile|" + icc + "|p.icc2\nSave Scanner Profile Log||Scanner A_B_ 1200 dpi.txt\n"
                      "Save Scanner Profile Log||l\nSave Scanner Profile Log||Scanner A_B_ 1200 dpi.txt\n"
                      "Save Scanner Profile Log|" + folder.path().string() + "|Scanner A_B_ 1200 dpi.txt\n");
     EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Error: Profiles must have an extension of .icm or .icc",
                                                           "Error: Log files must have an extension of .txt"}));
+    EXPECT_EQ(toStdString(w.instructions()->text->toPlainText().section("\n\n", 4)),  // where they went
+              "The profile was saved as " + profile + ". It lies in " + icc +
+                  ", where color-managed applications on this desktop find it.\n\nThe profile log was saved as " +
+                  log + ".");
     EXPECT_EQ(readFile(profile).substr(36, 4), "acsp");
     EXPECT_NE(readFile(log).find("Scanner A/B: 1200 dpi"), std::string::npos);
 

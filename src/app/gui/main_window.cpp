@@ -51,6 +51,20 @@ void paintBlackOnGray(QWidget* w) {
 
 int textWidth(const QFont& font, const QString& text) { return QFontMetrics(font).horizontalAdvance(text); }
 
+// Where the profile went, and how the desktop's color-managed applications
+// come to find it.
+QString profileSavedNote(const std::string& path, const std::filesystem::path& profileFolder) {
+    QString note = QStringLiteral("The profile was saved as ") + toQString(path) + '.';
+    if (profileFolder.empty()) return note;
+    const QString folder = toQString(profileFolder.string());
+    std::error_code error;
+    if (std::filesystem::equivalent(std::filesystem::path(path).parent_path(), profileFolder, error))
+        return note + QStringLiteral(" It lies in ") + folder +
+               QStringLiteral(", where color-managed applications on this desktop find it.");
+    return note + QStringLiteral(" To use it on this desktop, copy it into ") + folder +
+           QStringLiteral(", where color-managed applications find it.");
+}
+
 }  // namespace
 
 InstructionsPanel::InstructionsPanel(int margin, int controlHeight, const QFont& font, QWidget* parent)
@@ -297,7 +311,10 @@ void MainWindow::showPage() {
     panel_->prev->setEnabled(currentPage_ >= 2);
     panel_->next->setEnabled(true);
     lastPage_ = 2;
-    panel_->text->setPlainText(currentPage_ == 1 ? kSetupInstructions : kComputeInstructions);
+    // A new profile has not been saved yet.
+    savedProfileNote_.clear();
+    savedLogNote_.clear();
+    showInstructions();
     if (currentPage_ == 1) {
         title_->setText(kSetupTitle);
         setupPageShown();
@@ -308,6 +325,13 @@ void MainWindow::showPage() {
     saveLogButton_->show();
     results_->canvas()->update();
     results_->show();
+}
+
+void MainWindow::showInstructions() {
+    QString text = currentPage_ == 1 ? kSetupInstructions : kComputeInstructions;
+    for (const QString& note : {savedProfileNote_, savedLogNote_})  // empty on the setup page
+        if (!note.isEmpty()) text += QStringLiteral("\n\n") + note;
+    panel_->text->setPlainText(text);
 }
 
 void MainWindow::nextPage() {
@@ -406,7 +430,12 @@ int MainWindow::saveProfile() {
             this, {QStringLiteral("Save Profile"), QStringLiteral("Color Profiles (*.icm *.icc)"),
                    error ? QString() : toQString(folder.string()), name});
         if (!path) return 1;
-        if (hasProfileExtension(*path)) return saveProfileFile(session_, *path, session_.platform.localTime());
+        if (hasProfileExtension(*path)) {
+            const int result = saveProfileFile(session_, *path, session_.platform.localTime());
+            if (result == 0) savedProfileNote_ = profileSavedNote(*path, folder);
+            showInstructions();
+            return result;
+        }
         session_.platform.showError(kProfileExtensionError);
         name = toQString(fileNameOf(*path));
     }
@@ -422,8 +451,12 @@ int MainWindow::saveProfileLog() {
         if (hasLogExtension(*path)) {
             session_.lastLogFolder = folderOf(*path);
             const LocalTime time = session_.platform.localTime();
-            return saveFileWith(session_, *path,
-                                [this, &time](std::ostream& out) { return writeProfileLog(out, profileRecordOf(session_), time); });
+            const int result = saveFileWith(session_, *path, [this, &time](std::ostream& out) {
+                return writeProfileLog(out, profileRecordOf(session_), time);
+            });
+            if (result == 0) savedLogNote_ = QStringLiteral("The profile log was saved as ") + toQString(*path) + '.';
+            showInstructions();
+            return result;
         }
         session_.platform.showError(kLogExtensionError);
         name = toQString(fileNameOf(*path));

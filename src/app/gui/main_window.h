@@ -95,6 +95,9 @@ private:
     void createSetupControls();
     void layoutControls();
     void setupPageShown();
+    // The current page's instructions; on the compute page followed by where
+    // the profile and the log were saved.
+    void showInstructions();
     // Next, Rotate and Mirror, and the image window, after imageReady or
     // referenceReady changed.
     void updateSetupButtons();
@@ -111,6 +114,8 @@ private:
     int currentPage_ = 1;
     int lastPage_ = 2;
     bool settingsSaved_ = false;
+    QString savedProfileNote_;
+    QString savedLogNote_;
 
     QLabel* title_;
     InstructionsPanel* panel_;
