@@ -13,6 +13,9 @@ namespace calivant::gui {
 namespace {
 
 constexpr QRgb kXorMask = 0x00808080;
+// Scaling a large scan takes a while: wait this long after the last size
+// change of a resize before building the display copy again.
+constexpr int kResizeSettleMs = 200;
 
 void xorPixel(QImage& frame, std::int64_t x, std::int64_t y) {
     if (x < 0 || y < 0 || x >= frame.width() || y >= frame.height()) return;
@@ -79,6 +82,15 @@ ImageCanvas::ImageCanvas(ScanSession& session, int margin, QWidget* parent)
     : QWidget(parent), session_(session), margin_(margin) {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    resizeSettled_.setSingleShot(true);
+    resizeSettled_.setInterval(kResizeSettleMs);
+    connect(&resizeSettled_, &QTimer::timeout, this, [this] {
+        if (session_.imageReady == 1) imageChanged();
+    });
+}
+
+void ImageCanvas::resizeEvent(QResizeEvent*) {
+    if (!display_.isNull()) resizeSettled_.start();
 }
 
 void ImageCanvas::imageChanged() {
