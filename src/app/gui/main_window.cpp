@@ -158,6 +158,7 @@ MainWindow::MainWindow(ScanSession& session, GuiDialogs& dialogs, std::filesyste
 
     resetOverlay(session_, session_.image.width, session_.image.height);
     currentPage_ = 1;
+    setMinimumSize(smallestUnclippedSize());
     layoutControls();
     showPage();
     qApp->installEventFilter(this);
@@ -267,6 +268,29 @@ void MainWindow::layoutControls() {
     saveLogButton_->setGeometry(labelX + textWidth(smallFont_, saveProfileButton_->text()) + 3 * m, rowY(0),
                                 buttonWidth(saveLogButton_->text()), h);
     results_->move(labelX, rowY(1));
+}
+
+QSize MainWindow::smallestUnclippedSize() const {
+    const int m = margin_;
+    const int h = controlHeight_;
+    auto buttonWidth = [&](const QPushButton* b) { return textWidth(smallFont_, b->text()) + 2 * m; };
+    // The instructions panel, a third of the width, holds its four buttons.
+    int panel = m;
+    for (const QPushButton* b : {panel_->next, panel_->prev, panel_->help, panel_->exit}) panel += buttonWidth(b) + m;
+    // Right of it: the setup rows up to the "Advanced Options..." button, or
+    // the results window.
+    int labelWidth = 0;
+    for (const QLabel* label : labels_) labelWidth = std::max(labelWidth, textWidth(smallFont_, label->text()));
+    const int setupRows = 2 * m + labelWidth + 2 * m + m + kPathFieldWidth + m +
+                          std::max(buttonWidth(optionsButton_), buttonWidth(imageChooser_)) + m;
+    const int rest = std::max(setupRows, 2 * m + results_->width() + m);
+    int width = std::max(3 * panel, rest + rest / 2);
+    while (width - width / 3 < rest) ++width;
+    // Below the title: the results window under a row of buttons, or the
+    // setup rows over an image window with room for a picture.
+    const int top = m + titleHeight_ + m;
+    const int height = std::max(top + (h + m) + results_->height() + m, top + 6 * (h + m) + 8 * h + m);
+    return {width, height};
 }
 
 void MainWindow::resizeEvent(QResizeEvent*) { layoutControls(); }

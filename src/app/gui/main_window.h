@@ -94,6 +94,8 @@ protected:
 private:
     void createSetupControls();
     void layoutControls();
+    // The smallest client area at which no control is cut off on either page.
+    QSize smallestUnclippedSize() const;
     void setupPageShown();
     // The current page's instructions; on the compute page followed by where
     // the profile and the log were saved.
