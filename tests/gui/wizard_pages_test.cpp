@@ -72,12 +72,15 @@ TEST_F(WizardTest, ComputingSavingTheResultsHelpAndExit) {
     EXPECT_EQ(canvas->renderFrame().pixel(blue.x, blue.y), qRgb(128, 128, 128));
     const int tabs = canvas->height() - 10;
     for (const auto& [x, y, view] :
-         {std::tuple{canvas->width() - 20, tabs, CurvesView}, {20, 30, CurvesView}, {20, tabs, GamutView}}) {
+         {std::tuple{canvas->width() - 20, tabs, CurvesView}, {20, tabs, GamutView}, {20, 30, GamutView},
+          {canvas->width() - 20, tabs, CurvesView}}) {
         QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
         EXPECT_EQ(canvas->view(), view) << x << " " << y;
     }
     w.instructions()->next->click();  // Next on the last page starts over
     EXPECT_EQ(w.currentPage(), 1);
+    w.instructions()->next->click();  // a new profile shows its gamut first
+    EXPECT_EQ(canvas->view(), GamutView);
 
     // Help without the manual says so; Exit saves the settings.
     dialogs.messages.clear();

@@ -347,7 +347,7 @@ void MainWindow::showPage() {
     title_->setText(kComputeTitle);
     saveProfileButton_->show();
     saveLogButton_->show();
-    results_->canvas()->update();
+    results_->canvas()->showGamutView();
     results_->show();
 }
 

@@ -94,24 +94,30 @@ void ResultsCanvas::draw(QPainter& painter) const {
     painter.setBrush(Qt::NoBrush);
     if (view_ == GamutView) {
         const GamutPlot plot = gamutPlot(session_.reference, session_.profile, effectiveColorSpace(session_.options), m);
-        painter.setPen(QPen(Qt::white, 1));
-        auto marker = [&](PlotPoint p, bool large) {
+        auto marker = [&](PlotPoint p, bool large, const QColor& color) {
             const PlotBox b = markerBox(p, large);
-            painter.drawEllipse(QRect(b.left, b.top, b.right - b.left - 1, b.bottom - b.top - 1));
+            const QRect box(b.left, b.top, b.right - b.left - 1, b.bottom - b.top - 1);
+            // A dark ring keeps a light marker visible on the near-white
+            // middle of the diagram.
+            painter.setPen(QPen(Qt::black, 1));
+            painter.drawEllipse(box.adjusted(-1, -1, 1, 1));
+            painter.setPen(QPen(color, 1));
+            painter.drawEllipse(box);
         };
-        for (const PlotPoint& p : plot.patches) marker(p, false);
+        for (const PlotPoint& p : plot.patches) marker(p, false, Qt::white);
         QPolygon gamut;
         for (const auto& primary : plot.primaries)
             if (primary) {
-                marker(*primary, true);
+                marker(*primary, true, Qt::white);
                 gamut << toQPoint(*primary);
             }
         if (gamut.size() == 3) {
             gamut << gamut.front();
             painter.drawPolyline(gamut);
         }
-        painter.setPen(QPen(QColor(128, 128, 128), 1));
-        if (plot.white) marker(*plot.white, true);
+        const QColor gray(128, 128, 128);
+        if (plot.white) marker(*plot.white, true, gray);
+        painter.setPen(QPen(gray, 1));
         QPolygon srgb;
         for (const PlotPoint& p : plot.srgb) srgb << toQPoint(p);
         srgb << toQPoint(plot.srgb[0]);
@@ -147,6 +153,11 @@ QImage ResultsCanvas::renderFrame() const {
     QPainter painter(&frame);
     draw(painter);
     return frame;
+}
+
+void ResultsCanvas::showGamutView() {
+    view_ = GamutView;
+    update();
 }
 
 void ResultsCanvas::paintEvent(QPaintEvent*) {
