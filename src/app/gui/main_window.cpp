@@ -27,6 +27,7 @@
 #include "shell/settings.h"
 #include "shell/setup_actions.h"
 #include "util/paths.h"
+#include "wizard_fonts.h"
 #include "wizard_texts.h"
 
 namespace calivant::gui {
@@ -124,12 +125,10 @@ MainWindow::MainWindow(ScanSession& session, GuiDialogs& dialogs, std::filesyste
     p.setColor(QPalette::WindowText, Qt::white);
     setPalette(p);
 
-    smallFont_ = QFont(QStringLiteral("Times New Roman"));
-    smallFont_.setPixelSize(15);
-    smallFont_.setWeight(QFont::Normal);
-    titleFont_ = QFont(QStringLiteral("Arial"));
-    titleFont_.setPixelSize(19);
-    titleFont_.setWeight(QFont::Bold);
+    smallFont_ = wizardFont(15);
+    titleFont_ = wizardFont(19, QFont::Bold);
+    // The window captions and the image window's text as well.
+    setFont(smallFont_);
     controlHeight_ = QFontMetrics(smallFont_).height() + 2 * kSizingFrame;
     titleHeight_ = QFontMetrics(titleFont_).height() + 2 * kSizingFrame;
     margin_ = controlHeight_ / 4;

@@ -6,6 +6,7 @@
 
 #include "results/results_plot.h"
 #include "shell/scan_session.h"
+#include "wizard_fonts.h"
 
 namespace calivant::gui {
 namespace {
@@ -18,10 +19,7 @@ QImage plotFrame(const QString& title) {
     image.fill(QColor(64, 64, 64));
     QPainter painter(&image);
     painter.fillRect(kPlotInset, kPlotInset, kPlotSpan + 1, kPlotSpan + 1, Qt::black);
-    QFont font(QStringLiteral("Sans Serif"));
-    font.setPixelSize(12);
-    font.setBold(true);
-    painter.setFont(font);
+    painter.setFont(wizardFont(12, QFont::Bold));
     painter.setPen(Qt::white);
     painter.drawText(QRect(0, 0, kPlotBackgroundSize, kPlotInset), Qt::AlignCenter, title);
     return image;
@@ -29,9 +27,7 @@ QImage plotFrame(const QString& title) {
 
 void drawGrid(QImage& image) {
     QPainter painter(&image);
-    QFont font(QStringLiteral("Sans Serif"));
-    font.setPixelSize(8);
-    painter.setFont(font);
+    painter.setFont(wizardFont(8));
     for (int i = 0; i <= 10; ++i) {
         const int at = kPlotInset + i * kPlotSpan / 10;
         painter.setPen(QColor(160, 160, 160));
@@ -61,9 +57,7 @@ const QImage& chromaticityBackground() {
             }
         drawGrid(frame);
         QPainter painter(&frame);
-        QFont font(QStringLiteral("Sans Serif"));
-        font.setPixelSize(9);
-        painter.setFont(font);
+        painter.setFont(wizardFont(9));
         painter.setPen(Qt::black);
         const PlotPoint d50 = gamutPixel(0, kD50ChromaticityX, kD50ChromaticityY);
         painter.drawText(d50.x + 3, d50.y + 3, QStringLiteral("D50"));
