@@ -55,6 +55,10 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(ScanSession& session, GuiDialogs& d
     setFont(font);
     const DialogUnits du(font);
     setFixedSize(du.rect(0, 0, 203, 290).size());
+    // The frame of a group runs through the middle of its title, as the
+    // positions below assume; drawn above it, it would cut the first row.
+    setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: 0.5em; }"
+                                 "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
 
     place(new QGroupBox(QStringLiteral("Regression Model"), this), du, 4, 8, 195, 68)->lower();
     colorSpace_ = place(new QComboBox(this), du, 7, 19, 85, 12);
