@@ -395,6 +395,8 @@ void MainWindow::chooseTargetImage() {
 }
 
 void MainWindow::openTargetImage(const std::string& path) {
+    session_.imageReady = 0;  // also behind a message about this file
+    updateSetupButtons();
     imagePath_->setText(toQString(path));
     if (loadTargetImage(session_, path) != 0) imagePath_->clear();
     else imageCanvas()->imageChanged();
