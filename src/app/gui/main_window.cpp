@@ -457,8 +457,10 @@ int MainWindow::saveProfile() {
         if (!path) return 1;
         if (hasProfileExtension(*path)) {
             const int result = saveProfileFile(session_, *path, session_.platform.localTime());
-            if (result == 0) savedProfileNote_ = profileSavedNote(*path, folder);
-            showInstructions();
+            if (result == 0) {
+                savedProfileNote_ = profileSavedNote(*path, folder);
+                showInstructions();
+            }
             return result;
         }
         session_.platform.showError(kProfileExtensionError);
@@ -479,8 +481,10 @@ int MainWindow::saveProfileLog() {
             const int result = saveFileWith(session_, *path, [this, &time](std::ostream& out) {
                 return writeProfileLog(out, profileRecordOf(session_), time);
             });
-            if (result == 0) savedLogNote_ = QStringLiteral("The profile log was saved as ") + toQString(*path) + '.';
-            showInstructions();
+            if (result == 0) {
+                savedLogNote_ = QStringLiteral("The profile log was saved as ") + toQString(*path) + '.';
+                showInstructions();
+            }
             return result;
         }
         session_.platform.showError(kLogExtensionError);
