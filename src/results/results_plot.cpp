@@ -104,7 +104,10 @@ std::array<ResultTab, 2> resultTabs(int left, int top, int right, int bottom, in
         ResultTab& tab = tabs[static_cast<std::size_t>(t)];
         tab.box = {t == 0 ? left : left + half, top + 2, t == 0 ? left + half : right, bottom};
         const PlotBox& b = tab.box;
-        tab.outline = {{b.left, b.top}, {b.left + margin, b.bottom}, {b.right - margin, b.bottom}, {b.right, b.top}};
+        // The strip's right and bottom edges lie outside it: the outline runs
+        // on its last column and row, so the bottom edge shows.
+        const int right = b.right - 1, bottom = b.bottom - 1;
+        tab.outline = {{b.left, b.top}, {b.left + margin, bottom}, {right - margin, bottom}, {right, b.top}};
         if (t != currentView) tab.outline.push_back({b.left, b.top});
     }
     return tabs;

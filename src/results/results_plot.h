@@ -62,8 +62,10 @@ std::vector<PlotPoint> curvePoints(const ToneCurve& curve, int margin, int clien
 // half, Curves on the right; each box starts 2 pixels below the strip's top.
 struct ResultTab {
     PlotBox box;
-    // The tab's outline: down the left side, along the bottom inset by the
-    // margin, up the right side; with closed, back along the top.
+    // The tab's outline, inside the box: down the left side, along the
+    // bottom row inset by the margin, up the right side; for the tab that is
+    // not current, back along the top (the current one stays open toward
+    // the plot).
     std::vector<PlotPoint> outline;
 };
 std::array<ResultTab, 2> resultTabs(int left, int top, int right, int bottom, int margin, int currentView);

@@ -25,7 +25,13 @@ std::string proposedFileName(std::string_view pattern, std::string_view descript
             name.push_back(static_cast<char>(c));
         }
     }
-    return name;
+    // A leading dot would hide the file from the user's own folder listing.
+    const std::size_t first = name.find_first_not_of('.');
+    if (first == 0) return name;
+    const std::size_t extension = name.rfind('.');
+    // Nothing but dots before the extension: "_" stands for the description.
+    if (first == std::string::npos || first > extension) return "_" + name.substr(extension);
+    return name.substr(first);
 }
 
 bool hasProfileExtension(std::string_view path) { return hasExtension(path, ".icm") || hasExtension(path, ".icc"); }

@@ -8,9 +8,11 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <deque>
+#include <functional>
 
 #include "gui_dialogs.h"
 #include "image_window.h"
@@ -34,6 +36,7 @@ public:
     }
     void message(QWidget*, MessageKind, const QString& title, const QString& text) override {
         messages.push_back(toStdString(title + ": " + text));
+        if (onMessage) onMessage();
     }
     int askOkCancel(QWidget* owner, const QString& title, const QString& text) override {
         message(owner, MessageKind::Warning, title, text);
@@ -48,6 +51,7 @@ public:
     std::vector<FileDialogRequest> requests;
     std::vector<std::string> messages;
     std::vector<std::string> openedDocuments;
+    std::function<void()> onMessage;  // looks at the window behind a box
 };
 
 class WizardTest : public ::testing::Test {

@@ -26,6 +26,10 @@ TEST_F(WizardTest, SetupPageFollowsTheChoicesAndNamesUnusableFiles) {
     dialogs.fileAnswers = {samplePath()};
     w.chooseTargetImage();
     EXPECT_EQ(state(w, session) + toStdString(w.imagePathField()->text()), "NRM 31 " + sg + samplePath());
+    // Turned, the picture keeps its overlay, now beyond it and drawn clipped.
+    w.rotateTargetImage();
+    EXPECT_EQ(QSize(session.image.width, session.image.height), QSize(980, 1400));
+    EXPECT_EQ(w.imageCanvas()->renderFrame().size(), w.imageCanvas()->size());
     w.onTargetTypeChanged(6);  // HCT transparency needs a chosen file, as IT8 does
     EXPECT_EQ(state(w, session), "-RM 40 ");
     w.onTargetTypeChanged(0);
@@ -36,10 +40,9 @@ TEST_F(WizardTest, SetupPageFollowsTheChoicesAndNamesUnusableFiles) {
     dialogs.fileAnswers = {sg};
     w.chooseReferenceFile();
     EXPECT_EQ(state(w, session), "NRM 31 " + sg);
-    EXPECT_EQ(dialogs.requests[1].title + dialogs.requests[1].presetName,
-              QStringLiteral("Load Reference File*.it8;*.q60;*.ref;*.lab;*.txt"));
+    EXPECT_EQ(dialogs.requests[1].title + dialogs.requests[1].presetName, QStringLiteral("Load Reference File"));
 
-    // Cancelled, the image no longer counts; unusable files are named.
+    // Cancelled, the image no longer counts, nor turns; unusable files are named.
     const std::string missing = (folder / "missing.tif").string(), text = (folder / "text.tif").string(),
                       gray = (folder / "gray.tif").string();
     calivant::testing::writeFile(text, "IT8.7/1\nBEGIN_DATA\nA1 1 2 3\nEND_DATA\n");
@@ -51,7 +54,7 @@ TEST_F(WizardTest, SetupPageFollowsTheChoicesAndNamesUnusableFiles) {
     calivant::testing::writeFile(gray, std::string(reinterpret_cast<const char*>(tiff), sizeof tiff));
     dialogs.fileAnswers = {std::nullopt, missing, text, gray, missing, text};
     w.chooseTargetImage();
-    EXPECT_EQ(state(w, session) + toStdString(w.imagePathField()->text()), "-RM 31 " + sg + samplePath());
+    EXPECT_EQ(state(w, session) + toStdString(w.imagePathField()->text()), "--- 31 " + sg + samplePath());
     for (int i = 0; i < 5; ++i) i < 3 ? w.chooseTargetImage() : w.chooseReferenceFile();  // 3 images, 2 references
     session.programFolder = folder.path().string();  // no built-in files here
     w.onTargetTypeChanged(2);
@@ -64,12 +67,14 @@ TEST_F(WizardTest, SetupPageFollowsTheChoicesAndNamesUnusableFiles) {
                                             "\nline 1: keyword not recognised for this target type: IT8.7/1",
                                         "Error: Cannot open reference file: " + folder.path().string() +
                                             "/Reference Files/Macbeth/ColorChecker.ref"}));
-    EXPECT_EQ(state(w, session) + toStdString(w.imagePathField()->text()), "-RM 11 ");
-    // The sample loaded first is still the working image, and turns; the
-    // overlay, now beyond the picture, is drawn clipped.
+    EXPECT_EQ(state(w, session) + toStdString(w.imagePathField()->text()), "--- 11 ");
+    // The sample loaded first is still in memory, but neither shown nor turned.
     w.rotateTargetImage();
-    EXPECT_EQ(QSize(session.image.width, session.image.height), QSize(980, 1400));
-    EXPECT_EQ(w.imageCanvas()->renderFrame().size(), w.imageCanvas()->size());
+    EXPECT_EQ(session.image.width, 980);
+    const QImage frame = w.imageCanvas()->renderFrame(), top = frame.copy(0, 0, frame.width(), frame.height() / 3);
+    QImage black = top;
+    black.fill(Qt::black);
+    EXPECT_EQ(top, black);
 }
 
 TEST_F(WizardTest, OverlayIsDrawnWhereTheGeometrySaysAndDragged) {

@@ -22,9 +22,14 @@ TEST_F(WizardTest, ComputingSavingTheResultsHelpAndExit) {
     QLineEdit* description = w.descriptionField();
     QTest::keyClick(description, Qt::Key_Return);  // Next is disabled: nothing
     loadSample();
+    std::string behind;  // the setup page, never a success behind the error
+    dialogs.onMessage = [&] {
+        behind = toStdString(w.pageTitle()->text() + w.instructions()->text->toPlainText().left(8));
+    };
     QTest::keyClick(description, Qt::Key_Return);  // computes and refuses: no description
     QTest::keyClick(description, Qt::Key_Escape);  // nothing on the setup page
     EXPECT_EQ(w.currentPage(), 1);
+    EXPECT_EQ(behind, "Scanner Profiling -- SetupTo build");
     EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Error: You must enter a profile description"});
     description->setText(QStringLiteral("Scanner A/B: 1200 dpi"));
     QTest::keyClick(description, Qt::Key_Enter);
@@ -40,20 +45,23 @@ TEST_F(WizardTest, ComputingSavingTheResultsHelpAndExit) {
     // Wrong extensions are refused and the names typed proposed again; the log
     // dialog starts in the folder of the last log. (Braced lists run in order.)
     dialogs.messages.clear();
-    const std::string profile = (folder / "p.IcC").string(), log = (folder / "l.TXT").string();
+    const std::string icc = userProfileFolder().string(), profile = icc + "/p.IcC", log = (folder / "l.TXT").string();
     dialogs.fileAnswers = {(folder / "p.icc2").string(), profile, (folder / "l").string(), std::nullopt, log};
     EXPECT_EQ((std::vector{w.saveProfile(), w.saveProfileLog(), w.saveProfileLog(), w.saveProfileLog()}),
               (std::vector{0, 1, 0, 1}));
     std::string asked;
     for (const FileDialogRequest& r : dialogs.requests)
         asked += toStdString(r.title + "|" + r.startFolder + "|" + r.presetName + "\n");
-    const std::string icc = userProfileFolder().string();
-    EXPECT_EQ(asked, "Load Target Image TIFF File||*.tif;*.tiff\nSave Profile|" + icc + "|Scanner A_B_ 1200 dpi.icm\n"
+    EXPECT_EQ(asked, "Load Target Image TIFF File||\nSave Profile|" + icc + "|Scanner A_B_ 1200 dpi.icm\n"
                      "Save Profile|" + icc + "|p.icc2\nSave Scanner Profile Log||Scanner A_B_ 1200 dpi.txt\n"
                      "Save Scanner Profile Log||l\nSave Scanner Profile Log||Scanner A_B_ 1200 dpi.txt\n"
                      "Save Scanner Profile Log|" + folder.path().string() + "|Scanner A_B_ 1200 dpi.txt\n");
     EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Error: Profiles must have an extension of .icm or .icc",
                                                           "Error: Log files must have an extension of .txt"}));
+    EXPECT_EQ(toStdString(w.instructions()->text->toPlainText().section("\n\n", 4)),  // where they went
+              "The profile was saved as " + profile + ". It lies in " + icc +
+                  ", where color-managed applications on this desktop find it.\n\nThe profile log was saved as " +
+                  log + ".");
     EXPECT_EQ(readFile(profile).substr(36, 4), "acsp");
     EXPECT_NE(readFile(log).find("Scanner A/B: 1200 dpi"), std::string::npos);
 
@@ -64,19 +72,23 @@ TEST_F(WizardTest, ComputingSavingTheResultsHelpAndExit) {
     EXPECT_EQ(canvas->renderFrame().pixel(blue.x, blue.y), qRgb(128, 128, 128));
     const int tabs = canvas->height() - 10;
     for (const auto& [x, y, view] :
-         {std::tuple{canvas->width() - 20, tabs, CurvesView}, {20, 30, CurvesView}, {20, tabs, GamutView}}) {
+         {std::tuple{canvas->width() - 20, tabs, CurvesView}, {20, tabs, GamutView}, {20, 30, GamutView},
+          {canvas->width() - 20, tabs, CurvesView}}) {
         QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
         EXPECT_EQ(canvas->view(), view) << x << " " << y;
     }
     w.instructions()->next->click();  // Next on the last page starts over
     EXPECT_EQ(w.currentPage(), 1);
+    w.instructions()->next->click();  // a new profile shows its gamut first
+    EXPECT_EQ(canvas->view(), GamutView);
 
     // Help without the manual says so; Exit saves the settings.
     dialogs.messages.clear();
     session.programFolder = folder.path().string();
     w.instructions()->help->click();
-    EXPECT_EQ(dialogs.openedDocuments, std::vector<std::string>{(folder / "Calivant - Scanner 1.0.pdf").string()});
-    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Error: Error opening electronic manual"});
+    const std::string manual = (folder / "Calivant - Scanner 1.0.pdf").string();  // named, to open by hand
+    EXPECT_EQ(dialogs.openedDocuments, std::vector<std::string>{manual});
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Error: Error opening electronic manual\n" + manual});
     w.onTargetTypeChanged(3);
     w.copyrightField()->setText(QStringLiteral("Ann 2026"));
     w.instructions()->exit->click();

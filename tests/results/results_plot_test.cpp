@@ -40,7 +40,7 @@ TEST(CurvePoints, TheIdentityIsTheDiagonal) {
 TEST(ResultTabs, SplitTheStripAndTheCurrentOneStaysOpen) {
     const auto tabs = resultTabs(0, 480, 460, 500, 5, CurvesView);
     EXPECT_EQ(tabs[0].box, (PlotBox{0, 482, 230, 500}));
-    EXPECT_EQ(tabs[1].outline, (std::vector<PlotPoint>{{230, 482}, {235, 500}, {455, 500}, {460, 482}}));
+    EXPECT_EQ(tabs[1].outline, (std::vector<PlotPoint>{{230, 482}, {235, 499}, {454, 499}, {459, 482}}));
     EXPECT_EQ(tabViewAt(230, 0, 460), GamutView);
     EXPECT_EQ(tabViewAt(231, 0, 460), CurvesView);
 }

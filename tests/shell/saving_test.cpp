@@ -15,6 +15,9 @@ TEST(Saving, ProposedNames) {
     EXPECT_EQ(proposedProfileName("Scanner A/B: 1200 dpi"), "Scanner A_B_ 1200 dpi.icm");
     // One "_" per character beyond ASCII, per control byte and per backslash.
     EXPECT_EQ(proposedLogName("Caf\xC3\xA9\\scan\t1\x7F~"), "Caf__scan_1_~.txt");
+    // Never a hidden file.
+    EXPECT_EQ(proposedProfileName("../.a.b"), "_.a.b.icm");
+    EXPECT_EQ(proposedProfileName(".."), "_.icm");
     EXPECT_TRUE(hasProfileExtension("b.IcM"));  // the others are tried by the wizard's and the CLI's tests
 }
 

@@ -15,16 +15,21 @@
 #include "shell/computation.h"
 #include "shell/scan_session.h"
 #include "shell/settings.h"
+#include "wizard_fonts.h"
 
 namespace calivant::gui {
 namespace {
 
-// Dialog units: a quarter of the average character width across, an eighth
-// of the character height down.
+// Dialog units: a quarter of the average letter width across, an eighth of
+// the character height down. The average is taken over the 52 letters, as
+// dialog templates were measured, not from the font's own figure, which for
+// some families is narrower than their text and would cut labels off.
 struct DialogUnits {
     explicit DialogUnits(const QFont& font) {
         const QFontMetrics metrics(font);
-        baseX = metrics.averageCharWidth();
+        const int letters =
+            metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+        baseX = (letters / 26 + 1) / 2;
         baseY = metrics.height();
     }
     QRect rect(int x, int y, int w, int h) const { return {x * baseX / 4, y * baseY / 8, w * baseX / 4, h * baseY / 8}; }
@@ -45,11 +50,15 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(ScanSession& session, GuiDialogs& d
     : QDialog(parent), session_(session), dialogs_(dialogs), settingsFile_(std::move(settingsFile)) {
     setWindowTitle(QStringLiteral("Advanced Options"));
     setModal(true);
-    QFont font(QStringLiteral("Helvetica"));
+    QFont font(wizardFontFamily());
     font.setPointSize(8);
     setFont(font);
     const DialogUnits du(font);
     setFixedSize(du.rect(0, 0, 203, 290).size());
+    // The frame of a group runs through the middle of its title, as the
+    // positions below assume; drawn above it, it would cut the first row.
+    setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: 0.5em; }"
+                                 "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
 
     place(new QGroupBox(QStringLiteral("Regression Model"), this), du, 4, 8, 195, 68)->lower();
     colorSpace_ = place(new QComboBox(this), du, 7, 19, 85, 12);
