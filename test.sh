@@ -10,16 +10,23 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-5}
 
 calivant_install_packages "${CALIVANT_BUILD_PACKAGES[@]}" "${CALIVANT_CHECK_PACKAGES[@]}"
 
+./scripts/check-layering.sh
+
 echo "=== Normal build ==="
-calivant_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALIVANT_BUILD_GUI=ON
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+# run.sh configures the same folder without tests: switch them back on here.
+calivant_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALIVANT_BUILD_TESTS=ON -DCALIVANT_BUILD_GUI=ON
+ctest --test-dir build --output-on-failure --no-tests=error -j "$(nproc)"
+
+echo "=== Install and package checks ==="
+scripts/check-install.sh build
 
 echo "=== Sanitizer build (ASan + UBSan) ==="
 calivant_build build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_CXX_FLAGS="-O1 -g" -DCALIVANT_SANITIZE=ON -DCALIVANT_BUILD_FUZZ=ON -DCALIVANT_BUILD_GUI=ON
+  -DCMAKE_CXX_FLAGS="-O1 -g" -DCALIVANT_SANITIZE=ON -DCALIVANT_BUILD_FUZZ=ON -DCALIVANT_BUILD_GUI=ON \
+  -DCALIVANT_BUILD_TESTS=ON
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+ctest --test-dir build-asan --output-on-failure --no-tests=error -j "$(nproc)"
 
 echo "=== Fuzz smoke checks (${FUZZ_SECONDS}s each) ==="
 for fuzzer in build-asan/bin/*_fuzz; do

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "output/format.h"
+#include "util/format.h"
 
 namespace {
 

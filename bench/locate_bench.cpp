@@ -68,7 +68,7 @@ ReferenceData referenceFor(int type) {
 
 // A corner's error in pitches: the error vector carried back into layout
 // units through the true mapping's local derivative, divided by the pitch.
-double cornerError(const OverlayQuad& truth, const OverlayQuad& found, const LayoutGrid& grid) {
+double cornerError(const OverlayQuad& truth, const OverlayQuad& found, const SiteGrid& grid) {
     const double corners[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};  // (u, v) of corners 0..3
     double worst = 0.0;
     for (int k = 0; k < 4; ++k) {
@@ -120,7 +120,7 @@ double readEverySample(const TargetImage& image) {
 void runLayout(const Settings& settings, int type, bool withReference) {
     const ReferenceData reference = referenceFor(type);
     const TargetLayout layout = makeTargetLayout(type);
-    const LayoutGrid grid = layoutGrid(layout);
+    const SiteGrid grid = siteGrid(layout);
     std::vector<Outcome> outcomes(static_cast<std::size_t>(settings.count));
     std::atomic<int> next{0};
     std::mutex dumpLock;

@@ -17,7 +17,6 @@
 
 #include "profile/lookup_table.h"
 #include "profile/regression.h"
-#include "shell/recording_platform.h"
 
 namespace {
 
@@ -92,11 +91,11 @@ const int kHct = static_cast<int>(TargetType::Hct);
 
 void BM_BuildPerQuery(benchmark::State& state) {
     Setup& s = setup();
-    RecordingPlatform platform;
+    Diagnostics diagnostics;
     for (auto _ : state) {
         for (Pass* pass : {&s.perceptual, &s.colorimetric}) {
             ProfileTable& table = pass == &s.perceptual ? pass->result.perceptual : pass->result.colorimetric;
-            if (fitRegression(platform, s.options, kHct, pass->result) != 0 ||
+            if (fitRegression(s.options, kHct, pass->result, diagnostics) != 0 ||
                 fillLookupTablePerQuery(pass->result, s.options, table.clut) != 0)
                 state.SkipWithError("build failed");
         }
@@ -116,11 +115,11 @@ OurTables& ourTables() {
 
 void buildOurs(benchmark::State& state, unsigned threads) {
     Setup& s = setup();
-    RecordingPlatform platform;
+    Diagnostics diagnostics;
     for (auto _ : state) {
         for (Pass* pass : {&s.perceptual, &s.colorimetric}) {
             ProfileTable& table = pass == &s.perceptual ? ourTables().perceptual : ourTables().colorimetric;
-            if (fitRegression(platform, s.options, kHct, pass->result) != 0 ||
+            if (fitRegression(s.options, kHct, pass->result, diagnostics) != 0 ||
                 fillLookupTable(pass->result, s.options, table.clut, threads) != 0)
                 state.SkipWithError("build failed");
         }
@@ -133,10 +132,10 @@ BENCHMARK(BM_BuildOursOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_BuildOurs(benchmark::State& state) {
     // The real entry point, as the compute driver calls it.
     Setup& s = setup();
-    RecordingPlatform platform;
+    Diagnostics diagnostics;
     for (auto _ : state) {
-        if (buildLookupTable(platform, s.options, kHct, s.perceptual.result, ourTables().perceptual.clut) != 0 ||
-            buildLookupTable(platform, s.options, kHct, s.colorimetric.result, ourTables().colorimetric.clut) != 0)
+        if (buildLookupTable(s.options, kHct, s.perceptual.result, ourTables().perceptual.clut, diagnostics) != 0 ||
+            buildLookupTable(s.options, kHct, s.colorimetric.result, ourTables().colorimetric.clut, diagnostics) != 0)
             state.SkipWithError("build failed");
     }
 }

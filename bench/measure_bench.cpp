@@ -9,26 +9,26 @@
 #include "image/target_image.h"
 #include "make-target/synthetic_target.h"
 #include "measure/patch_measurement.h"
-#include "shell/recording_platform.h"
-#include "shell/scan_session.h"
 
 namespace {
 
 using namespace calivant;
 
 struct Fixture {
-    RecordingPlatform platform;
-    ScanSession session{platform};
+    SyntheticTarget target;
+    TargetImage image;
+    OverlayQuad overlay;
+    AdvancedOptions options;
     Fixture() {
         SyntheticTargetOptions options;
         options.targetType = 4;
         options.bitsPerSample = 16;
         options.width = 8000;
         options.height = 6000;
-        SyntheticTarget target;
         if (renderSyntheticTarget(options, generatedReference(4), target) != 0 ||
-            loadSyntheticTarget(session, target) != 0)
+            pictureToTargetImage(target.picture, image) != 0)
             std::abort();
+        resetOverlayQuad(overlay, image.width, image.height);
     }
 };
 
@@ -43,8 +43,10 @@ int patchCount(const TargetLayout& l) {
 
 void BM_MeasureHct(benchmark::State& state) {
     Fixture& f = fixture();
-    for (auto _ : state) benchmark::DoNotOptimize(measureTarget(f.session, 0));
-    const int patches = patchCount(f.session.targetLayout);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            measureTarget(f.image, f.target.layout, f.overlay, f.target.reference, f.options, MeasureMode::Preview));
+    const int patches = patchCount(f.target.layout);
     state.counters["patches"] = patches;
     state.counters["ns_per_patch"] = benchmark::Counter(static_cast<double>(patches) * state.iterations(),
                                                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
@@ -56,8 +58,8 @@ BENCHMARK(BM_MeasureHct)->Unit(benchmark::kMillisecond);
 // Baseline: four plain pixel reads per sample point, no mapping or blending.
 void BM_ReadPixelsBaseline(benchmark::State& state) {
     Fixture& f = fixture();
-    const TargetImage& image = f.session.image;
-    const int points = patchCount(f.session.targetLayout) * 441;
+    const TargetImage& image = f.image;
+    const int points = patchCount(f.target.layout) * 441;
     for (auto _ : state) {
         std::uint64_t sum = 0;
         for (int k = 0; k < points; ++k) {

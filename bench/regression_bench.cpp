@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "profile/regression.h"
-#include "shell/recording_platform.h"
+#include "util/diagnostics.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ constexpr int kGrayCount = 24;
 constexpr int kColorCount = 480;
 
 struct Setup {
-    RecordingPlatform platform;
+    Diagnostics diagnostics;
     AdvancedOptions options;
     ProfileResult result;
 };
@@ -52,7 +52,7 @@ Setup& fitted() {
         };
         for (const auto& p : s.result.grayLinear) s.result.workGrayLab.push_back(lab(p));
         for (const auto& p : s.result.colorLinear) s.result.workColorLab.push_back(lab(p));
-        if (fitRegression(s.platform, s.options, static_cast<int>(TargetType::Hct), s.result) != 0) {
+        if (fitRegression(s.options, static_cast<int>(TargetType::Hct), s.result, s.diagnostics) != 0) {
             std::fprintf(stderr, "fit failed\n");
             std::exit(1);
         }

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (session.targetType < 0 || session.targetType > 4) std::abort();
     if (session.reflective != 0 && session.reflective != 1) std::abort();
     if (!calivant::isValidClutSize(o.clutSize)) std::abort();
-    if (o.regressionModel < 0 || o.regressionModel > 2) std::abort();
+    if (o.regressionModel < 0 || o.regressionModel > 3) std::abort();
     if (o.colorSpace < 0 || o.colorSpace > 1) std::abort();
     if (o.smoothing < 0 || o.smoothing > 3) std::abort();
     if (!(o.stretchDmax >= 0.0 && o.stretchDmax <= 25.0)) std::abort();

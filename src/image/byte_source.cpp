@@ -1,58 +1,74 @@
 #include "image/byte_source.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <unistd.h>
 
 namespace calivant {
 
+FileByteSource::~FileByteSource() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
 int FileByteSource::open(const std::filesystem::path& file) {
-    // Unbuffered: the readers ask for large pieces, which then go straight
-    // from the system into their destination instead of through a copy.
-    in_.rdbuf()->pubsetbuf(nullptr, 0);
-    in_.open(file, std::ios::binary);
-    if (!in_) return 1;
-    in_.seekg(0, std::ios::end);
-    const std::streamoff end = in_.tellg();
-    in_.seekg(0, std::ios::beg);
-    if (end < 0 || !in_) {
-        in_.close();
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    size_ = 0;
+    position_ = 0;
+    int fd;
+    do {
+        fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return 1;
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (end < 0) {
+        ::close(fd);
         return 1;
     }
+    fd_ = fd;
     size_ = static_cast<std::uint64_t>(end);
-    position_ = 0;
     return 0;
 }
 
+// Positioned reads: the decoders' threads share the one descriptor.
+std::size_t FileByteSource::readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) const {
+    if (fd_ < 0 || count == 0 || offset >= size_) return 0;
+    constexpr auto kLargestRead = static_cast<std::uint64_t>(std::numeric_limits<ssize_t>::max());
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>({count, size_ - offset, kLargestRead}));
+    std::size_t got = 0;
+    while (got < wanted) {
+        const ssize_t n = ::pread(fd_, buffer + got, wanted - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
 std::size_t FileByteSource::read(std::uint8_t* buffer, std::size_t count) {
-    if (!in_.is_open() || count == 0) return 0;
-    const std::size_t wanted =
-        static_cast<std::size_t>(std::min<std::uint64_t>(count, static_cast<std::uint64_t>(
-                                                                    std::numeric_limits<std::streamsize>::max())));
-    in_.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(wanted));
-    const auto got = static_cast<std::size_t>(in_.gcount());
-    // End of file leaves the stream failed; the next seek starts afresh.
-    if (!in_) in_.clear();
+    const std::size_t got = readAt(position_, buffer, count);
     position_ += got;
     return got;
 }
 
 bool FileByteSource::seek(std::uint64_t offset) {
-    if (!in_.is_open() || offset > size_) return false;
-    in_.clear();
-    in_.seekg(static_cast<std::streamoff>(offset), std::ios::beg);
-    if (!in_) {
-        in_.clear();
-        return false;
-    }
+    if (fd_ < 0 || offset > size_) return false;
     position_ = offset;
     return true;
 }
 
+std::size_t MemoryByteSource::readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) const {
+    if (offset >= bytes_.size()) return 0;
+    const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(count, bytes_.size() - offset));
+    std::memcpy(buffer, bytes_.data() + offset, got);
+    return got;
+}
+
 std::size_t MemoryByteSource::read(std::uint8_t* buffer, std::size_t count) {
-    const std::uint64_t left = bytes_.size() - position_;
-    const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
-    if (got > 0) std::memcpy(buffer, bytes_.data() + position_, got);
+    const std::size_t got = readAt(position_, buffer, count);
     position_ += got;
     return got;
 }

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <span>
 
 namespace calivant {
@@ -21,11 +20,20 @@ public:
     virtual std::uint64_t position() const = 0;
     // Total bytes available from offset 0.
     virtual std::uint64_t size() const = 0;
+    // Reads up to count bytes at offset without moving the position; the
+    // number read, 0 at the end or on an error. Safe to call from several
+    // threads at once (the decoders read their strips in parallel).
+    virtual std::size_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) const = 0;
 };
 
 // A file opened for reading; closed when the object goes.
 class FileByteSource final : public ByteSource {
 public:
+    FileByteSource() = default;
+    ~FileByteSource() override;
+    FileByteSource(const FileByteSource&) = delete;
+    FileByteSource& operator=(const FileByteSource&) = delete;
+
     // Returns 0 when the file is open, 1 when it cannot be opened.
     int open(const std::filesystem::path& file);
 
@@ -33,9 +41,10 @@ public:
     bool seek(std::uint64_t offset) override;
     std::uint64_t position() const override { return position_; }
     std::uint64_t size() const override { return size_; }
+    std::size_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) const override;
 
 private:
-    std::ifstream in_;
+    int fd_ = -1;
     std::uint64_t position_ = 0;
     std::uint64_t size_ = 0;
 };
@@ -49,6 +58,7 @@ public:
     bool seek(std::uint64_t offset) override;
     std::uint64_t position() const override { return position_; }
     std::uint64_t size() const override { return bytes_.size(); }
+    std::size_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) const override;
 
 private:
     std::span<const std::uint8_t> bytes_;

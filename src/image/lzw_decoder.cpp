@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 
 namespace calivant {
 namespace {
@@ -202,6 +203,118 @@ done:
     decoder.ended = ended;
     input = input.subspan(static_cast<std::size_t>(in - input.data()));
     produced = written;
+    return result;
+}
+
+void prepareLzwChunk(LzwChunkDecoder& decoder, std::size_t capacity) {
+    decoder.bytes.resize(kLzwOutputStart + capacity + kLzwOverrun);
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        decoder.bytes[i] = static_cast<std::uint8_t>(i);
+        decoder.table[i] = std::uint64_t{i} | (std::uint64_t{1} << 32);
+    }
+}
+
+int decodeLzwChunk(LzwChunkDecoder& decoder, std::span<const std::uint8_t> input, std::size_t capacity,
+                   std::size_t& produced) {
+    assert(decoder.bytes.size() >= kLzwOutputStart + capacity + kLzwOverrun);
+    std::uint64_t* const table = decoder.table.data();
+    std::uint8_t* const base = decoder.bytes.data();
+    const std::size_t end = kLzwOutputStart + capacity;
+    std::size_t at = kLzwOutputStart;
+
+    const std::uint8_t* in = input.data();
+    const std::uint8_t* const inEnd = in + input.size();
+    std::uint64_t bits = 0;
+    std::int32_t bitCount = 0;
+    std::int32_t width = 9;
+    std::int32_t widthLimit = 510;
+    std::int32_t nextFree = kLzwFirstCode;
+    std::int32_t previous = -1;
+    std::uint64_t previousEntry = 0;
+    int result = 0;
+
+    // Copies length bytes from from to to in 16-byte steps. to lies after
+    // every byte needed (from + length <= to, or the string being extended
+    // ends at to), so what is read is never what this copy writes.
+    auto copy = [](std::uint8_t* to, const std::uint8_t* from, std::uint32_t length) {
+        std::uint8_t word[16];
+        for (std::uint32_t k = 0; k < length; k += 16) {
+            std::memcpy(word, from + k, 16);
+            std::memcpy(to + k, word, 16);
+        }
+    };
+
+    while (at < end) {
+        if (bitCount < width) {
+            if (inEnd - in >= 8) {
+                const int take = (63 - bitCount) >> 3;
+                std::uint64_t next = 0;
+                for (int k = 0; k < 8; ++k) next = (next << 8) | in[k];
+                bits = (bits << (8 * take)) | (next >> (64 - 8 * take));
+                in += take;
+                bitCount += 8 * take;
+            } else {
+                while (bitCount < width) {
+                    if (in == inEnd) goto done;
+                    bits = (bits << 8) | *in++;
+                    bitCount += 8;
+                }
+            }
+        }
+        bitCount -= width;
+        const auto code = static_cast<std::int32_t>((bits >> bitCount) & ((1u << width) - 1u));
+
+        if (code == kLzwEnd) break;
+        if (code == kLzwClear) {
+            nextFree = kLzwFirstCode;
+            width = 9;
+            widthLimit = 510;
+            previous = -1;
+            continue;
+        }
+        if (previous < 0) {
+            if (code > 255) {
+                result = 1;
+                goto done;
+            }
+            base[at] = static_cast<std::uint8_t>(code);
+            previous = code;
+            previousEntry = std::uint64_t{at} | (std::uint64_t{1} << 32);
+            ++at;
+            continue;
+        }
+        if (nextFree >= kLzwTableSize || code > nextFree) {
+            result = 1;
+            goto done;
+        }
+        // The new code's string is the previous one and the byte after it,
+        // which is the first byte of the string about to be written there.
+        const auto previousStart = static_cast<std::uint32_t>(previousEntry);
+        const auto previousLength = static_cast<std::uint32_t>(previousEntry >> 32);
+        const std::uint64_t added = std::uint64_t{previousStart} | (std::uint64_t{previousLength + 1} << 32);
+        std::uint64_t entry;
+        if (code < nextFree) {
+            entry = table[code];
+            copy(base + at, base + static_cast<std::uint32_t>(entry), static_cast<std::uint32_t>(entry >> 32));
+        } else {
+            // The string being defined: the previous one and its own first byte.
+            entry = added;
+            copy(base + at, base + previousStart, previousLength);
+            base[at + previousLength] = base[previousStart];
+        }
+        table[nextFree] = added;
+        ++nextFree;
+        if (nextFree > widthLimit) {
+            widthLimit = 2 * widthLimit + 2;
+            if (width < kMaxCodeWidth) ++width;
+        }
+        previous = code;
+        previousEntry = std::uint64_t{at} | (entry & 0xFFFFFFFF00000000u);
+        at += static_cast<std::uint32_t>(entry >> 32);
+    }
+
+done:
+    produced = std::min(at, end) - kLzwOutputStart;
     return result;
 }
 

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace calivant {
 
@@ -66,6 +67,33 @@ void startLzw(LzwDecoder& decoder);
 // Data that does not start with Clear is decoded as if it did.
 int decodeLzw(LzwDecoder& decoder, std::span<const std::uint8_t>& input, std::uint8_t* output,
               std::size_t capacity, std::size_t& produced);
+
+// A decoder for a whole strip or tile held in memory at once, decoded into
+// one buffer: every string is then a stretch of earlier output, copied a
+// word at a time instead of walked back byte by byte. Its output and its
+// failures are those of decodeLzw going through the same data.
+struct LzwChunkDecoder {
+    // Per code: where its string starts in bytes (bits 0-31) and its length
+    // (32-63). Codes 0..255 point at bytes 0..255, which hold themselves.
+    std::array<std::uint64_t, kLzwTableSize> table{};
+    // The literals, then the output from kLzwOutputStart on, then room for
+    // a last string that overruns what was asked for.
+    std::vector<std::uint8_t> bytes;
+};
+
+inline constexpr std::size_t kLzwOutputStart = 256;
+inline constexpr std::size_t kLzwOverrun = kLzwLongestString + 16;
+
+// Makes room for chunks of up to capacity bytes; throws std::bad_alloc.
+void prepareLzwChunk(LzwChunkDecoder& decoder, std::size_t capacity);
+
+// Decodes input, a whole strip or tile, until capacity bytes are written
+// (at most the capacity prepared), the input runs out or End of
+// Information is met; the output is at decoder.bytes.data() +
+// kLzwOutputStart and produced the count of it that is valid (at most
+// capacity). Returns 1 for data that is not valid LZW, as decodeLzw does.
+int decodeLzwChunk(LzwChunkDecoder& decoder, std::span<const std::uint8_t> input, std::size_t capacity,
+                   std::size_t& produced);
 
 // Decodes one whole strip of count bytes into output, producing at most limit
 // bytes: a string that would pass the limit keeps its leading bytes. Result 0

@@ -87,6 +87,12 @@ std::int64_t strideFor(PixelFormat format, std::int64_t width) {
     return (rowBytesFor(format, width) + 3) / 4 * 4;
 }
 
+std::int64_t rasterBytesFor(PixelFormat format, std::int64_t width, std::int64_t height) {
+    // The row table counts too: a one-pixel-wide image of absurd height
+    // would otherwise need gigabytes of pointers for a small raster.
+    return (strideFor(format, width) + static_cast<std::int64_t>(sizeof(std::uint8_t*))) * height;
+}
+
 std::int32_t rowsInBlock(const TargetImage& image, std::int32_t block) {
     assert(block >= 0 && block < image.blockCount);
     if (block + 1 < image.blockCount) return image.rowsPerBlock;
@@ -108,10 +114,7 @@ int allocateImage(TargetImage& image, PixelFormat format, std::int32_t width, st
     image.height = height;
     image.resolution = resolution;
     if (!hasPixels(format) || stride == 0 || height < 1) return 0;
-    // The row table counts too: a one-pixel-wide image of absurd height
-    // would otherwise need gigabytes of pointers for a small raster.
-    const auto rowCost = stride + static_cast<std::int64_t>(sizeof(std::uint8_t*));
-    if (stride > kMaxBlockBytes || rowCost * height > kMaxRasterBytes) {
+    if (stride > kMaxBlockBytes || rasterBytesFor(format, width, height) > kMaxRasterBytes) {
         freeImage(image);
         return 1;
     }

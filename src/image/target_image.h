@@ -73,6 +73,11 @@ std::int64_t strideFor(PixelFormat format, std::int64_t width);
 // Bytes of a row that hold pixels (the stride without its padding).
 std::int64_t rowBytesFor(PixelFormat format, std::int64_t width);
 
+// What allocateImage weighs against kMaxRasterBytes: the rows with their
+// padding and the row table. Widths and heights up to 2^31 - 1 stay within
+// 64 bits.
+std::int64_t rasterBytesFor(PixelFormat format, std::int64_t width, std::int64_t height);
+
 // Number of rows held in block `block` of image.
 std::int32_t rowsInBlock(const TargetImage& image, std::int32_t block);
 

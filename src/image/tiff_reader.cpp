@@ -1,78 +1,26 @@
 #include "image/tiff_reader.h"
 
 #include <algorithm>
-#include <array>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
-#include <optional>
 #include <span>
 #include <vector>
 
 #include "image/lzw_decoder.h"
+#include "image/tiff_raster.h"
 #include "image/transforms.h"
+#include "util/parallel.h"
 
 namespace calivant {
 namespace {
 
-// File data is read in calls of at most this many bytes: one block's worth
-// of rows. Every call is a system call; in 8192-byte calls a 6000-pixel
-// 48-bit scan took several percent longer, enough to fall behind libtiff.
-constexpr std::size_t kReadPieceBytes = kMaxBlockBytes;
-constexpr std::size_t kEntryBytes = 12;
-constexpr double kCentimetresPerInch = 2.540005;
-
-enum : std::uint16_t {
-    kTypeByte = 1,
-    kTypeAscii = 2,
-    kTypeShort = 3,
-    kTypeLong = 4,
-    kTypeRational = 5,
-};
-
-enum : std::uint16_t {
-    kTagNewSubfileType = 254,
-    kTagSubfileType = 255,
-    kTagImageWidth = 256,
-    kTagImageLength = 257,
-    kTagBitsPerSample = 258,
-    kTagCompression = 259,
-    kTagPhotometric = 262,
-    kTagFillOrder = 266,
-    kTagStripOffsets = 273,
-    kTagOrientation = 274,
-    kTagSamplesPerPixel = 277,
-    kTagRowsPerStrip = 278,
-    kTagStripByteCounts = 279,
-    kTagXResolution = 282,
-    kTagPlanarConfiguration = 284,
-    kTagResolutionUnit = 296,
-    kTagPredictor = 317,
-};
-
-constexpr std::uint32_t kCompressionNone = 1;
-constexpr std::uint32_t kCompressionLzw = 5;
-
-// What the directory says, with the defaults of a file that says nothing.
-struct TiffLayout {
-    bool littleEndian = true;
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::uint32_t bits = 1;
-    PixelFormat format = PixelFormat::Bilevel;
-    std::uint32_t samples = 1;
-    std::uint32_t compression = kCompressionNone;
-    bool predictor = false;
-    bool inverted = false;
-    std::optional<std::uint32_t> rowsPerStrip;
-    std::uint32_t stripCount = 1;
-    std::vector<std::uint32_t> offsets{0};
-    std::optional<std::vector<std::uint32_t>> byteCounts;
-    double xResolution = 300.0;
-    double unitDivisor = 1.0;
-    std::uint32_t orientation = 1;
-};
+// Below this much raster one thread does it all: starting more costs more
+// than they save.
+constexpr std::uint64_t kBytesPerThread = std::uint64_t{1} << 20;
 
 // How the rows of one file are turned into rows of the image.
 struct RowFormat {
@@ -87,211 +35,11 @@ struct RowFormat {
     std::size_t imageRowBytes = 0;
 };
 
-std::uint32_t load16(const std::uint8_t* p, bool bigEndian) {
-    return bigEndian ? (std::uint32_t{p[0]} << 8) | p[1] : p[0] | (std::uint32_t{p[1]} << 8);
-}
-
 void store16(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v);
     p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-int readFully(ByteSource& file, std::uint8_t* buffer, std::size_t count) {
-    while (count > 0) {
-        std::size_t got = 0;
-        if (readBytes(file, std::min(count, kReadPieceBytes), buffer, got) != 0) return 1;
-        buffer += got;
-        count -= got;
-    }
-    return 0;
-}
-
-int readFullyAt(ByteSource& file, std::uint64_t offset, std::uint8_t* buffer, std::size_t count) {
-    if (seekTo(file, offset) != 0) return 1;
-    return readFully(file, buffer, count);
-}
-
-// The strip offsets or byte counts of a directory entry. Returns 1 when the
-// array lies outside the file or cannot be allocated.
-int readStripArray(ByteSource& file, const std::uint8_t* entry, std::uint32_t workingValue, bool littleEndian,
-                   std::vector<std::uint32_t>& values) {
-    const std::uint16_t type = getTiff16(entry, 2, littleEndian);
-    const std::uint32_t count = getTiff32(entry, 4, littleEndian);
-    if (count == 1) {
-        values.assign(1, workingValue);
-        return 0;
-    }
-    if (type == kTypeShort && count == 2) {
-        values.assign({getTiff16(entry, 8, littleEndian), getTiff16(entry, 10, littleEndian)});
-        return 0;
-    }
-    const std::size_t elementBytes = type == kTypeShort ? 2 : 4;
-    const std::uint64_t offset = getTiff32(entry, 8, littleEndian);
-    const std::uint64_t bytes = std::uint64_t{count} * elementBytes;
-    // Checked before allocating: a count is only believed if the file holds it.
-    if (offset > file.size() || bytes > file.size() - offset) return 1;
-    std::vector<std::uint8_t> raw;
-    try {
-        raw.resize(static_cast<std::size_t>(bytes));
-        values.resize(count);
-    } catch (const std::bad_alloc&) {
-        return 1;
-    }
-    if (readFullyAt(file, offset, raw.data(), raw.size()) != 0) return 1;
-    for (std::size_t i = 0; i < count; ++i)
-        values[i] = elementBytes == 2 ? getTiff16(raw.data(), 2 * i, littleEndian)
-                                      : getTiff32(raw.data(), 4 * i, littleEndian);
-    return 0;
-}
-
-// Applies one directory entry. Returns 1 for a value the reader refuses.
-int applyEntry(ByteSource& file, const std::uint8_t* entry, std::uint32_t& workingValue, TiffLayout& layout) {
-    const bool le = layout.littleEndian;
-    const std::uint16_t tag = getTiff16(entry, 0, le);
-    const std::uint16_t type = getTiff16(entry, 2, le);
-    const std::uint32_t count = getTiff32(entry, 4, le);
-    switch (type) {
-        case kTypeByte: workingValue = entry[8]; break;
-        case kTypeAscii: workingValue = 0; break;
-        case kTypeShort: workingValue = getTiff16(entry, 8, le); break;
-        case kTypeLong:
-        case kTypeRational: workingValue = getTiff32(entry, 8, le); break;
-        default: break;  // other types keep the previous entry's value
-    }
-    const std::uint32_t v = workingValue;
-
-    switch (tag) {
-        case kTagNewSubfileType: return v <= 1 ? 0 : 1;
-        case kTagSubfileType: return v == 1 ? 0 : 1;
-        case kTagImageWidth: layout.width = v; return 0;
-        case kTagImageLength: layout.height = v; return 0;
-        case kTagBitsPerSample:
-            if (count == 1) {
-                if (v == 1)
-                    layout.format = PixelFormat::Bilevel;
-                else if (v == 4 || v == 8)
-                    layout.format = PixelFormat::Gray8;
-                else if (v == 16)
-                    layout.format = PixelFormat::Gray16;
-                else
-                    return 1;
-                layout.bits = v;
-                return 0;
-            }
-            if (count == 3 || count == 4) {
-                std::array<std::uint8_t, 6> raw{};
-                if (readFullyAt(file, getTiff32(entry, 8, le), raw.data(), raw.size()) != 0) return 1;
-                const std::uint16_t bits = getTiff16(raw.data(), 0, le);
-                if (getTiff16(raw.data(), 2, le) != bits || getTiff16(raw.data(), 4, le) != bits) return 1;
-                if (bits == 8)
-                    layout.format = PixelFormat::Rgb24;
-                else if (bits == 16)
-                    layout.format = PixelFormat::Rgb48;
-                else
-                    return 1;
-                layout.bits = bits;
-                return 0;
-            }
-            return 1;
-        case kTagCompression:
-            if (v != kCompressionNone && v != kCompressionLzw) return 1;
-            layout.compression = v;
-            return 0;
-        case kTagPhotometric:
-            // Palette images (3) would need their colour map; they are not
-            // scans of targets, so they are refused rather than misread.
-            if (v > 2) return 1;
-            layout.inverted = v == 0;
-            return 0;
-        case kTagFillOrder: return v == 1 ? 0 : 1;
-        case kTagStripOffsets:
-            layout.stripCount = count;
-            return readStripArray(file, entry, v, le, layout.offsets);
-        case kTagOrientation:
-            if (v < 1 || v > 8) return 1;
-            layout.orientation = v;
-            return 0;
-        case kTagSamplesPerPixel:
-            if (v != 1 && v != 3 && v != 4) return 1;
-            layout.samples = v;
-            if (v != 1 && layout.format == PixelFormat::Gray8) layout.format = PixelFormat::Rgb24;
-            if (v != 1 && layout.format == PixelFormat::Gray16) layout.format = PixelFormat::Rgb48;
-            return 0;
-        case kTagRowsPerStrip: layout.rowsPerStrip = v; return 0;
-        case kTagStripByteCounts: {
-            layout.stripCount = count;
-            std::vector<std::uint32_t> counts;
-            if (readStripArray(file, entry, v, le, counts) != 0) return 1;
-            layout.byteCounts = std::move(counts);
-            return 0;
-        }
-        case kTagXResolution: {
-            if (type != kTypeRational) return 0;
-            std::array<std::uint8_t, 8> raw{};
-            if (readFullyAt(file, v, raw.data(), raw.size()) != 0) return 1;
-            const auto numerator = static_cast<std::int32_t>(getTiff32(raw.data(), 0, le));
-            const auto denominator = static_cast<std::int32_t>(getTiff32(raw.data(), 4, le));
-            // A zero denominator says nothing; the default stays.
-            if (denominator != 0) layout.xResolution = static_cast<double>(numerator) / denominator;
-            return 0;
-        }
-        case kTagPlanarConfiguration: return v == 1 ? 0 : 1;
-        case kTagResolutionUnit: layout.unitDivisor = v == 3 ? kCentimetresPerInch : 1.0; return 0;
-        case kTagPredictor:
-            if (v != 1 && v != 2) return 1;
-            layout.predictor = v == 2;
-            return 0;
-        default: return 0;
-    }
-}
-
-int readDirectory(ByteSource& file, TiffLayout& layout) {
-    std::array<std::uint8_t, 8> header{};
-    if (readFullyAt(file, 0, header.data(), header.size()) != 0) return 1;
-    if (header[0] != header[1] || (header[0] != 'I' && header[0] != 'M')) return 1;
-    layout.littleEndian = header[0] == 'I';
-    if (getTiff16(header.data(), 2, layout.littleEndian) != 42) return 1;
-
-    std::array<std::uint8_t, 2> countBytes{};
-    if (readFullyAt(file, getTiff32(header.data(), 4, layout.littleEndian), countBytes.data(), 2) != 0) return 1;
-    // The count is taken as signed: above 32767 there are no entries.
-    const auto entries = static_cast<std::int16_t>(getTiff16(countBytes.data(), 0, layout.littleEndian));
-    if (entries <= 0) return 0;
-    std::vector<std::uint8_t> directory(static_cast<std::size_t>(entries) * kEntryBytes);
-    if (readFully(file, directory.data(), directory.size()) != 0) return 1;
-
-    std::uint32_t workingValue = 0;
-    for (std::size_t i = 0; i < directory.size(); i += kEntryBytes)
-        if (applyEntry(file, directory.data() + i, workingValue, layout) != 0) return 1;
-    return 0;
-}
-
-// True for the combinations of format, bits and samples that the row
-// conversions below handle.
-bool consistent(const TiffLayout& layout) {
-    switch (layout.format) {
-        case PixelFormat::Bilevel: return layout.samples == 1 && layout.bits == 1;
-        case PixelFormat::Gray8: return layout.samples == 1 && (layout.bits == 4 || layout.bits == 8);
-        case PixelFormat::Gray16: return layout.samples == 1 && layout.bits == 16;
-        case PixelFormat::Rgb24: return (layout.samples == 3 || layout.samples == 4) && layout.bits == 8;
-        case PixelFormat::Rgb48: return (layout.samples == 3 || layout.samples == 4) && layout.bits == 16;
-        case PixelFormat::None: return false;
-    }
-    return false;
-}
-
-std::uint64_t fileRowBytes(const TiffLayout& layout) {
-    const std::uint64_t w = layout.width;
-    switch (layout.format) {
-        case PixelFormat::Bilevel: return (w + 7) / 8;
-        case PixelFormat::Gray8: return layout.bits == 4 ? (w + 1) / 2 : w;
-        case PixelFormat::Gray16: return 2 * w;
-        case PixelFormat::Rgb24: return w * layout.samples;
-        case PixelFormat::Rgb48: return w * layout.samples * 2;
-        case PixelFormat::None: return 0;
-    }
-    return 0;
-}
 
 // The row conversions: samples reordered to blue, green, red and to
 // little-endian, alpha dropped, and with the predictor each sample summed
@@ -383,90 +131,312 @@ void storeRow(const RowFormat& f, const std::uint8_t* in, std::uint8_t* out) {
         for (std::size_t i = 0; i < f.imageRowBytes; ++i) out[i] = static_cast<std::uint8_t>(~out[i]);
 }
 
-// Decodes the strips of a checked layout into image, top row first.
-class StripDecoder {
-public:
-    StripDecoder(ByteSource& file, const TiffLayout& layout, const RowFormat& rows, TargetImage& image)
-        : file_(file), layout_(layout), rows_(rows), image_(image) {}
+RowFormat rowFormatOf(const TiffRaster& raster) {
+    const TiffLayout& layout = raster.layout;
+    RowFormat rows;
+    rows.format = layout.format;
+    rows.width = static_cast<std::int32_t>(raster.grid.width);
+    rows.samples = layout.samples;
+    rows.bits = layout.bits;
+    rows.littleEndian = layout.littleEndian;
+    rows.predictor = layout.predictor;
+    rows.inverted = layout.inverted;
+    rows.fileRowBytes = static_cast<std::size_t>(raster.fileRowBytes);
+    rows.imageRowBytes = static_cast<std::size_t>(rowBytesFor(layout.format, raster.grid.width));
+    return rows;
+}
 
-    int run(std::uint32_t rowsPerStrip, std::uint32_t strips, std::size_t rowsPerRead) {
-        // Rows are read or decoded into a buffer that stays in cache and
-        // converted from there into the image. Filling the image directly
-        // was slower: a large read leaves the rows in memory only, and the
-        // decoder's scattered stores to fresh pages cost more than one
-        // sequential pass.
-        try {
-            buffer_.resize(rowsPerRead * rows_.fileRowBytes);
-            if (layout_.compression == kCompressionLzw) {
-                packed_.resize(kReadPieceBytes);
-                lzw_ = std::make_unique<LzwDecoder>();
+// The work is cut into units that need nothing from one another: a whole
+// chunk when it is compressed (LZW runs from the chunk's start), else a
+// read's worth of rows of a chunk. Unit u is band u % bands of chunk
+// u / bands; bands past a short last chunk are empty.
+struct WorkUnits {
+    std::uint64_t count = 0;
+    std::uint64_t bands = 1;
+    std::size_t rowsPerBand = 0;
+};
+
+WorkUnits workUnitsOf(const TiffRaster& raster) {
+    const std::size_t chunkRows = std::min(raster.grid.length, raster.layout.height);
+    WorkUnits units;
+    units.rowsPerBand = raster.lzw() ? chunkRows : raster.rowsPerRead;
+    units.bands = (chunkRows + units.rowsPerBand - 1) / units.rowsPerBand;
+    units.count = raster.grid.count * units.bands;
+    return units;
+}
+
+// Puts converted rows (image pixel format, stored order) where the
+// orientation sends them in the upright image.
+class RowPlacer {
+public:
+    RowPlacer(TargetImage& image, Orientation orientation)
+        : image_(image), o_(orientation), pixelBytes_(static_cast<std::size_t>(bytesPerPixel(image.format))) {}
+
+    bool direct() const { return o_.identity(); }
+
+    // The image row (row 0 at the bottom) that stored row r fills when the
+    // rows are not exchanged with the columns.
+    std::uint8_t* rowFor(std::uint64_t r) const {
+        const auto h = static_cast<std::uint64_t>(image_.height);
+        return image_.rows[static_cast<std::size_t>(o_.flipY ? r : h - 1 - r)];
+    }
+
+    // count converted rows of stride bytes, stored rows top.., holding
+    // stored columns left .. left + visible - 1 from their first byte on.
+    void place(const std::uint8_t* converted, std::size_t stride, std::size_t count, std::uint64_t top,
+               std::uint64_t left, std::uint64_t visible) const {
+        const std::size_t n = pixelBytes_;
+        const auto w = static_cast<std::uint64_t>(image_.width);
+        const auto h = static_cast<std::uint64_t>(image_.height);
+        if (!o_.transpose) {
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint8_t* in = converted + i * stride;
+                std::uint8_t* out = rowFor(top + i);
+                if (!o_.flipX) {
+                    std::memcpy(out + left * n, in, static_cast<std::size_t>(visible) * n);
+                    continue;
+                }
+                for (std::uint64_t c = 0; c < visible; ++c) std::memcpy(out + (w - 1 - left - c) * n, in + c * n, n);
             }
-        } catch (const std::bad_alloc&) {
-            return 1;
+            return;
         }
-        std::int64_t nextRow = image_.height - 1;
-        for (std::uint32_t s = 0; s < strips; ++s) {
-            const auto stripRows = static_cast<std::size_t>(std::min<std::int64_t>(rowsPerStrip, nextRow + 1));
-            if (seekTo(file_, layout_.offsets[s]) != 0) return 1;
-            if (lzw_) startStrip((*layout_.byteCounts)[s]);
-            for (std::size_t done = 0; done < stripRows;) {
-                const std::size_t count = std::min(rowsPerRead, stripRows - done);
-                if (fill(buffer_.data(), count * rows_.fileRowBytes) != 0) return 1;
-                for (std::size_t i = 0; i < count; ++i)
-                    storeRow(rows_, buffer_.data() + i * rows_.fileRowBytes,
-                             image_.rows[static_cast<std::size_t>(nextRow--)]);
-                done += count;
+        // Stored column c becomes an upright row and stored row r a column;
+        // the rows of a band land side by side in each upright row.
+        for (std::uint64_t c = 0; c < visible; ++c) {
+            const std::uint64_t column = left + c;
+            std::uint8_t* out = image_.rows[static_cast<std::size_t>(o_.flipY ? column : h - 1 - column)];
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint64_t r = top + i;
+                std::memcpy(out + (o_.flipX ? w - 1 - r : r) * n, converted + i * stride + c * n, n);
             }
         }
-        return 0;
     }
 
 private:
-    void startStrip(std::uint32_t byteCount) {
+    TargetImage& image_;
+    Orientation o_;
+    std::size_t pixelBytes_;
+};
+
+// One thread's share of the decoding: its buffers, its LZW decoder, and the
+// units it takes.
+class ChunkWorker {
+public:
+    ChunkWorker(const ByteSource& file, const TiffRaster& raster, const RowFormat& rows, const WorkUnits& units,
+                const RowPlacer& placer, TargetImage& image)
+        : file_(file), raster_(raster), grid_(raster.grid), rows_(rows), units_(units), placer_(placer),
+          image_(image) {}
+
+    // Rows are read or decoded into a buffer that stays in cache and
+    // converted from there into the image. Filling the image directly was
+    // slower: a large read leaves the rows in memory only, and the decoder's
+    // scattered stores to fresh pages cost more than one sequential pass.
+    TiffProblem prepare() {
+        try {
+            buffer_.resize(raster_.rowsPerRead * rows_.fileRowBytes);
+            converted_.resize(raster_.rowsPerRead * rows_.imageRowBytes);
+            if (raster_.lzw()) {
+                packed_.resize(kReadPieceBytes);
+                lzw_ = std::make_unique<LzwDecoder>();
+                // Chunks of at most a read's worth of rows are decoded whole.
+                if (wholeChunks()) {
+                    chunk_ = std::make_unique<LzwChunkDecoder>();
+                    prepareLzwChunk(*chunk_, buffer_.size());
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            return TiffProblem::OutOfMemory;
+        }
+        return TiffProblem::None;
+    }
+
+    TiffProblem decode(std::uint64_t unit) {
+        const std::uint64_t k = unit / units_.bands;
+        const std::uint64_t top = k / grid_.across * grid_.length;
+        const std::uint64_t left = k % grid_.across * grid_.width;
+        const auto imageHeight = static_cast<std::uint64_t>(raster_.layout.height);
+        const auto chunkRows = static_cast<std::size_t>(std::min<std::uint64_t>(grid_.length, imageHeight - top));
+        const std::size_t first = static_cast<std::size_t>(unit % units_.bands) * units_.rowsPerBand;
+        if (first >= chunkRows) return TiffProblem::None;
+        const std::size_t last = std::min(chunkRows, first + units_.rowsPerBand);
+        const std::uint64_t visibleWidth =
+            std::min<std::uint64_t>(grid_.width, static_cast<std::uint64_t>(raster_.layout.width) - left);
+
+        std::uint64_t offset = (*grid_.offsets)[k] + first * std::uint64_t{rows_.fileRowBytes};
+        if (lzw_) startChunk(offset, (*grid_.byteCounts)[k]);
+        if (chunk_ && packedLeft_ <= packed_.size()) {
+            const std::uint8_t* rows = nullptr;
+            if (const TiffProblem problem = decodeWholeChunk(chunkRows * rows_.fileRowBytes, rows);
+                problem != TiffProblem::None)
+                return problem;
+            storeRows(rows, chunkRows, top, left, visibleWidth);
+            return TiffProblem::None;
+        }
+        for (std::size_t done = first; done < last;) {
+            const std::size_t count = std::min(raster_.rowsPerRead, last - done);
+            const std::size_t bytes = count * rows_.fileRowBytes;
+            if (const TiffProblem problem = lzw_ ? decodeLzwRows(bytes) : readRows(offset, bytes);
+                problem != TiffProblem::None)
+                return problem;
+            offset += bytes;
+            storeRows(buffer_.data(), count, top + done, left, visibleWidth);
+            done += count;
+        }
+        return TiffProblem::None;
+    }
+
+private:
+    bool wholeChunks() const { return std::min(grid_.length, raster_.layout.height) <= raster_.rowsPerRead; }
+
+    TiffProblem readRows(std::uint64_t offset, std::size_t bytes) {
+        return readExactlyAt(file_, offset, buffer_.data(), bytes) == 0 ? TiffProblem::None : TiffProblem::Truncated;
+    }
+
+    // The whole chunk's packed bytes at once, decoded in one go; the same
+    // outcome as decodeLzwRows over its rows.
+    TiffProblem decodeWholeChunk(std::size_t bytes, const std::uint8_t*& rows) {
+        const TiffProblem endedEarly = cutByFileEnd_ ? TiffProblem::Truncated : TiffProblem::DamagedData;
+        const auto count = static_cast<std::size_t>(packedLeft_);
+        if (readExactlyAt(file_, packedAt_, packed_.data(), count) != 0) return TiffProblem::Truncated;
+        const std::span<const std::uint8_t> input(packed_.data(), count);
+        if (isOldStyleLzw(input)) return TiffProblem::CompressionNotSupported;
+        std::size_t produced = 0;
+        if (decodeLzwChunk(*chunk_, input, bytes, produced) != 0) return TiffProblem::DamagedData;
+        if (produced < bytes) return endedEarly;
+        rows = chunk_->bytes.data() + kLzwOutputStart;
+        return TiffProblem::None;
+    }
+
+    void storeRows(const std::uint8_t* rows, std::size_t count, std::uint64_t top, std::uint64_t left,
+                   std::uint64_t visibleWidth) {
+        const bool wholeRows = visibleWidth == grid_.width;
+        // Tile widths of bilevel images are whole bytes, so every tile
+        // starts on a byte of the image row.
+        const auto leftBytes = static_cast<std::size_t>(rowBytesFor(image_.format, static_cast<std::int64_t>(left)));
+        const auto visibleBytes =
+            static_cast<std::size_t>(rowBytesFor(image_.format, static_cast<std::int64_t>(visibleWidth)));
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* in = rows + i * rows_.fileRowBytes;
+            if (placer_.direct() && wholeRows) {
+                storeRow(rows_, in, placer_.rowFor(top + i) + leftBytes);
+                continue;
+            }
+            // The predictor runs along the whole stored row, so the row is
+            // converted whole and cut afterwards.
+            std::uint8_t* row = converted_.data() + i * rows_.imageRowBytes;
+            storeRow(rows_, in, row);
+            if (placer_.direct()) std::memcpy(placer_.rowFor(top + i) + leftBytes, row, visibleBytes);
+        }
+        if (!placer_.direct()) placer_.place(converted_.data(), rows_.imageRowBytes, count, top, left, visibleWidth);
+    }
+
+    void startChunk(std::uint64_t offset, std::uint32_t byteCount) {
         startLzw(*lzw_);
-        packedLeft_ = std::min<std::uint64_t>(byteCount, file_.size() - tellPosition(file_));
+        const std::uint64_t available = file_.size() - offset;
+        packedAt_ = offset;
+        packedLeft_ = std::min<std::uint64_t>(byteCount, available);
+        cutByFileEnd_ = byteCount > available;
         input_ = {};
         firstPiece_ = true;
     }
 
-    // Reads or decodes exactly bytes bytes of the current strip; a strip
-    // whose data ends sooner fails rather than leave rows unwritten.
-    int fill(std::uint8_t* out, std::size_t bytes) {
-        if (!lzw_) return readFully(file_, out, bytes);
+    // Decodes exactly bytes bytes of the current chunk; a chunk whose data
+    // ends sooner fails rather than leave rows unwritten.
+    TiffProblem decodeLzwRows(std::size_t bytes) {
+        std::uint8_t* out = buffer_.data();
+        const TiffProblem endedEarly = cutByFileEnd_ ? TiffProblem::Truncated : TiffProblem::DamagedData;
         std::size_t filled = 0;
         while (filled < bytes) {
             if (input_.empty()) {
-                if (packedLeft_ == 0 || lzw_->ended) return 1;
-                std::size_t got = 0;
+                if (packedLeft_ == 0 || lzw_->ended) return endedEarly;
                 const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(packedLeft_, kReadPieceBytes));
-                if (readBytes(file_, want, packed_.data(), got) != 0) return 1;
+                const std::size_t got = file_.readAt(packedAt_, packed_.data(), want);
+                if (got == 0) return TiffProblem::Truncated;
+                packedAt_ += got;
                 packedLeft_ -= got;
                 input_ = std::span<const std::uint8_t>(packed_.data(), got);
-                if (firstPiece_ && isOldStyleLzw(input_)) return 1;
+                if (firstPiece_ && isOldStyleLzw(input_)) return TiffProblem::CompressionNotSupported;
                 firstPiece_ = false;
             }
             std::size_t produced = 0;
-            if (decodeLzw(*lzw_, input_, out + filled, bytes - filled, produced) != 0) return 1;
+            if (decodeLzw(*lzw_, input_, out + filled, bytes - filled, produced) != 0) return TiffProblem::DamagedData;
             filled += produced;
-            if (filled < bytes && lzw_->ended) return 1;
+            if (filled < bytes && lzw_->ended) return endedEarly;
         }
-        return 0;
+        return TiffProblem::None;
     }
 
-    ByteSource& file_;
-    const TiffLayout& layout_;
+    const ByteSource& file_;
+    const TiffRaster& raster_;
+    const ChunkGrid& grid_;
     const RowFormat& rows_;
+    const WorkUnits& units_;
+    const RowPlacer& placer_;
     TargetImage& image_;
     std::vector<std::uint8_t> buffer_;
+    std::vector<std::uint8_t> converted_;
     std::vector<std::uint8_t> packed_;
     std::unique_ptr<LzwDecoder> lzw_;
+    std::unique_ptr<LzwChunkDecoder> chunk_;
     std::span<const std::uint8_t> input_;
+    std::uint64_t packedAt_ = 0;
     std::uint64_t packedLeft_ = 0;
+    bool cutByFileEnd_ = false;
     bool firstPiece_ = true;
 };
 
-int orient(TargetImage& image, std::uint32_t orientation) {
-    if (orientation == 1) return 0;
+// The first failure in the order of the units, which is the failure one
+// thread going through them in turn would have met: the outcome does not
+// depend on the number of threads.
+class FirstFailure {
+public:
+    void record(std::uint64_t unit, TiffProblem problem) {
+        const std::lock_guard lock(mutex_);
+        if (unit < unit_.load()) {
+            unit_ = unit;
+            problem_ = problem;
+        }
+    }
+    // Units after a failure cannot change the outcome.
+    bool after(std::uint64_t unit) const { return unit > unit_.load(std::memory_order_relaxed); }
+    TiffProblem problem() const { return problem_; }
+
+private:
+    std::mutex mutex_;
+    std::atomic<std::uint64_t> unit_{std::numeric_limits<std::uint64_t>::max()};
+    TiffProblem problem_ = TiffProblem::None;
+};
+
+// Decodes the strips or tiles into image on up to threads threads.
+TiffProblem decodeChunks(const ByteSource& file, const TiffRaster& raster, const RowPlacer& placer,
+                         TargetImage& image, unsigned threads) {
+    const RowFormat rows = rowFormatOf(raster);
+    const WorkUnits units = workUnitsOf(raster);
+    const auto rasterBytes = static_cast<std::uint64_t>(rasterBytesFor(image.format, image.width, image.height));
+    const std::uint64_t worthwhile = std::max<std::uint64_t>(1, rasterBytes / kBytesPerThread);
+    const auto workers = static_cast<unsigned>(
+        threads != 0 ? std::min<std::uint64_t>(threads, units.count)
+                     : std::min<std::uint64_t>({coreCount(), units.count, worthwhile}));
+    std::atomic<std::uint64_t> next{0};
+    FirstFailure failure;
+    TiffProblem setup = TiffProblem::None;
+    runOnWorkers(workers, [&](unsigned worker) {
+        ChunkWorker decoder(file, raster, rows, units, placer, image);
+        if (const TiffProblem problem = decoder.prepare(); problem != TiffProblem::None) {
+            // Only the calling thread's failure counts: the others' units
+            // are taken by whoever is running.
+            if (worker == 0) setup = problem;
+            return;
+        }
+        for (std::uint64_t unit = next++; unit < units.count && !failure.after(unit); unit = next++)
+            if (const TiffProblem problem = decoder.decode(unit); problem != TiffProblem::None)
+                failure.record(unit, problem);
+    });
+    return setup != TiffProblem::None ? setup : failure.problem();
+}
+
+TiffProblem orient(TargetImage& image, std::uint32_t orientation) {
+    if (orientation == 1) return TiffProblem::None;
     TargetImage turned;
     int result = 1;
     switch (orientation) {
@@ -479,87 +449,59 @@ int orient(TargetImage& image, std::uint32_t orientation) {
         case 8: result = turnCounterClockwise(image, turned); break;
         default: break;
     }
-    if (result != 0) return 1;
+    if (result != 0) return TiffProblem::OutOfMemory;
     image = std::move(turned);
-    return 0;
+    return TiffProblem::None;
 }
 
-int readInto(ByteSource& file, TargetImage& image) {
-    TiffLayout layout;
-    if (readDirectory(file, layout) != 0) return 1;
-
-    constexpr auto kMaxSide = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
-    if (layout.width == 0 || layout.height == 0 || layout.width > kMaxSide || layout.height > kMaxSide) return 1;
-    if (!consistent(layout)) return 1;
-    // The predictor works on whole 8- or 16-bit samples.
-    if (layout.predictor && layout.bits < 8) return 1;
-
-    // Rows wider than a block are refused here already, which also keeps
-    // every size product below within 64 bits.
-    if (strideFor(layout.format, layout.width) > kMaxBlockBytes) return 1;
-    const std::uint64_t rowBytes = fileRowBytes(layout);
-    std::uint32_t rowsPerStrip = layout.rowsPerStrip.value_or(layout.height);
-    if (layout.stripCount == 1) rowsPerStrip = layout.height;
-    if (rowsPerStrip == 0) return 1;
-    rowsPerStrip = std::min(rowsPerStrip, layout.height);
-    const std::uint32_t strips = (layout.height - 1) / rowsPerStrip + 1;
-
-    if (layout.stripCount > 1 && !layout.byteCounts) return 1;
-    if (layout.stripCount == 1 && !layout.byteCounts)
-        layout.byteCounts = std::vector<std::uint32_t>{
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(rowBytes * layout.height, 0xFFFFFFFFu))};
-    // Rows past the strips a file has would stay unwritten; so would rows
-    // beyond the shorter of the two arrays when their counts differ.
-    const bool lzw = layout.compression == kCompressionLzw;
-    if (strips > layout.stripCount || strips > layout.offsets.size()) return 1;
-    if (lzw && strips > layout.byteCounts->size()) return 1;
-
-    // Every strip must be able to produce its rows from the bytes the file
-    // holds, before the raster is allocated. Uncompressed strips are read
-    // with the sizes their rows need (their byte counts add nothing); LZW
-    // strips are read up to their byte counts.
-    const std::uint64_t fileSize = file.size();
-    for (std::uint32_t s = 0; s < strips; ++s) {
-        const std::uint64_t rows = std::min<std::uint64_t>(rowsPerStrip, layout.height - std::uint64_t{s} * rowsPerStrip);
-        const std::uint64_t needed = rows * rowBytes;
-        const std::uint64_t offset = layout.offsets[s];
-        if (offset > fileSize) return 1;
-        const std::uint64_t available = fileSize - offset;
-        if (!lzw && needed > available) return 1;
-        if (lzw && needed > lzwLargestOutput(std::min<std::uint64_t>((*layout.byteCounts)[s], available))) return 1;
-    }
-
-    std::size_t rowsPerRead = rowsPerStrip;
-    if (rowBytes * rowsPerStrip > static_cast<std::uint64_t>(kMaxBlockBytes)) {
-        rowsPerRead = static_cast<std::size_t>(kMaxBlockBytes / rowBytes);
-        if (rowsPerRead == 0) {
-            // An uncompressed row must fit one read; LZW is decoded a row at a time.
-            if (!lzw) return 1;
-            rowsPerRead = 1;
-        }
-    }
-
-    if (allocateImage(image, layout.format, static_cast<std::int32_t>(layout.width),
-                      static_cast<std::int32_t>(layout.height), layout.xResolution / layout.unitDivisor) != 0)
-        return 1;
-    if (image.rows.empty()) return 1;
-
-    RowFormat rows;
-    rows.format = layout.format;
-    rows.width = image.width;
-    rows.samples = layout.samples;
-    rows.bits = layout.bits;
-    rows.littleEndian = layout.littleEndian;
-    rows.predictor = layout.predictor;
-    rows.inverted = layout.inverted;
-    rows.fileRowBytes = static_cast<std::size_t>(rowBytes);
-    rows.imageRowBytes = static_cast<std::size_t>(rowBytesFor(layout.format, layout.width));
-    StripDecoder decoder(file, layout, rows, image);
-    if (decoder.run(rowsPerStrip, strips, rowsPerRead) != 0) return 1;
-    return orient(image, layout.orientation);
+TiffProblem readInto(ByteSource& file, TargetImage& image, const TiffReadOptions& options) {
+    TiffRaster raster;
+    if (const TiffProblem problem = readTiffRaster(file, raster); problem != TiffProblem::None) return problem;
+    const TiffLayout& layout = raster.layout;
+    const Orientation orientation = afterTurn(orientationOfTag(layout.orientation), options.turn);
+    // Single bits are not moved one by one while decoding: a bilevel image
+    // is decoded as stored and turned afterwards.
+    const bool placed = layout.format != PixelFormat::Bilevel;
+    const bool exchange = placed && orientation.transpose;
+    const auto width = static_cast<std::int32_t>(exchange ? layout.height : layout.width);
+    const auto height = static_cast<std::int32_t>(exchange ? layout.width : layout.height);
+    if (allocateImage(image, layout.format, width, height, layout.xResolution / layout.unitDivisor) != 0 ||
+        image.rows.empty())
+        return TiffProblem::OutOfMemory;
+    const RowPlacer placer(image, placed ? orientation : Orientation{});
+    if (const TiffProblem problem = decodeChunks(file, raster, placer, image, options.threads);
+        problem != TiffProblem::None)
+        return problem;
+    return placed ? TiffProblem::None : orient(image, tagOfOrientation(orientation));
 }
 
 }  // namespace
+
+std::string_view tiffProblemText(TiffProblem problem) {
+    switch (problem) {
+        case TiffProblem::None: return "";
+        case TiffProblem::NotTiff: return "not a TIFF file";
+        case TiffProblem::Truncated: return "truncated file";
+        case TiffProblem::DamagedData: return "damaged image data";
+        case TiffProblem::InvalidSize: return "image size not valid";
+        case TiffProblem::InvalidLayout: return "strip or tile layout not valid";
+        case TiffProblem::CompressionNotSupported: return "compression not supported";
+        case TiffProblem::SampleFormatNotSupported: return "sample format not supported (signed or floating-point)";
+        case TiffProblem::BitsNotSupported: return "bits per sample not supported";
+        case TiffProblem::SamplesNotSupported: return "samples per pixel not supported";
+        case TiffProblem::BitsAndSamplesDisagree: return "bits per sample do not match samples per pixel";
+        case TiffProblem::PhotometricNotSupported: return "colour model not supported (palette, CMYK, ...)";
+        case TiffProblem::PlanarNotSupported: return "separate colour planes not supported";
+        case TiffProblem::FillOrderNotSupported: return "bit fill order not supported";
+        case TiffProblem::SubfileNotSupported: return "reduced-resolution or multi-page image not supported";
+        case TiffProblem::OrientationInvalid: return "orientation not valid";
+        case TiffProblem::PredictorNotSupported: return "predictor not supported";
+        case TiffProblem::TooWide: return "image or tile too wide";
+        case TiffProblem::RasterTooLarge: return "more than 1.5 GiB of raster";
+        case TiffProblem::OutOfMemory: return "not enough memory";
+    }
+    return "";
+}
 
 std::uint16_t getTiff16(const std::uint8_t* buffer, std::size_t offset, bool littleEndian) {
     const std::uint8_t* p = buffer + offset;
@@ -575,17 +517,22 @@ std::uint32_t getTiff32(const std::uint8_t* buffer, std::size_t offset, bool lit
            std::uint32_t{p[3]};
 }
 
-int readTiffImage(ByteSource& file, TargetImage& image) {
-    int result = 1;
+int readTiffImage(ByteSource& file, TargetImage& image, TiffProblem& problem, const TiffReadOptions& options) {
     try {
-        result = readInto(file, image);
+        problem = readInto(file, image, options);
     } catch (const std::bad_alloc&) {
         // The large buffers are checked where they are made; this catches
         // the small tables that run out in a starved process.
-        result = 1;
+        problem = TiffProblem::OutOfMemory;
     }
-    if (result != 0) freeImage(image);
-    return result;
+    if (problem == TiffProblem::None) return 0;
+    freeImage(image);
+    return 1;
+}
+
+int readTiffImage(ByteSource& file, TargetImage& image) {
+    TiffProblem problem = TiffProblem::None;
+    return readTiffImage(file, image, problem);
 }
 
 int readTiffImage(const std::filesystem::path& file, TargetImage& image) {

@@ -16,26 +16,70 @@
 //   08 00 08 00 08 00                bits per sample 8, 8, 8
 //   FF 00 00 00 00 FF                red pixel, blue pixel
 //
-// The subset read: the first directory only; 1, 4, 8 or 16 bits per sample;
-// one (gray, bilevel), three or four (RGB, RGBA with the alpha dropped)
-// samples per pixel in chunky order; strips, uncompressed or LZW, with or
-// without the horizontal predictor; white-is-zero; both byte orders; the
-// eight orientations, after which the image is upright. Palette images,
-// tiles, planar data and every other compression are refused.
+// The subset read: the first directory only; 1, 4, 8 or 16 bits per sample,
+// unsigned integers; one (gray, bilevel), three or four (RGB, RGBA with the
+// alpha dropped) samples per pixel in chunky order; strips or tiles,
+// uncompressed or LZW, with or without the horizontal predictor;
+// white-is-zero; both byte orders; the eight orientations, after which the
+// image is upright. Palette images, planar data, signed or floating-point
+// samples and every other compression are refused.
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string_view>
 
 #include "image/byte_source.h"
+#include "image/orientation.h"
 #include "image/target_image.h"
 
 namespace calivant {
 
+// Why a file was refused, for the user: tiffProblemText gives the words.
+enum class TiffProblem {
+    None,
+    NotTiff,
+    Truncated,
+    DamagedData,
+    InvalidSize,
+    InvalidLayout,
+    CompressionNotSupported,
+    SampleFormatNotSupported,
+    BitsNotSupported,
+    SamplesNotSupported,
+    BitsAndSamplesDisagree,
+    PhotometricNotSupported,
+    PlanarNotSupported,
+    FillOrderNotSupported,
+    SubfileNotSupported,
+    OrientationInvalid,
+    PredictorNotSupported,
+    TooWide,
+    RasterTooLarge,
+    OutOfMemory,
+};
+
+// A short lower-case phrase ("truncated file", "compression not
+// supported"); empty for None.
+std::string_view tiffProblemText(TiffProblem problem);
+
+struct TiffReadOptions {
+    // Turns after the file's own orientation, made while the pixels are
+    // placed: the same image as turning the upright one, without a copy.
+    PictureTurn turn;
+    // Threads decoding strips or tiles at once; 0: one per core where the
+    // picture is large enough for them to pay. The image does not depend on
+    // it.
+    unsigned threads = 0;
+};
+
 // Reads the file from its start into image. Returns 0 on success; 1 for any
-// failure (unreadable, damaged or unsupported data), image then empty. The
-// file stays open. Sizes a file cannot back with strip data are refused
-// before any raster is allocated, and so are rasters above kMaxRasterBytes.
+// failure (unreadable, damaged or unsupported data), image then empty, and
+// problem saying why (the first failing strip's or tile's in file order).
+// The file stays open. Sizes a file cannot back with strip or tile data are
+// refused before any raster is allocated, and so are rasters above
+// kMaxRasterBytes.
+int readTiffImage(ByteSource& file, TargetImage& image, TiffProblem& problem, const TiffReadOptions& options = {});
 int readTiffImage(ByteSource& file, TargetImage& image);
 
 // Opens file and reads it; 1 also when it cannot be opened.

@@ -113,7 +113,7 @@ struct EdgeObservation {
     double nx, ny;
 };
 
-std::vector<EdgeProbe> edgeProbes(const TargetLayout& layout, const LayoutGrid& grid) {
+std::vector<EdgeProbe> edgeProbes(const TargetLayout& layout, const SiteGrid& grid) {
     std::vector<const PatchCell*> cells;
     for (const auto* list : {&layout.grayCells, &layout.colorCells, &layout.whiteCells, &layout.midGrayCells,
                              &layout.blackCells})
@@ -261,7 +261,7 @@ double median(std::vector<double> values) {
 
 }  // namespace
 
-bool fitChartEdges(const TargetImage& image, const TargetLayout& layout, const LayoutGrid& grid,
+bool fitChartEdges(const TargetImage& image, const TargetLayout& layout, const SiteGrid& grid,
                    const OverlayQuad& start, double searchPixels, EdgeFit& fit) {
     if (grid.sites.empty()) return false;
     const FullSampler sampler(image);

@@ -24,7 +24,7 @@ struct EdgeFit {
 
 // Fits from `start`; the edges are looked for up to searchPixels from where
 // `start` puts them. False when too few edges were found to fit the corners.
-bool fitChartEdges(const TargetImage& image, const TargetLayout& layout, const LayoutGrid& grid,
+bool fitChartEdges(const TargetImage& image, const TargetLayout& layout, const SiteGrid& grid,
                    const OverlayQuad& start, double searchPixels, EdgeFit& fit);
 
 }  // namespace calivant

@@ -69,7 +69,7 @@ struct Hypothesis {
     bool outside = false;  // reaches beyond the picture
 };
 
-ImagePoint hypothesisPoint(const Hypothesis& h, const LayoutGrid& grid, const ReducedImage& reduced, double u,
+ImagePoint hypothesisPoint(const Hypothesis& h, const SiteGrid& grid, const ReducedImage& reduced, double u,
                            double t) {
     double i, j, x, y;
     h.placement.toLattice(grid, u, t, i, j);
@@ -97,7 +97,7 @@ double largestCornerShift(const OverlayQuad& a, const OverlayQuad& b) {
 // Means of the middle half of every gray (in gray order) and colour cell,
 // from the reduced copy; NaN where a cell's centre lies off the picture.
 // `graySpread` gets the scatter of each gray cell's samples.
-void measureCells(const Hypothesis& h, const LayoutGrid& grid, const ReducedImage& reduced, const TargetLayout& layout,
+void measureCells(const Hypothesis& h, const SiteGrid& grid, const ReducedImage& reduced, const TargetLayout& layout,
                   std::vector<PatchRgb>& gray, std::vector<double>& graySpread, std::vector<PatchRgb>& color) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     constexpr int kSamples = kCellSamples * kCellSamples;
@@ -135,7 +135,7 @@ void measureCells(const Hypothesis& h, const LayoutGrid& grid, const ReducedImag
     for (const PatchCell& cell : layout.colorCells) color.push_back(measure(cell, unused));
 }
 
-double strayShare(const Hypothesis& h, const LayoutGrid& grid) {
+double strayShare(const Hypothesis& h, const SiteGrid& grid) {
     int stray = 0;
     for (const LatticeNode& n : h.lattice->nodes) {
         double u, t;
@@ -217,7 +217,7 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
         image.height < 1 || static_cast<std::int64_t>(image.rows.size()) < image.height)
         return notFound("the picture is not an RGB picture");
     if (std::min(image.width, image.height) < kMinPictureSide) return notFound("the picture is too small");
-    const LayoutGrid grid = layoutGrid(layout);
+    const SiteGrid grid = siteGrid(layout);
     if (grid.sites.size() < 4 || grid.columns < 2 || grid.rows < 2) return notFound("the target has no patch grid");
     const bool withReference = reference != nullptr && reference->grayCount == layout.grayCount &&
                                reference->colorCount == layout.colorCount;

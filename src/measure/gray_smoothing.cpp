@@ -4,8 +4,7 @@
 #include <cassert>
 
 #include "measure/smoothing_spline.h"
-#include "shell/advanced_options.h"
-#include "shell/platform.h"
+#include "measure/advanced_options.h"
 
 namespace calivant {
 
@@ -25,7 +24,7 @@ std::vector<double> grayScaleKnots(std::span<const double> grayY) {
     return x;
 }
 
-int smoothSeries(Platform& platform, std::span<const double> x, std::span<const double> y, double val,
+int smoothSeries(Diagnostics& diagnostics, std::span<const double> x, std::span<const double> y, double val,
                  std::span<double> out) {
     assert(y.size() == x.size() && out.size() == x.size());
     const std::vector<double> w(x.size(), 1.0);
@@ -33,7 +32,7 @@ int smoothSeries(Platform& platform, std::span<const double> x, std::span<const 
     SplineWork work;
     const int code = fitSmoothingSpline(x, y, w, kSplineHalfOrder, val, c, work);
     if (code != 0) {
-        platform.showError("Spline Smoothing Error");
+        addError(diagnostics, "Spline Smoothing Error");
         return code;
     }
     int interval = 0;
@@ -41,7 +40,7 @@ int smoothSeries(Platform& platform, std::span<const double> x, std::span<const 
     return 0;
 }
 
-int smoothGrayScale(Platform& platform, std::span<const double> grayY, std::span<double> red,
+int smoothGrayScale(Diagnostics& diagnostics, std::span<const double> grayY, std::span<double> red,
                     std::span<double> green, std::span<double> blue, int level) {
     assert(red.size() == grayY.size() && green.size() == grayY.size() && blue.size() == grayY.size());
     const double val = smoothingNoiseVariance(level);
@@ -50,7 +49,7 @@ int smoothGrayScale(Platform& platform, std::span<const double> grayY, std::span
     std::vector<double> smoothed(x.size());
     int result = 0;
     for (std::span<double> channel : {red, green, blue}) {
-        const int code = smoothSeries(platform, x, channel, val, smoothed);
+        const int code = smoothSeries(diagnostics, x, channel, val, smoothed);
         if (code == 0)
             std::copy(smoothed.begin(), smoothed.end(), channel.begin());
         else if (result == 0)

@@ -36,8 +36,8 @@ void gridAxis(const std::vector<double>& centres, int& count, double& pitch) {
 
 }  // namespace
 
-LayoutGrid layoutGrid(const TargetLayout& layout) {
-    LayoutGrid grid;
+SiteGrid siteGrid(const TargetLayout& layout) {
+    SiteGrid grid;
     std::vector<const PatchCell*> cells;
     for (const auto* list : {&layout.grayCells, &layout.colorCells, &layout.whiteCells, &layout.midGrayCells,
                              &layout.blackCells})
@@ -73,21 +73,21 @@ LayoutGrid layoutGrid(const TargetLayout& layout) {
     return grid;
 }
 
-void GridPlacement::toLattice(const LayoutGrid& grid, double u, double t, double& i, double& j) const {
+void GridPlacement::toLattice(const SiteGrid& grid, double u, double t, double& i, double& j) const {
     const double p = sp * (u - grid.u0) / grid.pitchU;
     const double q = sq * (t - grid.t0) / grid.pitchT;
     i = (swap ? q : p) + oi;
     j = (swap ? p : q) + oj;
 }
 
-void GridPlacement::toLayout(const LayoutGrid& grid, double i, double j, double& u, double& t) const {
+void GridPlacement::toLayout(const SiteGrid& grid, double i, double j, double& u, double& t) const {
     const double p = sp * (swap ? j - oj : i - oi);
     const double q = sq * (swap ? i - oi : j - oj);
     u = grid.u0 + p * grid.pitchU;
     t = grid.t0 + q * grid.pitchT;
 }
 
-std::vector<GridPlacement> matchLayoutGrid(const LayoutGrid& grid, const PatchLattice& lattice, double keepShare) {
+std::vector<GridPlacement> matchLayoutGrid(const SiteGrid& grid, const PatchLattice& lattice, double keepShare) {
     std::vector<GridPlacement> all;
     if (grid.sites.empty() || lattice.nodes.empty()) return all;
     int i0 = lattice.nodes[0].i, i1 = i0, j0 = lattice.nodes[0].j, j1 = j0;

@@ -12,7 +12,7 @@
 
 namespace calivant {
 
-struct LayoutGrid {
+struct SiteGrid {
     // Centre of the first column and row, and the pitch, in layout units.
     double u0 = 0.0;
     double t0 = 0.0;
@@ -27,7 +27,7 @@ struct LayoutGrid {
 };
 
 // The grid of a layout; empty (no sites) for a layout without cells.
-LayoutGrid layoutGrid(const TargetLayout& layout);
+SiteGrid siteGrid(const TargetLayout& layout);
 
 // How the layout's grid lies on a lattice: the lattice index of layout
 // column p and row q is (i, j) = (sp p + oi, sq q + oj), or with `swap`
@@ -41,12 +41,12 @@ struct GridPlacement {
     int matched = 0;  // sites that meet a lattice patch
 
     // Continuous: layout point (u, t) to lattice index, and back.
-    void toLattice(const LayoutGrid& grid, double u, double t, double& i, double& j) const;
-    void toLayout(const LayoutGrid& grid, double i, double j, double& u, double& t) const;
+    void toLattice(const SiteGrid& grid, double u, double t, double& i, double& j) const;
+    void toLayout(const SiteGrid& grid, double i, double j, double& u, double& t) const;
 };
 
 // Every placement whose matched count reaches keepShare of the best one,
 // best first.
-std::vector<GridPlacement> matchLayoutGrid(const LayoutGrid& grid, const PatchLattice& lattice, double keepShare);
+std::vector<GridPlacement> matchLayoutGrid(const SiteGrid& grid, const PatchLattice& lattice, double keepShare);
 
 }  // namespace calivant

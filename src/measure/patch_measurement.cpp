@@ -1,48 +1,51 @@
 #include "measure/patch_measurement.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <vector>
 
 #include "measure/gray_smoothing.h"
 #include "measure/quality_checks.h"
-#include "output/format.h"
-#include "shell/platform.h"
-#include "shell/scan_session.h"
+#include "util/format.h"
+#include "util/parallel.h"
 
 namespace calivant {
 namespace {
 
-// Reads the blue, green, red samples of one pixel as red, green, blue.
-inline std::array<int, 3> pixelAt(const TargetImage& image, int x, int y) {
-    const std::uint8_t* row = image.rows[static_cast<std::size_t>(y)];
-    if (image.format == PixelFormat::Rgb48) {
-        const std::uint8_t* p = row + static_cast<std::size_t>(x) * 6;
-        return {p[4] | (p[5] << 8), p[2] | (p[3] << 8), p[0] | (p[1] << 8)};
-    }
-    const std::uint8_t* p = row + static_cast<std::size_t>(x) * 3;
-    return {p[2], p[1], p[0]};
-}
-
-bool isMeasurable(const TargetImage& image) {
-    return (image.format == PixelFormat::Rgb24 || image.format == PixelFormat::Rgb48) && image.width >= 1 &&
-           image.height >= 1 && static_cast<std::int64_t>(image.rows.size()) >= image.height;
+bool isMeasurable(const PixelSource& picture) {
+    return (picture.format() == PixelFormat::Rgb24 || picture.format() == PixelFormat::Rgb48) &&
+           picture.width() >= 1 && picture.height() >= 1;
 }
 
 bool hasBorderGroups(int targetType) { return targetType >= 2 && targetType <= 4; }
 
-// The layout rectangle of a cell in overlay coordinates.
-PatchMeasurement measureCell(const TargetImage& image, const OverlayQuad& quad, const PatchCell& cell) {
-    return measurePatch(image, quad, cell.u, 1.0 - cell.t, cell.width, cell.height);
+// Patches per thread below which starting another thread costs more than
+// it saves.
+constexpr std::size_t kPatchesPerThread = 16;
+
+// Measures the cells (layout rectangles in overlay coordinates) into
+// results[i], on as many cores as pay.
+void measureCells(const PixelSource& picture, const OverlayQuad& quad, const std::vector<const PatchCell*>& cells,
+                  std::vector<PatchMeasurement>& results) {
+    const auto workers = static_cast<unsigned>(
+        std::min<std::size_t>(coreCount(), std::max<std::size_t>(1, cells.size() / kPatchesPerThread)));
+    std::atomic<std::size_t> next{0};
+    runOnWorkers(workers, [&](unsigned) {
+        for (std::size_t i = next++; i < cells.size(); i = next++) {
+            const PatchCell& cell = *cells[i];
+            results[i] = measurePatch(picture, quad, cell.u, 1.0 - cell.t, cell.width, cell.height);
+        }
+    });
 }
 
 DeviceRgb meansOf(const PatchMeasurement& m) { return {m.meanR, m.meanG, m.meanB}; }
 
 }  // namespace
 
-std::array<int, 3> sampleImage(const TargetImage& image, double px, double py) {
-    const int w = image.width;
-    const int h = image.height;
+std::array<int, 3> sampleImage(const PixelSource& picture, double px, double py) {
+    const int w = picture.width();
+    const int h = picture.height();
     // Callers stay inside the image; clamping makes a stray position read
     // the edge instead of memory beyond the raster.
     if (!(px >= 0.0)) px = 0.0;
@@ -54,7 +57,7 @@ std::array<int, 3> sampleImage(const TargetImage& image, double px, double py) {
     int iy = static_cast<int>(py);
     int fx = static_cast<int>((px - ix) * 256.0);
     int fy = static_cast<int>((py - iy) * 256.0);
-    if (fx == 0 && fy == 0) return pixelAt(image, ix, iy);
+    if (fx == 0 && fy == 0) return picture.pixel(ix, iy);
     if (ix >= w - 1) {
         ix = w - 2;
         fx = 255;
@@ -64,12 +67,12 @@ std::array<int, 3> sampleImage(const TargetImage& image, double px, double py) {
         fy = 255;
     }
     // A one-pixel-wide or -high image has no neighbour to blend with.
-    if (ix < 0 || iy < 0) return pixelAt(image, std::max(ix, 0), std::max(iy, 0));
+    if (ix < 0 || iy < 0) return picture.pixel(std::max(ix, 0), std::max(iy, 0));
 
-    const std::array<int, 3> p00 = pixelAt(image, ix, iy);
-    const std::array<int, 3> p10 = pixelAt(image, ix + 1, iy);
-    const std::array<int, 3> p01 = pixelAt(image, ix, iy + 1);
-    const std::array<int, 3> p11 = pixelAt(image, ix + 1, iy + 1);
+    const PixelRgb p00 = picture.pixel(ix, iy);
+    const PixelRgb p10 = picture.pixel(ix + 1, iy);
+    const PixelRgb p01 = picture.pixel(ix, iy + 1);
+    const PixelRgb p11 = picture.pixel(ix + 1, iy + 1);
     std::array<int, 3> out{};
     for (int c = 0; c < 3; ++c) {
         const int top = blend255(p00[c], p10[c], fx);
@@ -79,16 +82,20 @@ std::array<int, 3> sampleImage(const TargetImage& image, double px, double py) {
     return out;
 }
 
-PatchMeasurement measurePatch(const TargetImage& image, const OverlayQuad& quad, double u, double vTop, double w,
+std::array<int, 3> sampleImage(const TargetImage& image, double px, double py) {
+    return sampleImage(ImagePixels(image), px, py);
+}
+
+PatchMeasurement measurePatch(const PixelSource& picture, const OverlayQuad& quad, double u, double vTop, double w,
                               double h) {
     PatchMeasurement result;
-    if (!isMeasurable(image)) {
+    if (!isMeasurable(picture)) {
         result.deviation = -1.0;
         return result;
     }
-    const bool eightBit = image.format == PixelFormat::Rgb24;
-    const double maxX = image.width - 1;
-    const double maxY = image.height - 1;
+    const bool eightBit = picture.format() == PixelFormat::Rgb24;
+    const double maxX = picture.width() - 1;
+    const double maxY = picture.height() - 1;
 
     // The samples are kept for the second pass instead of being sampled twice.
     std::array<DeviceRgb, kSampleGridSide * kSampleGridSide> samples;
@@ -100,7 +107,7 @@ PatchMeasurement measurePatch(const TargetImage& image, const OverlayQuad& quad,
             const double pv = (vTop - 0.5 * h) - 0.025 * j * h;
             const ImagePoint p = mapTargetPoint(quad, pu, pv);
             if (!(p.x > 0.0 && p.x <= maxX && p.y > 0.0 && p.y <= maxY)) continue;
-            std::array<int, 3> v = sampleImage(image, p.x, p.y);
+            std::array<int, 3> v = sampleImage(picture, p.x, p.y);
             if (eightBit)
                 for (int& c : v) c = (c * 65535 + 127) / 255;
             const DeviceRgb scaled{v[0] * kSampleScale, v[1] * kSampleScale, v[2] * kSampleScale};
@@ -127,133 +134,146 @@ PatchMeasurement measurePatch(const TargetImage& image, const OverlayQuad& quad,
     return result;
 }
 
-void stretchContrast(ScanSession& session) {
-    const TargetLayout& layout = session.targetLayout;
-    const double dmax = session.options.stretchDmax;
-    const double dmin = session.options.stretchDmin;
+PatchMeasurement measurePatch(const TargetImage& image, const OverlayQuad& quad, double u, double vTop, double w,
+                              double h) {
+    return measurePatch(ImagePixels(image), quad, u, vTop, w, h);
+}
+
+void stretchContrast(TargetMeasurement& m, const TargetLayout& layout, double dmax, double dmin) {
     auto largest = [](const DeviceRgb& rgb) { return std::max({rgb[0], rgb[1], rgb[2]}); };
 
     double lo = 1.0;
     double hi = 0.0;
     for (int i = 0; i < layout.grayCount; ++i) {
-        lo = std::min(lo, largest(session.grayMeasured[i]));
-        hi = std::max(hi, largest(session.grayMeasured[i]));
+        lo = std::min(lo, largest(m.grayMeasured[i]));
+        hi = std::max(hi, largest(m.grayMeasured[i]));
     }
     for (int i = 0; i < layout.colorCount; ++i) {
-        lo = std::min(lo, largest(session.colorMeasured[i]));
-        hi = std::max(hi, largest(session.colorMeasured[i]));
+        lo = std::min(lo, largest(m.colorMeasured[i]));
+        hi = std::max(hi, largest(m.colorMeasured[i]));
     }
 
     auto stretch = [&](const DeviceRgb& measured) -> DeviceRgb {
         // Every patch with the same brightest channel: there is no range to
         // stretch, so the values pass unchanged.
         if (!(hi > lo)) return measured;
-        const double m = largest(measured);
-        const double target = dmax * 0.01 + (m - lo) * (dmin - dmax) * 0.01 / (hi - lo);
+        const double v = largest(measured);
+        const double target = dmax * 0.01 + (v - lo) * (dmin - dmax) * 0.01 / (hi - lo);
         // A patch that is black in every channel has no channel ratios to
         // keep: it becomes a neutral at the dark end's level.
-        if (m <= 0.0) return {target, target, target};
-        const double factor = target / m;
+        if (v <= 0.0) return {target, target, target};
+        const double factor = target / v;
         return {measured[0] * factor, measured[1] * factor, measured[2] * factor};
     };
-    for (int i = 0; i < layout.grayCount; ++i) session.grayWorking[i] = stretch(session.grayMeasured[i]);
-    for (int i = 0; i < layout.colorCount; ++i) session.colorWorking[i] = stretch(session.colorMeasured[i]);
+    for (int i = 0; i < layout.grayCount; ++i) m.grayWorking[i] = stretch(m.grayMeasured[i]);
+    for (int i = 0; i < layout.colorCount; ++i) m.colorWorking[i] = stretch(m.colorMeasured[i]);
 }
 
-int measureTarget(ScanSession& session, int interactive) {
-    const TargetLayout& layout = session.targetLayout;
-    const TargetImage& image = session.image;
-    // Without a reference there are no gray Y values for the smoothing and
-    // no profile to compute; without a usable image nothing to sample. The
-    // reference must also belong to the current layout.
-    if (session.imageReady != 1 || session.referenceReady != 1 || !isMeasurable(image)) return 1;
-    if (session.reference.grayCount != layout.grayCount || session.reference.colorCount != layout.colorCount ||
+TargetMeasurement measureTarget(const TargetImage& image, const TargetLayout& layout, const OverlayQuad& quad,
+                                const ReferenceData& reference, const AdvancedOptions& options, MeasureMode mode) {
+    return measureTarget(ImagePixels(image), layout, quad, reference, options, mode);
+}
+
+TargetMeasurement measureTarget(const PixelSource& picture, const TargetLayout& layout, const OverlayQuad& quad,
+                                const ReferenceData& reference, const AdvancedOptions& options, MeasureMode mode) {
+    TargetMeasurement m;
+    // Without a usable picture there is nothing to sample; the reference must
+    // belong to the layout, as its gray Y values steer the smoothing.
+    if (!isMeasurable(picture)) return m;
+    // Every cell needs at least a pixel of its own; below that the overlay
+    // can only be somewhere wrong.
+    const LayoutGrid grid = layoutGrid(layout);
+    if (picture.width() < grid.columns || picture.height() < grid.rows) {
+        if (mode == MeasureMode::Compute)
+            addError(m.diagnostics, kPictureTooSmallError);
+        else
+            addWarning(m.diagnostics, kPictureTooSmallError);
+        return m;
+    }
+    if (reference.grayCount != layout.grayCount || reference.colorCount != layout.colorCount ||
         layout.grayCount > kMaxGrayPatches || layout.colorCount > kMaxColorPatches ||
         layout.whiteCount > kMaxBorderPatches || layout.midGrayCount > kMaxBorderPatches ||
         layout.blackCount > kMaxBorderPatches)
-        return 1;
+        return m;
+    m.measured = true;
 
-    session.whiteUniformity = 0.0;
-    session.midGrayUniformity = 0.0;
-    session.blackUniformity = 0.0;
+    // Every cell in the order its result is kept below.
+    const bool borders = hasBorderGroups(layout.targetType);
+    std::vector<const PatchCell*> cells;
+    auto addCells = [&](const auto& from, int count) {
+        for (int i = 0; i < count; ++i) cells.push_back(&from[static_cast<std::size_t>(i)]);
+    };
+    addCells(layout.grayCells, layout.grayCount);
+    addCells(layout.colorCells, layout.colorCount);
+    if (borders) {
+        addCells(layout.whiteCells, layout.whiteCount);
+        addCells(layout.midGrayCells, layout.midGrayCount);
+        addCells(layout.blackCells, layout.blackCount);
+    }
+    std::vector<PatchMeasurement> measured(cells.size());
+    measureCells(picture, quad, cells, measured);
 
-    const OverlayQuad& quad = session.overlay;
-    for (int i = 0; i < layout.grayCount; ++i) {
-        const PatchMeasurement m = measureCell(image, quad, layout.grayCells[static_cast<std::size_t>(i)]);
-        session.grayMeasured[static_cast<std::size_t>(grayIndexOfPosition(layout, i))] = meansOf(m);
-        session.grayDeviation[static_cast<std::size_t>(i)] = m.deviation;
+    auto patch = measured.begin();
+    for (int i = 0; i < layout.grayCount; ++i, ++patch) {
+        m.grayMeasured[static_cast<std::size_t>(grayIndexOfPosition(layout, i))] = meansOf(*patch);
+        m.grayDeviation[static_cast<std::size_t>(i)] = patch->deviation;
     }
-    for (int i = 0; i < layout.colorCount; ++i) {
-        const PatchMeasurement m = measureCell(image, quad, layout.colorCells[static_cast<std::size_t>(i)]);
-        session.colorMeasured[static_cast<std::size_t>(i)] = meansOf(m);
-        session.colorDeviation[static_cast<std::size_t>(i)] = m.deviation;
+    for (int i = 0; i < layout.colorCount; ++i, ++patch) {
+        m.colorMeasured[static_cast<std::size_t>(i)] = meansOf(*patch);
+        m.colorDeviation[static_cast<std::size_t>(i)] = patch->deviation;
     }
-    if (hasBorderGroups(layout.targetType)) {
-        for (int i = 0; i < layout.whiteCount; ++i)
-            session.whiteMeasured[static_cast<std::size_t>(i)] =
-                meansOf(measureCell(image, quad, layout.whiteCells[static_cast<std::size_t>(i)]));
-        for (int i = 0; i < layout.midGrayCount; ++i)
-            session.midGrayMeasured[static_cast<std::size_t>(i)] =
-                meansOf(measureCell(image, quad, layout.midGrayCells[static_cast<std::size_t>(i)]));
-        for (int i = 0; i < layout.blackCount; ++i)
-            session.blackMeasured[static_cast<std::size_t>(i)] =
-                meansOf(measureCell(image, quad, layout.blackCells[static_cast<std::size_t>(i)]));
+    if (borders) {
+        for (int i = 0; i < layout.whiteCount; ++i, ++patch)
+            m.whiteMeasured[static_cast<std::size_t>(i)] = meansOf(*patch);
+        for (int i = 0; i < layout.midGrayCount; ++i, ++patch)
+            m.midGrayMeasured[static_cast<std::size_t>(i)] = meansOf(*patch);
+        for (int i = 0; i < layout.blackCount; ++i, ++patch)
+            m.blackMeasured[static_cast<std::size_t>(i)] = meansOf(*patch);
         // Informs only: uneven lighting does not stop the computation.
-        checkIllumination(session, interactive);
+        checkIllumination(m, layout, mode, m.diagnostics);
     }
 
-    session.grayBad.fill(0);
-    session.colorBad.fill(0);
-    int result = checkUniformity(session, interactive);
+    int result = checkUniformity(m, layout, mode, m.diagnostics);
 
-    if (session.options.smoothing != SmoothingNone) {
+    if (options.smoothing != SmoothingNone) {
         const std::size_t n = static_cast<std::size_t>(layout.grayCount);
         std::vector<double> grayY(n), red(n), green(n), blue(n);
         for (std::size_t i = 0; i < n; ++i) {
-            grayY[i] = session.reference.grayXYZ[i][1];
-            red[i] = session.grayMeasured[i][0];
-            green[i] = session.grayMeasured[i][1];
-            blue[i] = session.grayMeasured[i][2];
+            grayY[i] = reference.grayXYZ[i][1];
+            red[i] = m.grayMeasured[i][0];
+            green[i] = m.grayMeasured[i][1];
+            blue[i] = m.grayMeasured[i][2];
         }
-        smoothGrayScale(session.platform, grayY, red, green, blue, session.options.smoothing);
-        for (std::size_t i = 0; i < n; ++i) session.grayMeasured[i] = {red[i], green[i], blue[i]};
+        smoothGrayScale(m.diagnostics, grayY, red, green, blue, options.smoothing);
+        for (std::size_t i = 0; i < n; ++i) m.grayMeasured[i] = {red[i], green[i], blue[i]};
     }
 
-    if (checkGrayOrder(session) == 1) {
-        if (interactive == 1) {
-            if (session.platform.askWarning(kGrayOrderQuestion) == 1) result = 1;
+    if (checkGrayOrder(m, layout.grayCount) == 1) {
+        if (mode == MeasureMode::Compute) {
+            m.grayOrderQuestion = true;
         } else {
-            session.platform.showWarning(kGrayOrderWarning);
+            addWarning(m.diagnostics, kGrayOrderWarning);
             result = 1;
         }
     }
 
-    if (session.options.stretch) {
-        stretchContrast(session);
+    if (options.stretch) {
+        stretchContrast(m, layout, options.stretchDmax, options.stretchDmin);
     } else {
-        session.grayWorking = session.grayMeasured;
-        session.colorWorking = session.colorMeasured;
+        m.grayWorking = m.grayMeasured;
+        m.colorWorking = m.colorMeasured;
     }
-    return result;
+    m.status = result;
+    return m;
 }
 
-TargetContrast measureTargetContrast(ScanSession& session) {
+TargetContrast contrastOfMeasurement(const TargetMeasurement& measurement, int grayCount) {
     TargetContrast contrast;
-    if (session.imageReady != 1 || session.referenceReady != 1) return contrast;
-    session.grayBad.fill(0);
-    session.colorBad.fill(0);
-    if (measureTarget(session, 0) != 0) return contrast;
-    return contrastOfMeasurement(session);
-}
-
-TargetContrast contrastOfMeasurement(const ScanSession& session) {
-    TargetContrast contrast;
-    const int n = session.targetLayout.grayCount;
-    if (n < 1) return contrast;
+    if (grayCount < 1) return contrast;
     auto level = [](const DeviceRgb& rgb) { return 100.0 * (rgb[0] + rgb[1] + rgb[2]) * 0.3333333333333333; };
     contrast.available = true;
-    contrast.dmax = level(session.grayMeasured[0]);
-    contrast.dmin = level(session.grayMeasured[static_cast<std::size_t>(n - 1)]);
+    contrast.dmax = level(measurement.grayMeasured[0]);
+    contrast.dmin = level(measurement.grayMeasured[static_cast<std::size_t>(grayCount - 1)]);
     return contrast;
 }
 

@@ -7,13 +7,17 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
+#include "image/pixel_source.h"
 #include "image/target_image.h"
+#include "measure/advanced_options.h"
+#include "reference/reference_data.h"
 #include "target/overlay.h"
+#include "target/target_layout.h"
+#include "util/diagnostics.h"
 
 namespace calivant {
-
-struct ScanSession;
 
 // Device RGB on the 0.0 .. 1.0 scale (full 16-bit range = 1.0), red first.
 using DeviceRgb = std::array<double, 3>;
@@ -37,29 +41,78 @@ inline constexpr double kSampleScale = 1.5259021896696422e-05;
 // a + (b - a) * t / 255, the division truncating toward zero; t in 0..255.
 constexpr int blend255(int a, int b, int t) { return a + (b - a) * t / 255; }
 
-// Bilinear sample of an Rgb24 or Rgb48 image at (px, py), image row 0 at the
-// bottom. Channels are 0..255 or 0..65535. Positions outside the image are
+// Bilinear sample of an Rgb24 or Rgb48 picture at (px, py), row 0 at the
+// bottom. Channels are 0..255 or 0..65535. Positions outside the picture are
 // clamped to its edge so no read can leave the raster.
+std::array<int, 3> sampleImage(const PixelSource& picture, double px, double py);
 std::array<int, 3> sampleImage(const TargetImage& image, double px, double py);
 
 // Measures the patch whose cell has left edge u, top edge vTop, width w and
 // height h in overlay coordinates.
+PatchMeasurement measurePatch(const PixelSource& picture, const OverlayQuad& quad, double u, double vTop, double w,
+                              double h);
 PatchMeasurement measurePatch(const TargetImage& image, const OverlayQuad& quad, double u, double vTop, double w,
                               double h);
 
-// Measures every patch of the session's layout, runs the quality checks,
-// smooths the gray scale and fills the working values (with the contrast
-// stretch when it is on). interactive is 1 for a computation (bad patches
-// are marked, the gray-order question may be asked) and 0 for the Advanced
-// Options dialog (warnings only). Returns 0 when the target passed the
-// checks, 1 when it did not, the user stopped, or there is nothing to
-// measure (no usable image or no reference for the current layout).
-int measureTarget(ScanSession& session, int interactive);
+// How the checks report. Compute: for a profile computation; patches that
+// fail are marked bad and the findings are errors. Preview: for the Advanced
+// Options dialog's contrast figures; nothing is marked, findings are
+// warnings, and a gray scale out of order fails the measurement.
+enum class MeasureMode { Compute, Preview };
+
+// Everything measuring the target gives. Gray arrays are in gray order
+// (index 0 darkest) except the deviations, which, like grayBad, follow the
+// layout's gray cells.
+struct TargetMeasurement {
+    // False when there was nothing to measure: an image that is not Rgb24 or
+    // Rgb48, a picture with fewer pixels than the chart has cells across or
+    // down (reported), or a reference whose counts are not the layout's.
+    // Nothing else in the record is meaningful then.
+    bool measured = false;
+    // 0 when the target passed the checks, 1 when it did not (or was not
+    // measured).
+    int status = 1;
+    // Compute mode only: the gray scale was out of brightness order (and has
+    // been put in order). The caller asks kGrayOrderQuestion and stops when
+    // the user declines; status does not include it.
+    bool grayOrderQuestion = false;
+    Diagnostics diagnostics;
+
+    std::array<DeviceRgb, kMaxGrayPatches> grayMeasured{};
+    std::array<DeviceRgb, kMaxColorPatches> colorMeasured{};
+    std::array<double, kMaxGrayPatches> grayDeviation{};
+    std::array<double, kMaxColorPatches> colorDeviation{};
+    std::array<DeviceRgb, kMaxBorderPatches> whiteMeasured{};
+    std::array<DeviceRgb, kMaxBorderPatches> midGrayMeasured{};
+    std::array<DeviceRgb, kMaxBorderPatches> blackMeasured{};
+    // What the profile computation reads: the measured values, contrast
+    // stretched when that option is on.
+    std::array<DeviceRgb, kMaxGrayPatches> grayWorking{};
+    std::array<DeviceRgb, kMaxColorPatches> colorWorking{};
+    // Spread of the border groups (0 for charts without them).
+    double whiteUniformity = 0.0;
+    double midGrayUniformity = 0.0;
+    double blackUniformity = 0.0;
+    // Patches the checks marked bad (Compute mode).
+    ColorBadFlags colorBad{};
+    GrayBadFlags grayBad{};
+};
+
+inline constexpr std::string_view kPictureTooSmallError = "The picture is too small to hold the chart";
+
+// Measures every patch of the layout through the overlay, runs the quality
+// checks, smooths the gray scale (against the reference's gray Y) and fills
+// the working values, with the contrast stretch when it is on. The patches
+// are sampled on every core; the results do not depend on how many.
+TargetMeasurement measureTarget(const PixelSource& picture, const TargetLayout& layout, const OverlayQuad& quad,
+                                const ReferenceData& reference, const AdvancedOptions& options, MeasureMode mode);
+TargetMeasurement measureTarget(const TargetImage& image, const TargetLayout& layout, const OverlayQuad& quad,
+                                const ReferenceData& reference, const AdvancedOptions& options, MeasureMode mode);
 
 // The working values with the contrast stretch: the largest channel of the
 // darkest patch goes to dmax percent, that of the lightest to dmin percent,
 // every patch keeping its channel ratios.
-void stretchContrast(ScanSession& session);
+void stretchContrast(TargetMeasurement& measurement, const TargetLayout& layout, double dmax, double dmin);
 
 // The target image contrast the Advanced Options dialog shows: 100 x the
 // mean of R, G, B of the darkest and of the lightest gray patch.
@@ -68,12 +121,9 @@ struct TargetContrast {
     double dmax = 0.0;
     double dmin = 0.0;
 };
-// The contrast of the last measurement (available when it has a gray scale).
-TargetContrast contrastOfMeasurement(const ScanSession& session);
-// Measures without marking patches (interactive 0) when an image and a
-// reference are ready; unavailable when either is missing or the checks
-// fail (their warnings have then been shown).
-TargetContrast measureTargetContrast(ScanSession& session);
+// The contrast of a measurement of a chart with grayCount gray patches
+// (available when it has a gray scale).
+TargetContrast contrastOfMeasurement(const TargetMeasurement& measurement, int grayCount);
 // "%2f" of the value, or "N/A" when unavailable.
 std::string formatContrastValue(const TargetContrast& contrast, bool darkEnd);
 

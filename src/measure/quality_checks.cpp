@@ -3,42 +3,40 @@
 #include <cmath>
 #include <span>
 
-#include "shell/platform.h"
-#include "shell/scan_session.h"
 
 namespace calivant {
 
-int checkUniformity(ScanSession& session, int interactive) {
-    const TargetLayout& layout = session.targetLayout;
+int checkUniformity(TargetMeasurement& m, const TargetLayout& layout, MeasureMode mode, Diagnostics& diagnostics) {
+    const bool mark = mode == MeasureMode::Compute;
     int count = 0;
     // A deviation of -1 (no sample inside the image) is never counted.
     for (int i = 0; i < layout.grayCount; ++i) {
-        if (session.grayDeviation[i] > kUniformityThreshold) {
+        if (m.grayDeviation[i] > kUniformityThreshold) {
             ++count;
-            if (interactive == 1) session.grayBad[i] = 1;
+            if (mark) m.grayBad[i] = 1;
         }
     }
     for (int i = 0; i < layout.colorCount; ++i) {
-        if (session.colorDeviation[i] > kUniformityThreshold) {
+        if (m.colorDeviation[i] > kUniformityThreshold) {
             ++count;
-            if (interactive == 1) session.colorBad[i] = 1;
+            if (mark) m.colorBad[i] = 1;
         }
     }
     if (count == 0) return 0;
-    if (interactive == 1)
-        session.platform.showError(kNonUniformError);
+    if (mark)
+        addError(diagnostics, kNonUniformError);
     else
-        session.platform.showWarning(kNonUniformWarning);
+        addWarning(diagnostics, kNonUniformWarning);
     return 1;
 }
 
-int checkGrayOrder(ScanSession& session) {
-    const int n = session.targetLayout.grayCount;
+int checkGrayOrder(TargetMeasurement& m, int grayCount) {
+    const int n = grayCount;
     int changed = 0;
     for (int i = 0; i + 1 < n; ++i) {
         for (int c = 0; c < 3; ++c) {
-            double& lower = session.grayMeasured[i][c];
-            double& upper = session.grayMeasured[i + 1][c];
+            double& lower = m.grayMeasured[i][c];
+            double& upper = m.grayMeasured[i + 1][c];
             if (upper < lower) {
                 std::swap(lower, upper);
                 changed = 1;
@@ -64,17 +62,16 @@ double groupSpread(std::span<const DeviceRgb> group) {
 
 }  // namespace
 
-int checkIllumination(ScanSession& session, int interactive) {
-    const TargetLayout& layout = session.targetLayout;
-    session.whiteUniformity = groupSpread(std::span(session.whiteMeasured).first(layout.whiteCount));
-    session.midGrayUniformity = groupSpread(std::span(session.midGrayMeasured).first(layout.midGrayCount));
-    session.blackUniformity = groupSpread(std::span(session.blackMeasured).first(layout.blackCount));
-    if (session.whiteUniformity > kUniformityThreshold || session.midGrayUniformity > kUniformityThreshold ||
-        session.blackUniformity > kUniformityThreshold) {
-        if (interactive == 1)
-            session.platform.showError(kIlluminationMessage);
+int checkIllumination(TargetMeasurement& m, const TargetLayout& layout, MeasureMode mode, Diagnostics& diagnostics) {
+    m.whiteUniformity = groupSpread(std::span(m.whiteMeasured).first(layout.whiteCount));
+    m.midGrayUniformity = groupSpread(std::span(m.midGrayMeasured).first(layout.midGrayCount));
+    m.blackUniformity = groupSpread(std::span(m.blackMeasured).first(layout.blackCount));
+    if (m.whiteUniformity > kUniformityThreshold || m.midGrayUniformity > kUniformityThreshold ||
+        m.blackUniformity > kUniformityThreshold) {
+        if (mode == MeasureMode::Compute)
+            addError(diagnostics, kIlluminationMessage);
         else
-            session.platform.showWarning(kIlluminationMessage);
+            addWarning(diagnostics, kIlluminationMessage);
         return 1;
     }
     return 0;

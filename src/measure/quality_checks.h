@@ -5,9 +5,11 @@
 
 #include <string_view>
 
-namespace calivant {
+#include "measure/patch_measurement.h"
+#include "target/target_layout.h"
+#include "util/diagnostics.h"
 
-struct ScanSession;
+namespace calivant {
 
 // A patch or border group whose spread exceeds this (on the 0..1 scale of
 // the means) is reported.
@@ -24,16 +26,17 @@ inline constexpr std::string_view kGrayOrderWarning =
 inline constexpr std::string_view kIlluminationMessage = "Nonuniform target illumination detected";
 
 // Counts the gray and colour patches whose deviation exceeds the threshold
-// (marking them bad when interactive is 1) and reports them. Returns 1 when
-// any was found.
-int checkUniformity(ScanSession& session, int interactive);
+// (marking them bad in Compute mode) and reports them. Returns 1 when any
+// was found.
+int checkUniformity(TargetMeasurement& m, const TargetLayout& layout, MeasureMode mode, Diagnostics& diagnostics);
 
-// One pass over the gray scale per channel, swapping each neighbour pair
-// that falls in brightness. Returns 1 when it changed anything.
-int checkGrayOrder(ScanSession& session);
+// One pass over the measured gray scale per channel, swapping each
+// neighbour pair that falls in brightness. Returns 1 when it changed
+// anything.
+int checkGrayOrder(TargetMeasurement& m, int grayCount);
 
 // Spread of the white, mid-gray and black border groups; reports one above
 // the threshold. Returns 1 when it reported a problem.
-int checkIllumination(ScanSession& session, int interactive);
+int checkIllumination(TargetMeasurement& m, const TargetLayout& layout, MeasureMode mode, Diagnostics& diagnostics);
 
 }  // namespace calivant

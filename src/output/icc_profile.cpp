@@ -6,9 +6,10 @@
 #include <exception>
 #include <limits>
 
-#include "output/text_output.h"
-#include "profile/color_conversions.h"
-#include "shell/scan_session.h"
+#include "util/text_output.h"
+#include "util/cie.h"
+#include "util/utf8.h"
+#include "profile/regression.h"
 
 namespace calivant {
 namespace {
@@ -17,11 +18,14 @@ constexpr std::size_t kHeaderSize = 128;
 constexpr std::size_t kTagCount = 12;
 constexpr std::size_t kTagTableEnd = kHeaderSize + 4 + kTagCount * 12;  // 276
 constexpr std::size_t kXyzTagSize = 20;
-constexpr std::size_t kCurveTagSize = 14;
-// "desc" after its ASCII text: Unicode language and count, ScriptCode code,
-// count and its 67-byte string.
-constexpr std::size_t kDescTail = 78;
+// "desc" after its ASCII text: Unicode language and count (then the
+// Unicode text when there is one), ScriptCode code, count and its 67-byte
+// string.
+constexpr std::size_t kDescUnicodeHead = 8;
+constexpr std::size_t kDescScriptCode = 70;
 constexpr std::size_t kLutTableEntries = 256;
+// More TRC entries than this are no curve we made.
+constexpr std::size_t kMaxTrcEntries = 65536;
 constexpr std::size_t kLutTablesSize = 3 * kLutTableEntries * 2;  // 1536
 constexpr std::size_t kLutClutOffset = 52 + kLutTablesSize;       // 1588
 
@@ -46,6 +50,29 @@ std::size_t lutTagSize(int n) {
     return kLutClutOffset + 6 * grid * grid * grid + kLutTablesSize;
 }
 
+// The texts as the tags hold them. The ASCII fields are 7-bit: a character
+// beyond ASCII becomes "?". A description with such characters also goes
+// whole into the tag's Unicode record; an all-ASCII one leaves that record
+// empty, as it always has.
+struct TagTexts {
+    std::string copyright;
+    std::string description;
+    std::u16string unicodeDescription;
+};
+
+TagTexts tagTextsOf(const IccProfileSettings& s) {
+    TagTexts texts{asciiOrQuestionMarks(s.copyright), asciiOrQuestionMarks(s.description), {}};
+    const bool ascii = std::all_of(s.description.begin(), s.description.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) texts.unicodeDescription = utf16Of(s.description);
+    return texts;
+}
+
+// Unicode characters with their terminating zero, or none.
+std::size_t unicodeCount(const TagTexts& texts) {
+    return texts.unicodeDescription.empty() ? 0 : texts.unicodeDescription.size() + 1;
+}
+
 // Where each tag starts, in the order of the tag table.
 struct TagLayout {
     std::size_t offset[kTagCount];
@@ -53,25 +80,36 @@ struct TagLayout {
     std::size_t end;
 };
 
-TagLayout layoutOf(const IccProfileSettings& s) {
-    const std::size_t lc = s.copyright.size();
-    const std::size_t ld = s.description.size();
+// The byte count of a curve tag holding count entries (1 entry: a gamma).
+std::size_t curveTagSize(std::size_t count) { return 12 + 2 * count; }
+
+// The entries of the TRC tags: the result's matrix/TRC curves, or for a
+// result without them the single gamma 1.0.
+std::size_t trcEntries(const ProfileResult* result) {
+    if (!result || result->matrixTrc.curves[0].empty()) return 1;
+    return result->matrixTrc.curves[0].size();
+}
+
+TagLayout layoutOf(const TagTexts& texts, const IccProfileSettings& s, std::size_t trcCount) {
+    const std::size_t lc = texts.copyright.size();
+    const std::size_t ld = texts.description.size();
     const std::size_t t = lutTagSize(s.clutSize);
     TagLayout layout{};
     layout.offset[0] = kTagTableEnd;
     layout.size[0] = lc + 9;
     layout.offset[1] = layout.offset[0] + padTo4(layout.size[0]);
-    layout.size[1] = ld + 13 + kDescTail;
+    layout.size[1] = 12 + ld + 1 + kDescUnicodeHead + 2 * unicodeCount(texts) + kDescScriptCode;
     const std::size_t w = layout.offset[1] + padTo4(layout.size[1]);
     for (std::size_t i = 0; i < 5; ++i) {
         layout.offset[2 + i] = w + i * kXyzTagSize;
         layout.size[2 + i] = kXyzTagSize;
     }
+    const std::size_t curveSize = curveTagSize(trcCount);
     for (std::size_t i = 0; i < 3; ++i) {
-        layout.offset[7 + i] = w + 5 * kXyzTagSize + i * padTo4(kCurveTagSize);
-        layout.size[7 + i] = kCurveTagSize;
+        layout.offset[7 + i] = w + 5 * kXyzTagSize + i * padTo4(curveSize);
+        layout.size[7 + i] = curveSize;
     }
-    layout.offset[10] = w + 5 * kXyzTagSize + 3 * padTo4(kCurveTagSize);
+    layout.offset[10] = w + 5 * kXyzTagSize + 3 * padTo4(curveSize);
     // The first table's entry counts its padding; the last one's does not.
     layout.size[10] = padTo4(t);
     layout.offset[11] = layout.offset[10] + padTo4(t);
@@ -125,6 +163,14 @@ void putLutTag(std::span<std::uint8_t> buffer, std::size_t offset, int n, const 
     assert(at == offset + lutTagSize(n));
 }
 
+// Three curves of one length that a curv tag can hold.
+bool matrixTrcFits(const ProfileResult* result) {
+    if (!result) return true;
+    const auto& curves = result->matrixTrc.curves;
+    return curves[0].size() <= kMaxTrcEntries && curves[1].size() == curves[0].size() &&
+           curves[2].size() == curves[0].size() && curves[0].size() != 1;
+}
+
 bool tablesFit(const ProfileTable& table, int n) {
     const std::size_t grid = static_cast<std::size_t>(n);
     if (table.clut.size() < grid * grid * grid * 3) return false;
@@ -132,8 +178,8 @@ bool tablesFit(const ProfileTable& table, int n) {
                        [](const ToneCurve& c) { return c.values.size() == kToneCurveLength; });
 }
 
-void fillProfile(const IccProfileSettings& s, const ProfileResult& result, const LocalTime& time,
-                 const TagLayout& layout, std::span<std::uint8_t> p) {
+void fillProfile(const IccProfileSettings& s, const TagTexts& texts, const ProfileResult& result,
+                 const LocalTime& time, const TagLayout& layout, std::span<std::uint8_t> p) {
     // Header.
     putBigEndian32(p, 0, static_cast<std::uint32_t>(layout.end));
     putBigEndian32(p, 4, signature("TSRY"));
@@ -165,21 +211,38 @@ void fillProfile(const IccProfileSettings& s, const ProfileResult& result, const
 
     // Texts, each with its terminating zero (already zero in the buffer).
     putBigEndian32(p, layout.offset[0], signature("text"));
-    putText(p, layout.offset[0] + 8, s.copyright);
-    putBigEndian32(p, layout.offset[1], signature("desc"));
-    putBigEndian32(p, layout.offset[1] + 8, static_cast<std::uint32_t>(s.description.size() + 1));
-    putText(p, layout.offset[1] + 12, s.description);
+    putText(p, layout.offset[0] + 8, texts.copyright);
+    const std::size_t desc = layout.offset[1];
+    putBigEndian32(p, desc, signature("desc"));
+    putBigEndian32(p, desc + 8, static_cast<std::uint32_t>(texts.description.size() + 1));
+    putText(p, desc + 12, texts.description);
+    const std::size_t unicode = desc + 12 + texts.description.size() + 1;
+    putBigEndian32(p, unicode + 4, static_cast<std::uint32_t>(unicodeCount(texts)));
+    for (std::size_t i = 0; i < texts.unicodeDescription.size(); ++i)
+        putBigEndian16(p, unicode + 8 + 2 * i, texts.unicodeDescription[i]);
 
     putXyzTag(p, layout.offset[2], {kD50WhiteX, kD50WhiteY, kD50WhiteZ});
     putXyzTag(p, layout.offset[3], {0.0, 0.0, 0.0});
+    // The matrix/TRC tags describe the device as the tables do: the
+    // shaper/matrix fit's colorants and curves. A result without them (made
+    // by hand) keeps straight curves and the Linear model's colorants.
+    const MatrixTrcTags& trc = result.matrixTrc;
+    const bool fitted = trcEntries(&result) > 1;
     for (int channel = 0; channel < 3; ++channel)
-        putXyzTag(p, layout.offset[4 + channel], primaryXyz(result, s.colorSpace, channel));
+        putXyzTag(p, layout.offset[4 + channel],
+                  fitted ? trc.colorants[static_cast<std::size_t>(channel)] : primaryXyz(result, s.colorSpace, channel));
 
     for (std::size_t i = 0; i < 3; ++i) {
         const std::size_t at = layout.offset[7 + i];
         putBigEndian32(p, at, signature("curv"));
-        putBigEndian32(p, at + 8, 1);
-        putBigEndian16(p, at + 12, 0x0100);  // gamma 1.0 as u8Fixed8
+        if (!fitted) {
+            putBigEndian32(p, at + 8, 1);
+            putBigEndian16(p, at + 12, 0x0100);  // gamma 1.0 as u8Fixed8
+            continue;
+        }
+        const std::vector<std::uint16_t>& curve = trc.curves[i];
+        putBigEndian32(p, at + 8, static_cast<std::uint32_t>(curve.size()));
+        for (std::size_t k = 0; k < curve.size(); ++k) putBigEndian16(p, at + 12 + 2 * k, curve[k]);
     }
 
     putLutTag(p, layout.offset[10], s.clutSize, result.perceptual);
@@ -188,9 +251,9 @@ void fillProfile(const IccProfileSettings& s, const ProfileResult& result, const
 
 }  // namespace
 
-IccProfileSettings iccProfileSettingsOf(const ScanSession& session) {
-    return {session.description, session.copyright, session.options.colorSpace, session.reflective,
-            session.options.clutSize};
+IccProfileSettings iccProfileSettingsOf(const ProfileRecord& record) {
+    return {record.description, record.copyright, effectiveColorSpace(record.options), record.reflective,
+            record.options.clutSize};
 }
 
 void putBigEndian16(std::span<std::uint8_t> buffer, std::size_t offset, std::uint16_t value) {
@@ -217,17 +280,19 @@ int localTimeNumber(const LocalTime& time) {
     return std::clamp(time.hour, 0, 99) * 10000 + std::clamp(time.minute, 0, 99) * 100 + std::clamp(time.second, 0, 99);
 }
 
-std::size_t iccProfileSize(const IccProfileSettings& settings) {
+std::size_t iccProfileSize(const IccProfileSettings& settings) { return iccProfileSize(settings, nullptr); }
+
+std::size_t iccProfileSize(const IccProfileSettings& settings, const ProfileResult* result) {
     if (settings.description.size() > kMaxDescriptionLength || settings.copyright.size() > kMaxCopyrightLength ||
-        !isValidClutSize(settings.clutSize))
+        !isValidClutSize(settings.clutSize) || !matrixTrcFits(result))
         return 0;
-    return layoutOf(settings).end;
+    return layoutOf(tagTextsOf(settings), settings, trcEntries(result)).end;
 }
 
 int buildIccProfile(const IccProfileSettings& settings, const ProfileResult& result, const LocalTime& time,
                     std::vector<std::uint8_t>& bytes) {
     bytes.clear();
-    const std::size_t size = iccProfileSize(settings);
+    const std::size_t size = iccProfileSize(settings, &result);
     if (size == 0 || !tablesFit(result.perceptual, settings.clutSize) ||
         !tablesFit(result.colorimetric, settings.clutSize))
         return 1;
@@ -236,7 +301,8 @@ int buildIccProfile(const IccProfileSettings& settings, const ProfileResult& res
     } catch (const std::exception&) {
         return 1;
     }
-    fillProfile(settings, result, time, layoutOf(settings), bytes);
+    const TagTexts texts = tagTextsOf(settings);
+    fillProfile(settings, texts, result, time, layoutOf(texts, settings, trcEntries(&result)), bytes);
     return 0;
 }
 

@@ -8,11 +8,16 @@
 //   276   "cprt" text    copyright and a zero byte
 //         "desc"         the description as ASCII, empty Unicode and ScriptCode
 //   W     "wtpt" "bkpt" "rXYZ" "gXYZ" "bXYZ"   XYZ numbers, 100 -> 65535
-//         "rTRC" "gTRC" "bTRC"                  gamma 1.0
+//         "rTRC" "gTRC" "bTRC"                  curv, the shaper/matrix curves
 //         "A2B0" "A2B1"  mft2: identity matrix, the tone curves as input
 //                        tables, the CLUT, identity output tables
 //
-// with W = 296 + padTo4(Lc + 1) + padTo4(Ld + 79) (Lc, Ld the text lengths).
+// with W = 296 + padTo4(Lc + 1) + padTo4(Ld + 79 + 2 Lu) (Lc, Ld the lengths
+// of the ASCII texts, Lu the UTF-16 description's units with its zero, or 0).
+// The colorants and TRC curves come from the shaper/matrix fit (1024
+// entries, 0..1 with the scale in the colorants), so a CMM that reads the
+// profile through its matrix/TRC tags sees the same device as through its
+// tables.
 // Tags follow each other in table order, each padded to 4 bytes except the
 // last: the file ends with the last byte of "A2B1".
 
@@ -23,13 +28,17 @@
 #include <string_view>
 #include <vector>
 
+#include "measure/advanced_options.h"
+#include "output/profile_record.h"
 #include "profile/profile_result.h"
-#include "shell/advanced_options.h"
-#include "shell/platform.h"
+#include "util/local_time.h"
 
 namespace calivant {
 
-struct ScanSession;
+// Byte caps of the texts typed by the user; they end up in fixed-size
+// profile tags.
+inline constexpr std::size_t kMaxDescriptionLength = 338;
+inline constexpr std::size_t kMaxCopyrightLength = 338;
 
 // What the profile takes from the run besides the computed tables.
 struct IccProfileSettings {
@@ -40,7 +49,7 @@ struct IccProfileSettings {
     int clutSize = 33;   // the grid the tables were built with
 };
 
-IccProfileSettings iccProfileSettingsOf(const ScanSession& session);
+IccProfileSettings iccProfileSettingsOf(const ProfileRecord& record);
 
 void putBigEndian16(std::span<std::uint8_t> buffer, std::size_t offset, std::uint16_t value);
 void putBigEndian32(std::span<std::uint8_t> buffer, std::size_t offset, std::uint32_t value);
@@ -54,9 +63,12 @@ std::size_t padTo4(std::size_t count);
 int localDateNumber(const LocalTime& time);
 int localTimeNumber(const LocalTime& time);
 
-// Byte count of the profile these settings give, or 0 when they cannot be
-// written (a text beyond its cap, a grid size other than 17, 33 or 65).
+// Byte count of the profile these settings give with the result's TRC
+// curves (straight 1-entry curves when the result is null or has none), or 0
+// when they cannot be written (a text beyond its cap, a grid size other than
+// 17, 33 or 65, curves of different lengths).
 std::size_t iccProfileSize(const IccProfileSettings& settings);
+std::size_t iccProfileSize(const IccProfileSettings& settings, const ProfileResult* result);
 
 // Assembles the whole profile in bytes, sized from its computed length.
 // Returns 1 (bytes left empty) when the settings cannot be written, a table

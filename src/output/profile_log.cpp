@@ -3,12 +3,13 @@
 #include <cmath>
 #include <string_view>
 
-#include "output/format.h"
+#include "util/format.h"
 #include "output/icc_profile.h"
-#include "output/text_output.h"
-#include "profile/color_conversions.h"
+#include "util/text_output.h"
+#include "util/cie.h"
+#include "profile/fitted_table.h"
+#include "profile/model_fit.h"
 #include "profile/regression.h"
-#include "shell/scan_session.h"
 #include "target/target_layout.h"
 
 namespace calivant {
@@ -59,6 +60,7 @@ std::string_view targetTypeLine(int targetType, int reflective) {
 }
 
 std::string_view regressionLine(const AdvancedOptions& options, int targetType) {
+    if (options.regressionModel == Automatic) return "  Regression Type: Automatic (Best Fit)";
     // The model that was fitted: the ColorChecker takes Cubic as Quadratic.
     switch (effectiveRegressionModel(options, targetType)) {
         case Linear: return "  Regression Type: Linear";
@@ -109,7 +111,15 @@ struct PatchError {
 PatchError patchError(const ProfileResult& result, const AdvancedOptions& options, const ColorTriple& p,
                       const ColorTriple& targetXyz, const ColorTriple& targetLab) {
     PatchError error;
-    if (options.colorSpace == CieXyz) {
+    if (result.fittedModel) {
+        // Tables sampled from a fitted model: p is the patch's grid point.
+        ColorTriple m = fittedTableLab(*result.fittedModel, p);
+        if (options.eliminateResiduals) {
+            const ColorTriple r = interpolateResidual(result.patchResiduals, p[0], p[1], p[2]);
+            for (int k = 0; k < 3; ++k) m[k] += r[k];
+        }
+        error.deltaE = distance(m, targetLab);
+    } else if (effectiveColorSpace(options) == CieXyz) {
         ColorTriple m = evaluateModelXyz(result, p[0], p[1], p[2], false);
         if (options.eliminateResiduals) {
             const ColorTriple r = residualCorrectionXyz(result, p[0], p[1], p[2]);
@@ -162,11 +172,36 @@ void writePatchLine(LineSink& sink, bool xyz, const std::string& name, double de
         sink.line(formatText("%s\t%2f\t%3f", {name, kCodeScale * deviation, e.deltaE}));
 }
 
+// The section after everything else: how well the model predicts patches
+// it was not fitted to, and with an automatic choice every candidate's.
+void writeAccuracy(LineSink& sink, const ModelAccuracy& accuracy) {
+    sink.blank();
+    sink.line("Cross-Validated Accuracy");
+    sink.line(formatText("%d-fold, CIEDE2000 of the held-out patches", {accuracy.foldCount}));
+    sink.blank();
+    sink.line("Model\tMean\t95%\tMax");
+    for (std::size_t i = 0; i < accuracy.candidates.size(); ++i) {
+        const CandidateAccuracy& c = accuracy.candidates[i];
+        const std::string name(fitModelName(c.model));
+        switch (c.status) {
+            case FitStatus::Ok:
+            {
+                std::string line = formatText("%s\t%2f\t%2f\t%2f", {name, c.mean, c.p95, c.max});
+                if (static_cast<int>(i) == accuracy.used) line += "\tused";
+                sink.line(line);
+                break;
+            }
+            case FitStatus::TooFewPatches: sink.line(name + "\ttoo few patches"); break;
+            case FitStatus::Failed: sink.line(name + "\tfit failed"); break;
+        }
+    }
+}
+
 // The log reads one computed value per patch of the layout; anything else
 // means no profile was computed for this layout.
-bool hasComputedProfile(const ScanSession& session) {
-    const TargetLayout& layout = session.targetLayout;
-    const ProfileResult& r = session.profile;
+bool hasComputedProfile(const ProfileRecord& record) {
+    const TargetLayout& layout = record.layout;
+    const ProfileResult& r = record.profile;
     const int grays = layout.grayCount;
     const int colors = layout.colorCount;
     if (grays < 1 || grays > kMaxGrayPatches || colors < 0 || colors > kMaxColorPatches) return false;
@@ -207,29 +242,31 @@ std::string colorPatchName(const TargetLayout& layout, int index) {
     return cell < layout.colorCells.size() ? layout.colorCells[cell].name : std::string();
 }
 
-int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTime& time) {
-    if (!hasComputedProfile(session)) return 1;
+int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalTime& time) {
+    if (!hasComputedProfile(record)) return 1;
 
-    const TargetLayout& layout = session.targetLayout;
-    const AdvancedOptions& options = session.options;
-    const ProfileResult& result = session.profile;
+    const TargetLayout& layout = record.layout;
+    const AdvancedOptions& options = record.options;
+    const ProfileResult& result = record.profile;
+    const TargetMeasurement& measured = record.measurement;
     const int grayCount = layout.grayCount;
     const int colorCount = layout.colorCount;
-    const bool xyz = options.colorSpace == CieXyz;
+    const int colorSpace = effectiveColorSpace(options);
+    const bool xyz = colorSpace == CieXyz;
     LineSink sink{out};
 
     sink.line(kLogTitle);
     sink.line(dateLine(time));
     sink.blank();
-    sink.line(formatText("Description: %s", {session.description}));
-    sink.line(formatText("Copyright: %s", {session.copyright}));
+    sink.line(formatText("Description: %s", {record.description}));
+    sink.line(formatText("Copyright: %s", {record.copyright}));
     sink.blank();
-    sink.line(targetTypeLine(session.targetType, session.reflective));
+    sink.line(targetTypeLine(record.targetType, record.reflective));
     sink.blank();
 
     sink.line("Advanced Options:");
     sink.line(xyz ? "  Color Space: CIE XYZ" : "  Color Space: CIE Lab");
-    sink.line(regressionLine(options, session.targetType));
+    sink.line(regressionLine(options, record.targetType));
     sink.line(options.eliminateResiduals ? "  Residuals eliminated" : "  Residuals not eliminated");
     if (options.stretch)
         sink.line(formatText("  Target Image Contrast Stretch to %3f .. %3f", {options.stretchDmax, options.stretchDmin}));
@@ -242,13 +279,13 @@ int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTi
     for (int channel = 0; channel < 3; ++channel) {
         double x = 0.0;
         double y = 0.0;
-        primaryChromaticity(primaryXyz(result, options.colorSpace, channel), x, y);
+        primaryChromaticity(primaryXyz(result, colorSpace, channel), x, y);
         sink.line(formatText("%s Primary CIE xy (estimated): (%3f, %3f)", {kPrimaryNames[channel], x, y}));
     }
     sink.blank();
 
-    const DeviceRgb& dmax = session.grayMeasured[0];
-    const DeviceRgb& dmin = session.grayMeasured[static_cast<std::size_t>(grayCount - 1)];
+    const DeviceRgb& dmax = measured.grayMeasured[0];
+    const DeviceRgb& dmin = measured.grayMeasured[static_cast<std::size_t>(grayCount - 1)];
     sink.line(formatText("Dmax patch RGB: (%2f%%, %2f%%, %2f%%)",
                          {kPercentScale * dmax[0], kPercentScale * dmax[1], kPercentScale * dmax[2]}));
     sink.line(formatText("Dmin patch RGB: (%2f%%, %2f%%, %2f%%)",
@@ -256,11 +293,11 @@ int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTi
     sink.blank();
 
     // Only the charts with border patches have an illumination figure.
-    const auto type = static_cast<TargetType>(session.targetType);
+    const auto type = static_cast<TargetType>(record.targetType);
     if (type == TargetType::ColorCheckerDc || type == TargetType::ColorCheckerSg || type == TargetType::Hct) {
-        sink.line(formatText("RMS White Uniformity Error: %2f%%", {kPercentScale * session.whiteUniformity}));
-        sink.line(formatText("RMS Gray Uniformity Error: %2f%%", {kPercentScale * session.midGrayUniformity}));
-        sink.line(formatText("RMS Black Uniformity Error: %2f%%", {kPercentScale * session.blackUniformity}));
+        sink.line(formatText("RMS White Uniformity Error: %2f%%", {kPercentScale * measured.whiteUniformity}));
+        sink.line(formatText("RMS Gray Uniformity Error: %2f%%", {kPercentScale * measured.midGrayUniformity}));
+        sink.line(formatText("RMS Black Uniformity Error: %2f%%", {kPercentScale * measured.blackUniformity}));
         sink.blank();
     }
 
@@ -275,7 +312,7 @@ int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTi
         summary.add(e);
         // Gray deviations follow the layout's cells, which IT8 and the
         // ColorChecker list lightest first.
-        const double deviation = session.grayDeviation[static_cast<std::size_t>(grayPositionOfIndex(layout, i))];
+        const double deviation = measured.grayDeviation[static_cast<std::size_t>(grayPositionOfIndex(layout, i))];
         writePatchLine(sink, xyz, grayPatchName(layout, i), deviation, e);
     }
     sink.blank();
@@ -288,7 +325,7 @@ int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTi
         const PatchError e = patchError(result, options, result.colorLinear[at], result.workColorXYZ[at],
                                         result.workColorLab[at]);
         summary.add(e);
-        writePatchLine(sink, xyz, colorPatchName(layout, i), session.colorDeviation[at], e);
+        writePatchLine(sink, xyz, colorPatchName(layout, i), measured.colorDeviation[at], e);
     }
     sink.blank();
 
@@ -299,6 +336,7 @@ int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTi
     }
     sink.line(formatText("Average Delta E = %2f", {summary.deltaESum / patchCount}));
     sink.line(formatText("Max Delta E = %2f", {summary.deltaEMax}));
+    if (!result.accuracy.candidates.empty()) writeAccuracy(sink, result.accuracy);
     return sink.failed != 0 || !out ? 1 : 0;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The plain-text log of one profile build, written from what the computation
-// left in the session (the colorimetric pass). CR LF line ends, numbers
+// The plain-text log of one profile build, written from the computation's
+// record (the colorimetric pass). CR LF line ends, numbers
 // through formatText, TAB-separated patch tables. An IT8 log in CIE Lab
 // starts like this:
 //
@@ -35,17 +35,22 @@
 //   Max Delta E = 2.10
 //
 // With CIE XYZ the tables gain an RMS column in the XYZ scale (white Y 100)
-// and the summary reports both figures.
+// and the summary reports both figures. Last comes the cross-validated
+// accuracy of the model (of every candidate with an automatic choice):
+//
+//   Cross-Validated Accuracy
+//   10-fold, CIEDE2000 of the held-out patches
+//
+//   Model<TAB>Mean<TAB>95%<TAB>Max
+//   CIE Lab Cubic<TAB>0.41<TAB>0.95<TAB>1.62<TAB>used
 
 #include <ostream>
 #include <string>
 
-#include "shell/platform.h"
+#include "output/profile_record.h"
+#include "util/local_time.h"
 
 namespace calivant {
-
-struct ScanSession;
-struct TargetLayout;
 
 // The name in the first column of gray patch `index` (gray order, darkest
 // first) and of colour patch `index`: IT8 numbers its gray scale 23 down to 0
@@ -56,9 +61,9 @@ std::string grayPatchName(const TargetLayout& layout, int index);
 std::string colorPatchName(const TargetLayout& layout, int index);
 
 // Writes the whole log. Returns 0, or 1 when the stream failed at any point
-// (every line is still attempted) or the session holds no computed profile
+// (every line is still attempted) or the record holds no computed profile
 // for its layout (then nothing is written). The caller writes to a temporary
 // file and keeps it only on 0.
-int writeProfileLog(std::ostream& out, const ScanSession& session, const LocalTime& time);
+int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalTime& time);
 
 }  // namespace calivant

@@ -1,19 +1,23 @@
 #include "profile/compute_profile.h"
 
 #include <cmath>
+#include <memory>
+#include <span>
+#include <vector>
 
-#include "measure/patch_measurement.h"
-#include "profile/color_conversions.h"
+#include "profile/fitted_table.h"
 #include "profile/lookup_table.h"
+#include "profile/model_choice.h"
+#include "profile/model_fit.h"
+#include "profile/regression.h"
+#include "profile/shaper_matrix.h"
 #include "profile/tone_curves.h"
-#include "shell/platform.h"
-#include "shell/scan_session.h"
+#include "util/cie.h"
 
 namespace calivant {
 
-int prepareWorkingReference(ScanSession& session, bool stretch) {
-    const ReferenceData& reference = session.reference;
-    ProfileResult& profile = session.profile;
+int prepareWorkingReference(const ReferenceData& reference, bool stretch, ProfileResult& profile,
+                            Diagnostics& diagnostics) {
     const auto grays = static_cast<std::size_t>(reference.grayCount);
     const auto colors = static_cast<std::size_t>(reference.colorCount);
     profile.workGrayLab.assign(reference.grayLab.begin(), reference.grayLab.begin() + grays);
@@ -25,7 +29,7 @@ int prepareWorkingReference(ScanSession& session, bool stretch) {
     const double l0 = reference.grayLab[0][0];
     const double lTop = reference.grayLab[grays - 1][0];
     if (!(lTop != l0)) {
-        session.platform.showError(kFlatReferenceGrayError);
+        addError(diagnostics, kFlatReferenceGrayError);
         return 1;
     }
     auto stretchPatch = [&](ColorTriple& lab, ColorTriple& xyz) {
@@ -42,30 +46,157 @@ int prepareWorkingReference(ScanSession& session, bool stretch) {
     return 0;
 }
 
-}  // namespace calivant
-
-namespace calivant {
 namespace {
+
+// The 1024 entries of each TRC tag: the curves at 1/1023 steps are well below
+// a code apart even where they are steepest.
+constexpr int kTrcEntries = 1024;
+
+std::span<const DeviceRgb> grayDevice(const ProfileInputs& in) {
+    return std::span(in.measurement.grayWorking).first(static_cast<std::size_t>(in.layout.grayCount));
+}
+
+std::span<const DeviceRgb> colorDevice(const ProfileInputs& in) {
+    return std::span(in.measurement.colorWorking).first(static_cast<std::size_t>(in.layout.colorCount));
+}
+
+// The measured patches against the reference as read: what the model
+// choice, its figures and the matrix/TRC tags are fitted to.
+FitPatches colorimetricPatches(const ProfileInputs& in) {
+    const auto grays = static_cast<std::size_t>(in.layout.grayCount);
+    const auto colors = static_cast<std::size_t>(in.layout.colorCount);
+    const ReferenceData& r = in.reference;
+    return fitPatchesOf(grayDevice(in), colorDevice(in), std::span(r.grayXYZ).first(grays),
+                        std::span(r.grayLab).first(grays), std::span(r.colorXYZ).first(colors),
+                        std::span(r.colorLab).first(colors));
+}
+
+// The patches of a pass: the working reference values in profile.
+FitPatches passPatches(const ProfileInputs& in, const ProfileResult& profile) {
+    return fitPatchesOf(grayDevice(in), colorDevice(in), profile.workGrayXYZ, profile.workGrayLab,
+                        profile.workColorXYZ, profile.workColorLab);
+}
+
+int failRegression(Diagnostics& diagnostics) {
+    addError(diagnostics, "Regression error");
+    return 1;
+}
 
 // One pass: working references, tone curves and linearized patches, then
 // the regression and its table.
-int runPass(ScanSession& session, bool perceptual) {
-    ProfileTable& table = perceptual ? session.profile.perceptual : session.profile.colorimetric;
-    if (prepareWorkingReference(session, perceptual) != 0) return 1;
-    if (buildToneCurves(session, table.toneCurves) != 0) return 1;
-    return buildLookupTable(session.platform, session.options, session.targetType, session.profile, table.clut);
+int runPass(const ProfileInputs& in, const AdvancedOptions& options, bool perceptual, ProfileComputation& out) {
+    ProfileResult& profile = out.profile;
+    ProfileTable& table = perceptual ? profile.perceptual : profile.colorimetric;
+    if (prepareWorkingReference(in.reference, perceptual, profile, out.diagnostics) != 0) return 1;
+    if (buildToneCurves(grayDevice(in), colorDevice(in), options.colorSpace, profile, table.toneCurves,
+                        out.diagnostics) != 0)
+        return 1;
+    return buildLookupTable(options, in.layout.targetType, profile, table.clut, out.diagnostics);
+}
+
+// One pass of an automatically chosen model other than a CIE Lab seed
+// model: the model fitted to the pass's working values and sampled into L*a*b*
+// tables. The CIE Lab Linear model is fitted beside it for the estimated
+// primaries, as for every CIE Lab profile.
+int runFittedPass(const ProfileInputs& in, FitModel model, const MatrixShaper* shaperStart, bool perceptual,
+                  ProfileComputation& out) {
+    ProfileResult& profile = out.profile;
+    ProfileTable& table = perceptual ? profile.perceptual : profile.colorimetric;
+    if (prepareWorkingReference(in.reference, perceptual, profile, out.diagnostics) != 0) return 1;
+    const FitPatches patches = passPatches(in, profile);
+    auto fitted = std::make_shared<FittedModel>();
+    FittedModel linear;
+    if (fitModel(patches, model, shaperStart, *fitted) != 0 || fitModel(patches, FitModel::LabLinear, nullptr, linear) != 0)
+        return failRegression(out.diagnostics);
+    for (int k = 0; k < 3; ++k)
+        for (int j = 0; j < kLinearTermCount; ++j)
+            profile.linearCoefficients[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] =
+                linear.coefficients[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)];
+    profile.effectiveModel = Linear;
+    if (buildFittedTables(*fitted, grayDevice(in), colorDevice(in), in.options, table, profile) != 0)
+        return failRegression(out.diagnostics);
+    profile.fittedModel = std::move(fitted);
+    return 0;
+}
+
+// The matrix/TRC tags from a shaper/matrix fit; without one (a fit that
+// failed), straight curves and the colorants the Linear model estimates.
+void setMatrixTrc(const MatrixShaper* shaper, const ProfileResult& profile, int colorSpace, MatrixTrcTags& tags) {
+    if (shaper) {
+        tags = matrixTrcTagsOf(*shaper, kTrcEntries);
+        return;
+    }
+    MatrixShaper straight;
+    for (int c = 0; c < 3; ++c) {
+        const CieTriple xyz = primaryXyz(profile, colorSpace, c);
+        for (int r = 0; r < 3; ++r) straight.matrix[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = xyz[r];
+    }
+    tags = matrixTrcTagsOf(straight, kTrcEntries);
+}
+
+void computeFixed(const ProfileInputs& in, ProfileComputation& out) {
+    if (runPass(in, in.options, true, out) != 0) return;
+    if (runPass(in, in.options, false, out) != 0) return;
+    const FitPatches patches = colorimetricPatches(in);
+    const FitModel model =
+        seedFitModel(in.options.colorSpace, effectiveRegressionModel(in.options, in.layout.targetType));
+    const CrossValidation cv = crossValidate(patches, std::span<const FitModel>(&model, 1), nullptr);
+    out.profile.accuracy = {cv.foldCount, cv.candidates, 0};
+    MatrixShaper shaper;
+    const bool shaperOk = fitMatrixShaper(patches.device, patches.xyz, patches.lab, nullptr, shaper) == 0;
+    setMatrixTrc(shaperOk ? &shaper : nullptr, out.profile, in.options.colorSpace, out.profile.matrixTrc);
+    out.status = 0;
+}
+
+// Both passes from one model, as an automatic choice of it builds them.
+void buildFromModel(const ProfileInputs& in, FitModel model, const MatrixShaper* shaper, ProfileComputation& out) {
+    if (isSeedModel(model) && seedColorSpace(model) == CieLab) {
+        // The tables of the fixed CIE Lab model, to the bit.
+        AdvancedOptions options = in.options;
+        options.colorSpace = CieLab;
+        options.regressionModel = seedRegressionModel(model);
+        if (runPass(in, options, true, out) != 0 || runPass(in, options, false, out) != 0) return;
+    } else {
+        if (runFittedPass(in, model, shaper, true, out) != 0 || runFittedPass(in, model, shaper, false, out) != 0)
+            return;
+    }
+    setMatrixTrc(shaper, out.profile, CieLab, out.profile.matrixTrc);
+    out.status = 0;
+}
+
+void computeAutomatic(const ProfileInputs& in, ProfileComputation& out) {
+    const FitPatches patches = colorimetricPatches(in);
+    MatrixShaper shaper;
+    const bool shaperOk = fitMatrixShaper(patches.device, patches.xyz, patches.lab, nullptr, shaper) == 0;
+    const std::vector<FitModel> candidates = automaticCandidates();
+    const CrossValidation cv = crossValidate(patches, candidates, shaperOk ? &shaper : nullptr);
+    const int chosen = chooseModel(cv.candidates);
+    if (chosen < 0) {
+        failRegression(out.diagnostics);
+        return;
+    }
+    buildFromModel(in, candidates[static_cast<std::size_t>(chosen)], shaperOk ? &shaper : nullptr, out);
+    out.profile.accuracy = {cv.foldCount, cv.candidates, chosen};
 }
 
 }  // namespace
 
-int computeProfile(ScanSession& session) {
-    if (session.description.empty()) {
-        session.platform.showError(kMissingDescriptionError);
-        return 1;
-    }
-    if (measureTarget(session, 1) != 0) return 1;
-    if (runPass(session, true) != 0) return 1;
-    return runPass(session, false);
+ProfileComputation computeProfileWithModel(const ProfileInputs& inputs, FitModel model) {
+    ProfileComputation out;
+    const FitPatches patches = colorimetricPatches(inputs);
+    MatrixShaper shaper;
+    const bool shaperOk = fitMatrixShaper(patches.device, patches.xyz, patches.lab, nullptr, shaper) == 0;
+    const CrossValidation cv = crossValidate(patches, std::span<const FitModel>(&model, 1), shaperOk ? &shaper : nullptr);
+    buildFromModel(inputs, model, shaperOk ? &shaper : nullptr, out);
+    out.profile.accuracy = {cv.foldCount, cv.candidates, 0};
+    return out;
+}
+
+ProfileComputation computeProfile(const ProfileInputs& inputs) {
+    ProfileComputation out;
+    if (inputs.options.regressionModel == Automatic) computeAutomatic(inputs, out);
+    else computeFixed(inputs, out);
+    return out;
 }
 
 }  // namespace calivant

@@ -8,9 +8,8 @@
 #include <exception>
 #include <thread>
 
-#include "profile/color_conversions.h"
+#include "util/cie.h"
 #include "profile/regression.h"
-#include "shell/platform.h"
 
 namespace calivant {
 namespace {
@@ -104,8 +103,8 @@ bool colorantsEncodable(const ProfileResult& result, int colorSpace) {
     return true;
 }
 
-int failRegression(Platform& platform) {
-    platform.showError("Regression error");
+int failRegression(Diagnostics& diagnostics) {
+    addError(diagnostics, "Regression error");
     return 1;
 }
 
@@ -136,15 +135,12 @@ bool encodeXyzPoint(const ColorTriple& xyz, std::uint16_t* out) {
     return true;
 }
 
-int buildLookupTable(Platform& platform, const AdvancedOptions& options, int targetType, ProfileResult& result,
-                     std::vector<std::uint16_t>& clut) {
+int buildLookupTable(const AdvancedOptions& options, int targetType, ProfileResult& result,
+                     std::vector<std::uint16_t>& clut, Diagnostics& diagnostics) {
     assert(tableFits(options, clut));
-    if (fitRegression(platform, options, targetType, result) != 0) return 1;
-    if (!colorantsEncodable(result, options.colorSpace)) return failRegression(platform);
-    platform.showBusyCursor();
-    const int failed = fillLookupTable(result, options, clut);
-    platform.showArrowCursor();
-    if (failed != 0) return failRegression(platform);
+    if (fitRegression(options, targetType, result, diagnostics) != 0) return 1;
+    if (!colorantsEncodable(result, options.colorSpace)) return failRegression(diagnostics);
+    if (fillLookupTable(result, options, clut) != 0) return failRegression(diagnostics);
     return 0;
 }
 

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "profile/profile_result.h"
-#include "shell/advanced_options.h"
+#include "measure/advanced_options.h"
+
+#include "util/diagnostics.h"
 
 namespace calivant {
-
-class Platform;
 
 // The colorants are written as value x 655.35 in a signed 32-bit number; a
 // fit whose primaries lie beyond this cannot be written and is refused.
@@ -32,13 +32,12 @@ bool encodeLabPoint(const ColorTriple& lab, std::uint16_t* out);
 bool encodeXyzPoint(const ColorTriple& xyz, std::uint16_t* out);
 
 // Fits the regression, then fills the first clutSize^3 x 3 values of clut
-// (which has room for the largest grid) on every core. Shows the busy cursor
-// while filling. Returns 1 after "Regression error" when the fit fails, or
-// when it gives colorants or table values that are not finite or cannot be
-// encoded; the message and the cursor are only touched from the calling
-// thread. On failure the table is incomplete.
-int buildLookupTable(Platform& platform, const AdvancedOptions& options, int targetType, ProfileResult& result,
-                     std::vector<std::uint16_t>& clut);
+// (which has room for the largest grid) on every core. Returns 1 after
+// "Regression error" when the fit fails, or when it gives colorants or table
+// values that are not finite or cannot be encoded. On failure the table is
+// incomplete.
+int buildLookupTable(const AdvancedOptions& options, int targetType, ProfileResult& result,
+                     std::vector<std::uint16_t>& clut, Diagnostics& diagnostics);
 
 // Fills the table from the model already fitted in result, with the
 // precomputed patch residuals, on threadCount threads (0: one per core).

@@ -6,9 +6,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-#include "shell/advanced_options.h"
+#include "measure/advanced_options.h"
 
 namespace calivant {
 
@@ -46,6 +47,49 @@ struct PatchResiduals {
     std::vector<ColorTriple> residuals;  // working value - model value
 };
 
+// The models a profile can be built from: the six polynomial models on the
+// gray-scale tone curves, and a shaper/matrix fitted to every patch, alone
+// or followed by a polynomial. Listed from the simplest.
+enum class FitModel : int {
+    LabLinear,
+    XyzLinear,
+    ShaperMatrix,
+    LabQuadratic,
+    XyzQuadratic,
+    ShaperQuadratic,
+    LabCubic,
+    XyzCubic,
+    ShaperCubic,
+};
+inline constexpr int kFitModelCount = 9;
+
+enum class FitStatus : int { Ok, TooFewPatches, Failed };
+
+// How well one model predicts patches it was not fitted to: the CIEDE2000
+// of every patch from a fit to the other folds.
+struct CandidateAccuracy {
+    FitModel model = FitModel::LabLinear;
+    FitStatus status = FitStatus::Failed;
+    double mean = 0.0;
+    double p95 = 0.0;  // nearest-rank 95th percentile
+    double max = 0.0;
+};
+
+struct ModelAccuracy {
+    int foldCount = 0;
+    std::vector<CandidateAccuracy> candidates;
+    int used = -1;  // the candidate the profile is built from
+};
+
+// The matrix/TRC tags: each channel's curve sampled at evenly spaced device
+// values as 16-bit codes, and the XYZ of each channel's full contribution.
+struct MatrixTrcTags {
+    std::array<std::array<double, 3>, 3> colorants{};
+    std::array<std::vector<std::uint16_t>, 3> curves;
+};
+
+struct FittedModel;
+
 struct ProfileResult {
     ProfileTable perceptual;
     ProfileTable colorimetric;
@@ -72,6 +116,19 @@ struct ProfileResult {
     // Linearized RGB (0..1) of every patch for the running pass.
     std::vector<ColorTriple> grayLinear;
     std::vector<ColorTriple> colorLinear;
+
+    // The shaper/matrix fit to the colorimetric reference, for the
+    // matrix/TRC tags.
+    MatrixTrcTags matrixTrc;
+    // The cross-validated figures of the model used (and, when it was chosen
+    // automatically, of every candidate).
+    ModelAccuracy accuracy;
+    // Set when the tables were sampled from a fitted model other than the
+    // regression above (an automatic choice): the model of the last pass.
+    // The tables' input curves then map device values to the lightness
+    // encoding of the model's linear values, and grayLinear / colorLinear
+    // hold the patches' grid coordinates.
+    std::shared_ptr<const FittedModel> fittedModel;
 };
 
 }  // namespace calivant

@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "profile/lu_decomposition.h"
-#include "shell/platform.h"
 
 namespace calivant {
 namespace {
@@ -71,7 +70,7 @@ constexpr int modelDegree(int termCount) {
 }
 
 using LinearRows = std::array<std::array<double, kLinearTermCount>, 3>;
-using ModelRows = std::array<std::array<double, kCubicTermCount>, 3>;
+using ModelRows = PolynomialRows;
 
 // A fitted model as evaluation needs it, whether stored yet or not.
 struct ModelView {
@@ -215,10 +214,17 @@ void residualsOf(const ModelView& view, const PatchSet& patches, bool xyz, Patch
     }
 }
 
-// Unweighted least squares of one model over every patch, through the
-// normal equations. Returns 1 when a pivot is exactly 0.0 or the solution is
-// not finite and reasonably bounded; `out` is then unspecified.
-int fitModel(const PatchSet& patches, int termCount, ModelRows& out) {
+// One run of patches for a fit.
+struct FitSegment {
+    std::span<const ColorTriple> points;
+    std::span<const ColorTriple> targets;
+};
+
+// Least squares of one model over the segments' patches, through the normal
+// equations; ridge > 0 adds ridge to the diagonal of every term of degree 2
+// and up. Returns 1 when a pivot is exactly 0.0 or the solution is not finite
+// and reasonably bounded; `out` is then unspecified.
+int fitModel(std::span<const FitSegment> segments, int termCount, double ridge, ModelRows& out) {
     const int n = termCount;
     const int momentCount = monomialCountUpTo(2 * modelDegree(termCount));
 
@@ -226,7 +232,9 @@ int fitModel(const PatchSet& patches, int termCount, ModelRows& out) {
     // entries) and one per output and term for the right-hand sides.
     std::array<double, kMonomialCount> moments{};
     std::array<std::array<double, kCubicTermCount>, 3> rhs{};
-    auto accumulate = [&](std::span<const ColorTriple> linear, std::span<const ColorTriple> targets) {
+    auto accumulate = [&](const FitSegment& segment) {
+        const std::span<const ColorTriple> linear = segment.points;
+        const std::span<const ColorTriple> targets = segment.targets;
         for (std::size_t i = 0; i < linear.size(); ++i) {
             std::array<std::array<double, kMaxMomentDegree + 1>, 3> powers;
             for (int c = 0; c < 3; ++c) {
@@ -237,18 +245,19 @@ int fitModel(const PatchSet& patches, int termCount, ModelRows& out) {
             for (int j = 0; j < momentCount; ++j) {
                 const Exponents& e = kMonomials[j];
                 value[j] = powers[0][e.r] * powers[1][e.g] * powers[2][e.b];
-                moments[j] += value[j];
             }
+            for (int j = 0; j < momentCount; ++j) moments[j] += value[j];
             for (int k = 0; k < 3; ++k)
                 for (int j = 0; j < n; ++j) rhs[k][j] += targets[i][k] * value[j];
         }
     };
-    accumulate(patches.grayLinear, patches.grayTargets);
-    accumulate(patches.colorLinear, patches.colorTargets);
+    for (const FitSegment& segment : segments) accumulate(segment);
 
     std::array<double, kCubicTermCount * kCubicTermCount> a;
     for (int r = 0; r < n; ++r)
         for (int c = 0; c < n; ++c) a[static_cast<std::size_t>(r) * n + c] = moments[kTermProduct[r][c]];
+    if (ridge > 0.0)
+        for (int r = kLinearTermCount; r < n; ++r) a[static_cast<std::size_t>(r) * n + r] += ridge;
     std::array<int, kCubicTermCount> pivots;
     const std::span<double> matrix(a.data(), static_cast<std::size_t>(n) * n);
     if (luFactor(matrix, n, pivots) != 0) return 1;
@@ -265,8 +274,14 @@ int fitModel(const PatchSet& patches, int termCount, ModelRows& out) {
     return 0;
 }
 
-int failFit(Platform& platform) {
-    platform.showError("Regression error");
+int fitModel(const PatchSet& patches, int termCount, ModelRows& out) {
+    const FitSegment segments[2] = {{patches.grayLinear, patches.grayTargets},
+                                    {patches.colorLinear, patches.colorTargets}};
+    return fitModel(segments, termCount, 0.0, out);
+}
+
+int failFit(Diagnostics& diagnostics) {
+    addError(diagnostics, "Regression error");
     return 1;
 }
 
@@ -284,18 +299,18 @@ int effectiveRegressionModel(const AdvancedOptions& options, int targetType) {
     return options.regressionModel;
 }
 
-int fitRegression(Platform& platform, const AdvancedOptions& options, int targetType, ProfileResult& result) {
+int fitRegression(const AdvancedOptions& options, int targetType, ProfileResult& result, Diagnostics& diagnostics) {
     const int model = effectiveRegressionModel(options, targetType);
     const PatchSet patches = patchesOf(result, options.colorSpace);
     const bool xyz = options.colorSpace == CieXyz;
 
     ModelRows linear{};
-    if (fitModel(patches, kLinearTermCount, linear) != 0) return failFit(platform);
+    if (fitModel(patches, kLinearTermCount, linear) != 0) return failFit(diagnostics);
     for (int k = 0; k < 3; ++k)
         for (int j = 0; j < kLinearTermCount; ++j) result.linearCoefficients[k][j] = linear[k][j];
 
     ModelRows higher{};
-    if (model != Linear && fitModel(patches, regressionTermCount(model), higher) != 0) return failFit(platform);
+    if (model != Linear && fitModel(patches, regressionTermCount(model), higher) != 0) return failFit(diagnostics);
 
     // A bounded model can still leave a runaway residual at a patch far
     // outside the unit cube or with an absurd working value.
@@ -304,7 +319,7 @@ int fitRegression(Platform& platform, const AdvancedOptions& options, int target
     residualsOf(view, patches, xyz, residuals);
     for (const ColorTriple& residual : residuals.residuals)
         for (double v : residual)
-            if (!(std::fabs(v) <= kModelMagnitudeLimit)) return failFit(platform);
+            if (!(std::fabs(v) <= kModelMagnitudeLimit)) return failFit(diagnostics);
 
     if (model != Linear) result.modelCoefficients = higher;
     result.effectiveModel = model;
@@ -332,6 +347,14 @@ void computePatchResiduals(const ProfileResult& result, int colorSpace, PatchRes
     residualsOf(viewOf(result), patchesOf(result, colorSpace), colorSpace == CieXyz, out);
 }
 
+CieTriple primaryXyz(const ProfileResult& result, int colorSpace, int channel) {
+    assert(channel >= 0 && channel < 3);
+    double rgb[3] = {0.0, 0.0, 0.0};
+    rgb[channel] = 1.0;
+    if (colorSpace == CieXyz) return evaluateModelXyz(result, rgb[0], rgb[1], rgb[2], true);
+    return labToXyz(evaluateModelLab(result, rgb[0], rgb[1], rgb[2], true));
+}
+
 ColorTriple interpolateResidual(const PatchResiduals& residuals, double r, double g, double b) {
     assert(residuals.points.size() == residuals.residuals.size());
     WeightedResidualSum acc;
@@ -340,8 +363,10 @@ ColorTriple interpolateResidual(const PatchResiduals& residuals, double r, doubl
     return acc.mean();
 }
 
-void interpolateResidualRow(const PatchResiduals& residuals, double r, double g, std::span<const double> b,
-                            std::span<ColorTriple> out) {
+// Compiled for the wide vector registers too, and picked by the processor
+// at load time; every clone does the same arithmetic lane by lane.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void interpolateResidualRow(
+    const PatchResiduals& residuals, double r, double g, std::span<const double> b, std::span<ColorTriple> out) {
     assert(residuals.points.size() == residuals.residuals.size());
     assert(out.size() == b.size());
     const std::size_t patchCount = residuals.points.size();
@@ -363,30 +388,50 @@ void interpolateResidualRow(const PatchResiduals& residuals, double r, double g,
     // the next, so the divisions pipeline. Each query still adds the patches
     // in visiting order with the arithmetic of WeightedResidualSum (the R and
     // G part of d2 is its first partial sum), so its result does not change.
+    // The block is one vector of the compiler's: every lane is the scalar
+    // arithmetic, done for eight queries by one instruction where the
+    // processor has wide registers (the clones above).
     constexpr std::size_t kBlock = 8;
+    using Lanes = double __attribute__((vector_size(kBlock * sizeof(double))));
     for (std::size_t start = 0; start < b.size(); start += kBlock) {
         const std::size_t count = std::min(kBlock, b.size() - start);
-        std::array<double, kBlock> bq{}, sum0{}, sum1{}, sum2{}, total{};
+        Lanes bq{}, sum0{}, sum1{}, sum2{}, total{};
         for (std::size_t q = 0; q < kBlock; ++q) bq[q] = b[start + (q < count ? q : 0)];  // padding never read back
         for (std::size_t i = 0; i < patchCount; ++i) {
             const ColorTriple& point = residuals.points[i];
             const ColorTriple& residual = residuals.residuals[i];
             const double rg = rgDistance(point);
-#pragma GCC unroll 8
-            for (std::size_t q = 0; q < kBlock; ++q) {
-                const double db = point[2] - bq[q];
-                const double w = 1.0 / (rg + db * db);
-                sum0[q] += w * residual[0];
-                sum1[q] += w * residual[1];
-                sum2[q] += w * residual[2];
-                total[q] += w;
-            }
+            const Lanes db = point[2] - bq;
+            const Lanes w = 1.0 / (rg + db * db);
+            sum0 += w * residual[0];
+            sum1 += w * residual[1];
+            sum2 += w * residual[2];
+            total += w;
         }
         for (std::size_t q = 0; q < count; ++q) {
             assert(total[q] > 0.0);
             out[start + q] = {sum0[q] / total[q], sum1[q] / total[q], sum2[q] / total[q]};
         }
     }
+}
+
+int fitPolynomial(std::span<const ColorTriple> points, std::span<const ColorTriple> targets, int termCount,
+                  double ridge, PolynomialRows& out) {
+    assert(points.size() == targets.size());
+    const FitSegment segment{points, targets};
+    return fitModel(std::span<const FitSegment>(&segment, 1), termCount, ridge, out);
+}
+
+ColorTriple evaluatePolynomial(const PolynomialRows& rows, int termCount, double r, double g, double b) {
+    std::array<double, kCubicTermCount> t;
+    termValues(r, g, b, t);
+    ColorTriple out;
+    for (int k = 0; k < 3; ++k) {
+        double sum = 0.0;
+        for (int j = 0; j < termCount; ++j) sum += rows[k][j] * t[j];
+        out[k] = sum;
+    }
+    return out;
 }
 
 }  // namespace calivant

@@ -5,9 +5,7 @@
 #include <numeric>
 #include <vector>
 
-#include "profile/color_conversions.h"
-#include "shell/platform.h"
-#include "shell/scan_session.h"
+#include "util/cie.h"
 
 namespace calivant {
 namespace {
@@ -115,34 +113,84 @@ double hermiteValue(double t, double x0, double x1, double y0, double y1, double
            d1 * (s - 1.0) * s * s * h;
 }
 
+namespace {
+
+// Entry m of the sampled curve; k is the interval search's position, which
+// only moves forward as m grows.
+std::uint16_t toneCurveEntry(std::span<const double> x, std::span<const double> y, std::span<const double> d,
+                             std::int64_t c0, std::int64_t cN, std::int64_t m, std::size_t& k) {
+    const std::size_t n = x.size();
+    const double t = static_cast<double>(m - c0) / static_cast<double>(cN - c0);
+    double value;
+    if (m < c0) {
+        value = std::clamp(y[0] + t * d[0], 0.0, 1.0);
+    } else if (m > cN) {
+        value = std::clamp(y[n - 1] + (t - 1.0) * d[n - 1], 0.0, 1.0);
+    } else {
+        while (k < n - 1 && t > x[k]) ++k;
+        value = hermiteValue(t, x[k - 1], x[k], y[k - 1], y[k], d[k - 1], d[k]);
+    }
+    return toEntry(value);
+}
+
+}  // namespace
+
 void sampleToneCurve(std::span<const double> x, std::span<const double> y, std::span<const double> d,
                      std::int64_t c0, std::int64_t cN, ToneCurve& curve) {
-    const std::size_t n = x.size();
-    const double span = static_cast<double>(cN - c0);
     std::size_t k = 1;
-    for (std::int64_t m = 0; m < kToneCurveLength; ++m) {
-        const double t = static_cast<double>(m - c0) / span;
-        double value;
-        if (m < c0) {
-            value = std::clamp(y[0] + t * d[0], 0.0, 1.0);
-        } else if (m > cN) {
-            value = std::clamp(y[n - 1] + (t - 1.0) * d[n - 1], 0.0, 1.0);
-        } else {
-            while (k < n - 1 && t > x[k]) ++k;
-            value = hermiteValue(t, x[k - 1], x[k], y[k - 1], y[k], d[k - 1], d[k]);
-        }
-        curve.values[static_cast<std::size_t>(m)] = toEntry(value);
+    for (std::int64_t m = 0; m < kToneCurveLength; ++m)
+        curve.values[static_cast<std::size_t>(m)] = toneCurveEntry(x, y, d, c0, cN, m, k);
+}
+
+int shapeToneCurve(std::span<const double> grayValues, std::span<const double> targets, ToneCurveShape& shape) {
+    const std::size_t n = grayValues.size();
+    if (n < 2 || !(grayValues[0] < grayValues[n - 1])) return 1;
+    std::vector<double> u(grayValues.begin(), grayValues.end());
+    std::vector<double> y(targets.begin(), targets.end());
+    orderKnots(u, y);
+    const double u0 = u.front();
+    const double uN = u.back();
+    const std::size_t knots = u.size();
+    shape.x.assign(knots, 0.0);
+    shape.slopes.assign(knots, 0.0);
+    std::vector<double> work(knots - 1);
+    for (std::size_t i = 0; i < knots; ++i) shape.x[i] = (u[i] - u0) / (uN - u0);
+    shape.y = std::move(y);
+    hermiteSlopes(shape.x, shape.y, shape.slopes, work);
+    shape.c0 = roundHalfAway(u0 * 65535.0);
+    shape.cN = roundHalfAway(uN * 65535.0);
+    // Ends closer than one code would make every code's position
+    // infinite; give the interpolant the narrowest range there is.
+    if (shape.cN <= shape.c0) {
+        if (shape.c0 >= 65535) shape.c0 = 65534;
+        shape.cN = shape.c0 + 1;
     }
+    return 0;
+}
+
+std::uint16_t ToneCurveShape::entry(std::int64_t code) const {
+    // The interval search starts afresh: the entry is the one the sampled
+    // curve holds, whatever code came before.
+    std::size_t k = 1;
+    return toneCurveEntry(x, y, slopes, c0, cN, code, k);
+}
+
+double ToneCurveShape::linearize(double deviceValue) const {
+    return entry(static_cast<std::int64_t>(codeOf(deviceValue))) * kCodeScale;
+}
+
+void sampleToneCurve(const ToneCurveShape& shape, ToneCurve& curve) {
+    sampleToneCurve(shape.x, shape.y, shape.slopes, shape.c0, shape.cN, curve);
 }
 
 double linearize(const ToneCurve& curve, double deviceValue) {
     return curve.values[codeOf(deviceValue)] * kCodeScale;
 }
 
-int buildToneCurves(ScanSession& session, std::array<ToneCurve, 3>& curves) {
-    const int n = session.targetLayout.grayCount;
-    ProfileResult& profile = session.profile;
-    const bool lab = session.options.colorSpace == CieLab;
+int buildToneCurves(std::span<const DeviceRgb> grayWorking, std::span<const DeviceRgb> colorWorking, int colorSpace,
+                    ProfileResult& profile, std::array<ToneCurve, 3>& curves, Diagnostics& diagnostics) {
+    const int n = static_cast<int>(grayWorking.size());
+    const bool lab = colorSpace == CieLab;
     std::vector<double> target(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i)
         target[static_cast<std::size_t>(i)] =
@@ -151,41 +199,26 @@ int buildToneCurves(ScanSession& session, std::array<ToneCurve, 3>& curves) {
 
     for (int c = 0; c < 3; ++c) {
         std::vector<double> u(static_cast<std::size_t>(n));
-        for (int i = 0; i < n; ++i) u[static_cast<std::size_t>(i)] = session.grayWorking[static_cast<std::size_t>(i)][c];
-        if (n < 2 || !(u[0] < u[static_cast<std::size_t>(n - 1)])) {
-            session.platform.showError(kNegativeImageError);
+        for (int i = 0; i < n; ++i) u[static_cast<std::size_t>(i)] = grayWorking[static_cast<std::size_t>(i)][c];
+        ToneCurveShape shape;
+        if (shapeToneCurve(u, target, shape) != 0) {
+            addError(diagnostics, kNegativeImageError);
             return 1;
         }
-        std::vector<double> y = target;
-        orderKnots(u, y);
-        const double u0 = u.front();
-        const double uN = u.back();
-        const std::size_t knots = u.size();
-        std::vector<double> x(knots), slopes(knots), work(knots - 1);
-        for (std::size_t i = 0; i < knots; ++i) x[i] = (u[i] - u0) / (uN - u0);
-        hermiteSlopes(x, y, slopes, work);
-        std::int64_t c0 = roundHalfAway(u0 * 65535.0);
-        std::int64_t cN = roundHalfAway(uN * 65535.0);
-        // Ends closer than one code would make every code's position
-        // infinite; give the interpolant the narrowest range there is.
-        if (cN <= c0) {
-            if (c0 >= 65535) c0 = 65534;
-            cN = c0 + 1;
-        }
-        sampleToneCurve(x, y, slopes, c0, cN, curves[static_cast<std::size_t>(c)]);
+        sampleToneCurve(shape, curves[static_cast<std::size_t>(c)]);
     }
 
     profile.grayLinear.assign(static_cast<std::size_t>(n), ColorTriple{});
     for (int i = 0; i < n; ++i)
         for (int c = 0; c < 3; ++c)
             profile.grayLinear[static_cast<std::size_t>(i)][c] =
-                linearize(curves[static_cast<std::size_t>(c)], session.grayWorking[static_cast<std::size_t>(i)][c]);
-    const int colors = session.targetLayout.colorCount;
+                linearize(curves[static_cast<std::size_t>(c)], grayWorking[static_cast<std::size_t>(i)][c]);
+    const int colors = static_cast<int>(colorWorking.size());
     profile.colorLinear.assign(static_cast<std::size_t>(colors), ColorTriple{});
     for (int i = 0; i < colors; ++i)
         for (int c = 0; c < 3; ++c)
             profile.colorLinear[static_cast<std::size_t>(i)][c] = linearize(
-                curves[static_cast<std::size_t>(c)], session.colorWorking[static_cast<std::size_t>(i)][c]);
+                curves[static_cast<std::size_t>(c)], colorWorking[static_cast<std::size_t>(i)][c]);
     return 0;
 }
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "profile/color_conversions.h"
+#include "util/cie.h"
 #include "target/target_layout.h"
 
 namespace calivant {

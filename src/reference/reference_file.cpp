@@ -16,17 +16,24 @@
 // columns in another order: then they are taken by name (SAMPLE_LOC naming
 // the patch when SAMPLE_ID is a number), and whichever of XYZ or L*a*b* the
 // file lacks is computed relative to D50.
+//
+// A profile fitted to values the file does not hold is wrong without
+// showing it, so the values of a patch the target uses are refused rather
+// than guessed at: a token that is not wholly a number, L* outside the
+// scale, a negative Y, a patch given twice with different values. Lines of
+// other patches and columns that are not read are left alone.
 #include "reference/reference_file.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <iterator>
 #include <string>
 #include <vector>
 
-#include "profile/color_conversions.h"
+#include "util/cie.h"
 #include "reference/text_input.h"
-#include "shell/advanced_options.h"
+#include "target/target_layout.h"
 
 namespace calivant {
 namespace {
@@ -163,26 +170,60 @@ ColumnMap chooseColumns(const std::vector<std::string>& fields) {
     return named;
 }
 
-double realAt(const std::vector<std::string>& tokens, int column) {
-    double value = 0.0;
-    parseReal(tokens[static_cast<std::size_t>(column)], value);  // a malformed number keeps what was parsed
-    return value;
+// L* a little outside 0..100 is measurement noise on the darkest and
+// lightest patches; further out the column holds something else.
+constexpr double kLowestL = -0.5;
+constexpr double kHighestL = 100.5;
+
+// The line each patch was read from (0: not yet), so that a second line for
+// it can be compared and named.
+struct PatchLines {
+    std::vector<std::int32_t> gray;
+    std::vector<std::int32_t> color;
+};
+
+enum class LineUse { Ignored, Stored, Refused };
+
+// The number in a column; false, with problem set, for a token that is not
+// wholly a number or whose value is not finite.
+bool realAt(const std::vector<std::string>& tokens, int column, std::int32_t line, double& value,
+            ReferenceProblem& problem) {
+    const std::string& token = tokens[static_cast<std::size_t>(column)];
+    if (parseReal(token, value) != 0) {
+        problem = {line, "not a number", token};
+        return false;
+    }
+    if (!std::isfinite(value)) {
+        problem = {line, "not a finite number", token};
+        return false;
+    }
+    return true;
 }
 
-// Fills the values of one data line; false when the line does not describe
-// a patch of the target.
-bool readPatchLine(const std::vector<std::string>& tokens, const ColumnMap& columns, const TargetLayout& layout,
-                   ReferenceData& reference) {
-    if (tokens.size() < columns.needed) return false;
+// Reads a triple from three columns and checks the one range it has: L* for
+// L*a*b*, Y for XYZ.
+bool tripleAt(const std::vector<std::string>& tokens, const int (&columns)[3], bool lab, std::int32_t line,
+              CieTriple& triple, ReferenceProblem& problem) {
+    for (int i = 0; i < 3; ++i)
+        if (!realAt(tokens, columns[i], line, triple[i], problem)) return false;
+    const std::string& checked = tokens[static_cast<std::size_t>(columns[lab ? 0 : 1])];
+    if (lab && (triple[0] < kLowestL || triple[0] > kHighestL)) {
+        problem = {line, "L* outside 0..100", checked};
+        return false;
+    }
+    if (!lab && triple[1] < 0.0) {
+        problem = {line, "negative Y", checked};
+        return false;
+    }
+    return true;
+}
+
+// Stores the values of one data line if it describes a patch of the target.
+LineUse readPatchLine(const std::vector<std::string>& tokens, const ColumnMap& columns, const TargetLayout& layout,
+                      std::int32_t line, ReferenceData& reference, PatchLines& lines, ReferenceProblem& problem) {
+    if (tokens.size() < columns.needed) return LineUse::Ignored;
     std::string_view name = tokens[0];
-    CieTriple xyz{};
-    CieTriple lab{};
-    if (!columns.named) {
-        for (int i = 0; i < 3; ++i) {
-            xyz[i] = realAt(tokens, 1 + i);
-            lab[i] = realAt(tokens, 4 + i);
-        }
-    } else {
+    if (columns.named) {
         std::int32_t number = 0;
         if (columns.id < 0) {
             name = tokens[static_cast<std::size_t>(columns.loc)];
@@ -190,25 +231,44 @@ bool readPatchLine(const std::vector<std::string>& tokens, const ColumnMap& colu
             name = tokens[static_cast<std::size_t>(columns.id)];
             if (columns.loc >= 0 && parseInteger(name, number) == 0) name = tokens[static_cast<std::size_t>(columns.loc)];
         }
-        if (columns.xyz[0] >= 0)
-            for (int i = 0; i < 3; ++i) xyz[i] = realAt(tokens, columns.xyz[i]);
-        if (columns.lab[0] >= 0)
-            for (int i = 0; i < 3; ++i) lab[i] = realAt(tokens, columns.lab[i]);
-        if (columns.xyz[0] < 0) xyz = labToXyz(lab);
-        if (columns.lab[0] < 0) lab = xyzToLab(xyz);
     }
-
     int isGray = 0;
     const int index = referencePatchIndex(name, layout, isGray);
-    if (index < 0) return false;
-    if (isGray) {
-        reference.grayXYZ[static_cast<std::size_t>(index)] = xyz;
-        reference.grayLab[static_cast<std::size_t>(index)] = lab;
-    } else {
-        reference.colorXYZ[static_cast<std::size_t>(index)] = xyz;
-        reference.colorLab[static_cast<std::size_t>(index)] = lab;
+    if (index < 0) return LineUse::Ignored;
+
+    static constexpr int kFixedXyz[3] = {1, 2, 3};
+    static constexpr int kFixedLab[3] = {4, 5, 6};
+    const bool hasXyz = !columns.named || columns.xyz[0] >= 0;
+    const bool hasLab = !columns.named || columns.lab[0] >= 0;
+    CieTriple xyz{};
+    CieTriple lab{};
+    if (hasXyz && !tripleAt(tokens, columns.named ? columns.xyz : kFixedXyz, false, line, xyz, problem))
+        return LineUse::Refused;
+    if (hasLab && !tripleAt(tokens, columns.named ? columns.lab : kFixedLab, true, line, lab, problem))
+        return LineUse::Refused;
+    if (!hasXyz) xyz = labToXyz(lab);
+    if (!hasLab) lab = xyzToLab(xyz);
+
+    const auto i = static_cast<std::size_t>(index);
+    CieTriple& storedXyz = isGray ? reference.grayXYZ[i] : reference.colorXYZ[i];
+    CieTriple& storedLab = isGray ? reference.grayLab[i] : reference.colorLab[i];
+    std::int32_t& firstLine = isGray ? lines.gray[i] : lines.color[i];
+    if (firstLine != 0) {
+        if (storedXyz == xyz && storedLab == lab) return LineUse::Stored;
+        problem = {line, "patch already given with other values on line " + std::to_string(firstLine),
+                   std::string(name)};
+        return LineUse::Refused;
     }
-    return true;
+    storedXyz = xyz;
+    storedLab = lab;
+    firstLine = line;
+    return LineUse::Stored;
+}
+
+// The layout's name of a patch, for "patch missing".
+const std::string& patchName(const TargetLayout& layout, bool gray, int index) {
+    if (gray) return layout.grayCells[static_cast<std::size_t>(grayPositionOfIndex(layout, index))].name;
+    return layout.colorCells[static_cast<std::size_t>(index)].name;
 }
 
 // Adds field names from a line inside BEGIN_DATA_FORMAT; true once
@@ -252,7 +312,16 @@ int referencePatchIndex(std::string_view name, const TargetLayout& layout, int& 
     }
 }
 
-int readReferenceFile(std::istream& in, int targetType, ReferenceData& reference) {
+std::string describeReferenceProblem(const ReferenceProblem& problem) {
+    std::string text;
+    if (problem.line > 0) text = "line " + std::to_string(problem.line) + ": ";
+    text += problem.what;
+    if (!problem.token.empty()) text += ": " + problem.token;
+    return text;
+}
+
+int readReferenceFile(std::istream& in, int targetType, ReferenceData& reference, ReferenceProblem& problem) {
+    problem = {};
     const TargetLayout layout = makeTargetLayout(targetType);
     reference.grayCount = layout.grayCount;
     reference.colorCount = layout.colorCount;
@@ -261,6 +330,9 @@ int readReferenceFile(std::istream& in, int targetType, ReferenceData& reference
     reference.blackCount = layout.blackCount;
     for (int i = 0; i < layout.grayCount; ++i) reference.grayXYZ[static_cast<std::size_t>(i)][0] = kReferenceMissing;
     for (int i = 0; i < layout.colorCount; ++i) reference.colorXYZ[static_cast<std::size_t>(i)][0] = kReferenceMissing;
+    PatchLines patchLines;
+    patchLines.gray.assign(static_cast<std::size_t>(layout.grayCount), 0);
+    patchLines.color.assign(static_cast<std::size_t>(layout.colorCount), 0);
 
     bool identified = false;
     bool dataOpen = false;
@@ -269,27 +341,39 @@ int readReferenceFile(std::istream& in, int targetType, ReferenceData& reference
     std::vector<std::string> fields;
     ColumnMap columns;
     std::string line;
-    while (readTextLine(in, line) == 0) {
+    TextPosition position;
+    while (readTextLine(in, line, position) == 0) {
         const std::vector<std::string> tokens = splitTokens(line);
         if (tokens.empty()) continue;
         if (!identified) {
-            if (!keywordMatches(tokens[0], targetType)) return kReferenceMalformed;
+            if (!keywordMatches(tokens[0], targetType)) {
+                problem = {position.line, "keyword not recognised for this target type", tokens[0]};
+                return kReferenceMalformed;
+            }
             identified = true;
             continue;
         }
         if (equalsNoCase(tokens[0], "END_DATA")) {
-            if (!dataOpen) return kReferenceMalformed;
+            if (!dataOpen) {
+                problem = {position.line, "END_DATA before BEGIN_DATA", tokens[0]};
+                return kReferenceMalformed;
+            }
             break;
         }
         if (equalsNoCase(tokens[0], "BEGIN_DATA")) {
-            if (dataOpen) return kReferenceMalformed;
+            if (dataOpen) {
+                problem = {position.line, "BEGIN_DATA a second time", tokens[0]};
+                return kReferenceMalformed;
+            }
             dataOpen = true;
             inFieldList = false;
             columns = chooseColumns(fields);
             continue;
         }
         if (dataOpen) {
-            readPatchLine(tokens, columns, layout, reference);
+            if (readPatchLine(tokens, columns, layout, position.line, reference, patchLines, problem) ==
+                LineUse::Refused)
+                return kReferenceMalformed;
         } else if (inFieldList) {
             inFieldList = !collectFields(tokens, 0, fields);
         } else if (!fieldListSeen && equalsNoCase(tokens[0], "BEGIN_DATA_FORMAT")) {
@@ -299,11 +383,26 @@ int readReferenceFile(std::istream& in, int targetType, ReferenceData& reference
         }
     }
 
-    for (int i = 0; i < layout.grayCount; ++i)
-        if (reference.grayXYZ[static_cast<std::size_t>(i)][0] == kReferenceMissing) return kReferenceGrayMissing;
-    for (int i = 0; i < layout.colorCount; ++i)
-        if (reference.colorXYZ[static_cast<std::size_t>(i)][0] == kReferenceMissing) return kReferenceColorMissing;
-    return kReferenceComplete;
+    int result = kReferenceComplete;
+    for (int i = 0; i < layout.grayCount && result == kReferenceComplete; ++i)
+        if (reference.grayXYZ[static_cast<std::size_t>(i)][0] == kReferenceMissing) {
+            result = kReferenceGrayMissing;
+            problem = {0, "patch missing", patchName(layout, true, i)};
+        }
+    for (int i = 0; i < layout.colorCount && result == kReferenceComplete; ++i)
+        if (reference.colorXYZ[static_cast<std::size_t>(i)][0] == kReferenceMissing) {
+            result = kReferenceColorMissing;
+            problem = {0, "patch missing", patchName(layout, false, i)};
+        }
+    // A file that never got as far as its values says so rather than name a patch.
+    if (result != kReferenceComplete && !identified) problem = {0, "no identification keyword", ""};
+    else if (result != kReferenceComplete && !dataOpen) problem = {0, "BEGIN_DATA missing", ""};
+    return result;
+}
+
+int readReferenceFile(std::istream& in, int targetType, ReferenceData& reference) {
+    ReferenceProblem problem;
+    return readReferenceFile(in, targetType, reference, problem);
 }
 
 }  // namespace calivant

@@ -2,7 +2,9 @@
 // Reader of target reference files, the IT8 / CGATS-style text that chart
 // makers publish with each batch.
 
+#include <cstdint>
 #include <istream>
+#include <string>
 #include <string_view>
 
 #include "reference/reference_data.h"
@@ -14,8 +16,23 @@ namespace calivant {
 inline constexpr int kReferenceComplete = 0;
 inline constexpr int kReferenceGrayMissing = 1;
 inline constexpr int kReferenceColorMissing = 2;
-// Wrong identification keyword, BEGIN_DATA twice, or END_DATA before BEGIN_DATA.
+// Wrong identification keyword, BEGIN_DATA twice, END_DATA before
+// BEGIN_DATA, or a value of a patch line that cannot be right: a token that
+// is not wholly a number, a number that is not finite, L* outside
+// -0.5..100.5, a negative Y, or a patch given twice with different values.
 inline constexpr int kReferenceMalformed = 3;
+
+// Why a file was refused, for the user: the line it was found on (0 when it
+// belongs to no line), what is wrong and the token it is wrong in.
+struct ReferenceProblem {
+    std::int32_t line = 0;
+    std::string what;
+    std::string token;
+};
+
+// "line 42: not a number: 18abc", "patch missing: GS12"; the token part is
+// left out when there is none.
+std::string describeReferenceProblem(const ReferenceProblem& problem);
 
 // Turns a patch name into a gray index (isGray = 1) or a colour index
 // (isGray = 0) of the layout's target; -1 for a name it does not use.
@@ -31,7 +48,10 @@ int referencePatchIndex(std::string_view name, const TargetLayout& layout, int& 
 // Reads a reference file from the stream's position to END_DATA or its end
 // and fills `reference` for the target type: first the counts (from the
 // layout) and the missing mark on every patch, then the values read.
-// Returns one of the kReference* results; shows nothing.
+// Returns one of the kReference* results; shows nothing. Lines are counted
+// from the stream's position. problem says why a result is not
+// kReferenceComplete.
+int readReferenceFile(std::istream& in, int targetType, ReferenceData& reference, ReferenceProblem& problem);
 int readReferenceFile(std::istream& in, int targetType, ReferenceData& reference);
 
 }  // namespace calivant

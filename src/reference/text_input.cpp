@@ -8,11 +8,23 @@
 
 namespace calivant {
 
-int readTextLine(std::istream& in, std::string& line, std::size_t limit) {
+namespace {
+
+int readLine(std::istream& in, std::string& line, std::size_t limit, TextPosition* position) {
     line.clear();
     std::streambuf* buffer = in.rdbuf();
     if (buffer == nullptr) return 1;
     using Traits = std::istream::traits_type;
+    auto countLineEnd = [position](Traits::int_type c) {
+        if (position == nullptr) return;
+        if (c == '\n' && position->afterCr) {
+            position->afterCr = false;
+            return;
+        }
+        // Saturates rather than overflow on an absurd run of line ends.
+        if (position->lineEnds < std::numeric_limits<std::int32_t>::max() - 1) ++position->lineEnds;
+        position->afterCr = c == '\r';
+    };
     // Skip the line ends left over from the previous line (and blank lines).
     for (;;) {
         const Traits::int_type c = buffer->sgetc();
@@ -21,7 +33,12 @@ int readTextLine(std::istream& in, std::string& line, std::size_t limit) {
             return 1;
         }
         if (c != '\r' && c != '\n') break;
+        countLineEnd(c);
         buffer->sbumpc();
+    }
+    if (position != nullptr) {
+        position->line = position->lineEnds + 1;
+        position->afterCr = false;
     }
     while (line.size() < limit) {
         const Traits::int_type c = buffer->sgetc();
@@ -30,10 +47,23 @@ int readTextLine(std::istream& in, std::string& line, std::size_t limit) {
             break;
         }
         buffer->sbumpc();
-        if (c == '\r' || c == '\n') break;
+        if (c == '\r' || c == '\n') {
+            countLineEnd(c);
+            break;
+        }
         line.push_back(Traits::to_char_type(c));
     }
     return 0;
+}
+
+}  // namespace
+
+int readTextLine(std::istream& in, std::string& line, std::size_t limit) {
+    return readLine(in, line, limit, nullptr);
+}
+
+int readTextLine(std::istream& in, std::string& line, TextPosition& position, std::size_t limit) {
+    return readLine(in, line, limit, &position);
 }
 
 std::vector<std::string> splitTokens(std::string_view line) {

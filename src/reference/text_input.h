@@ -27,6 +27,18 @@ inline constexpr std::size_t kMaxQuotedTokenLength = 256;
 // reach the caller; a last line without a line end is returned normally.
 int readTextLine(std::istream& in, std::string& line, std::size_t limit = kMaxLineLength);
 
+// Where reading stands, for messages that name a line of the input.
+struct TextPosition {
+    std::int32_t line = 0;  // 1-based line of the input the last returned line began on
+    // Line ends taken so far, CR LF counting as one; a line cut at the
+    // limit goes on in the same line of the input.
+    std::int32_t lineEnds = 0;
+    bool afterCr = false;
+};
+
+// readTextLine that also keeps position up to date.
+int readTextLine(std::istream& in, std::string& line, TextPosition& position, std::size_t limit = kMaxLineLength);
+
 // Splits a line into tokens separated by blanks and tabs. A token starting
 // with a double quote runs to the next double quote (or the end of the line),
 // so a quoted empty pair is an empty token. Commas are ordinary characters.

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "profile/color_conversions.h"
+#include "util/cie.h"
 #include "profile/regression.h"
-#include "shell/scan_session.h"
 
 namespace calivant {
 namespace {
@@ -69,18 +68,17 @@ PlotBox markerBox(PlotPoint p, bool large) {
     return {p.x - a, p.y - a, p.x + b, p.y + b};
 }
 
-GamutPlot gamutPlot(const ScanSession& session, int margin) {
+GamutPlot gamutPlot(const ReferenceData& reference, const ProfileResult& profile, int colorSpace, int margin) {
     GamutPlot plot;
-    const int colorCount = std::clamp(session.reference.colorCount, 0, static_cast<int>(kMaxColorPatches));
+    const int colorCount = std::clamp(reference.colorCount, 0, static_cast<int>(kMaxColorPatches));
     for (int i = 0; i < colorCount; ++i) {
-        const CieTriple xyz = labToXyz(session.reference.colorLab[static_cast<std::size_t>(i)]);
+        const CieTriple xyz = labToXyz(reference.colorLab[static_cast<std::size_t>(i)]);
         if (auto p = chromaticityPixel(margin, xyz)) plot.patches.push_back(*p);
     }
-    const int space = session.options.colorSpace;
     for (int c = 0; c < 3; ++c)
         plot.primaries[static_cast<std::size_t>(c)] = chromaticityPixel(
-            margin, linearModelXyz(session.profile, space, c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0, c == 2 ? 1.0 : 0.0));
-    plot.white = chromaticityPixel(margin, linearModelXyz(session.profile, space, 1.0, 1.0, 1.0));
+            margin, linearModelXyz(profile, colorSpace, c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0, c == 2 ? 1.0 : 0.0));
+    plot.white = chromaticityPixel(margin, linearModelXyz(profile, colorSpace, 1.0, 1.0, 1.0));
     plot.srgb = {gamutPixel(margin, 0.64, 0.33), gamutPixel(margin, 0.30, 0.60), gamutPixel(margin, 0.15, 0.06)};
     return plot;
 }
@@ -106,7 +104,10 @@ std::array<ResultTab, 2> resultTabs(int left, int top, int right, int bottom, in
         ResultTab& tab = tabs[static_cast<std::size_t>(t)];
         tab.box = {t == 0 ? left : left + half, top + 2, t == 0 ? left + half : right, bottom};
         const PlotBox& b = tab.box;
-        tab.outline = {{b.left, b.top}, {b.left + margin, b.bottom}, {b.right - margin, b.bottom}, {b.right, b.top}};
+        // The strip's right and bottom edges lie outside it: the outline runs
+        // on its last column and row, so the bottom edge shows.
+        const int right = b.right - 1, bottom = b.bottom - 1;
+        tab.outline = {{b.left, b.top}, {b.left + margin, bottom}, {right - margin, bottom}, {right, b.top}};
         if (t != currentView) tab.outline.push_back({b.left, b.top});
     }
     return tabs;

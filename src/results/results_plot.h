@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "profile/profile_result.h"
+#include "reference/reference_data.h"
 
 namespace calivant {
-
-struct ScanSession;
 
 inline constexpr int kPlotBackgroundSize = 440;
 inline constexpr int kPlotInset = 20;
@@ -52,7 +51,9 @@ struct GamutPlot {
     std::optional<PlotPoint> white;
     std::array<PlotPoint, 3> srgb;  // red, green, blue corners
 };
-GamutPlot gamutPlot(const ScanSession& session, int margin);
+// The reference's colour patches, and the primaries and white of the linear
+// model fitted in colorSpace.
+GamutPlot gamutPlot(const ReferenceData& reference, const ProfileResult& profile, int colorSpace, int margin);
 
 // The 256 points of one tone curve in a client area of w x h pixels.
 std::vector<PlotPoint> curvePoints(const ToneCurve& curve, int margin, int clientWidth, int clientHeight);
@@ -61,8 +62,10 @@ std::vector<PlotPoint> curvePoints(const ToneCurve& curve, int margin, int clien
 // half, Curves on the right; each box starts 2 pixels below the strip's top.
 struct ResultTab {
     PlotBox box;
-    // The tab's outline: down the left side, along the bottom inset by the
-    // margin, up the right side; with closed, back along the top.
+    // The tab's outline, inside the box: down the left side, along the
+    // bottom row inset by the margin, up the right side; for the tab that is
+    // not current, back along the top (the current one stays open toward
+    // the plot).
     std::vector<PlotPoint> outline;
 };
 std::array<ResultTab, 2> resultTabs(int left, int top, int right, int bottom, int margin, int currentView);

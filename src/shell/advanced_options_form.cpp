@@ -1,9 +1,10 @@
 #include "shell/advanced_options_form.h"
 
 #include "measure/patch_measurement.h"
-#include "output/format.h"
 #include "reference/text_input.h"
+#include "shell/computation.h"
 #include "shell/scan_session.h"
+#include "util/format.h"
 
 namespace calivant {
 namespace {
@@ -18,7 +19,7 @@ int readField(const std::string& text, double& value) {
 AdvancedOptionsForm formFromOptions(const AdvancedOptions& o) {
     AdvancedOptionsForm form;
     form.colorSpaceIndex = (o.colorSpace == CieXyz || o.colorSpace == CieLab) ? o.colorSpace : -1;
-    form.modelIndex = (o.regressionModel >= Linear && o.regressionModel <= Cubic) ? o.regressionModel : -1;
+    form.modelIndex = (o.regressionModel >= Linear && o.regressionModel <= Automatic) ? o.regressionModel : -1;
     for (int i = 0; i < 3; ++i)
         if (kClutSizes[i] == o.clutSize) form.clutIndex = i;
     form.eliminateResiduals = o.eliminateResiduals != 0;
@@ -28,6 +29,8 @@ AdvancedOptionsForm formFromOptions(const AdvancedOptions& o) {
     form.dminText = formatText("%2f", {o.stretchDmin});
     return form;
 }
+
+bool colorSpaceChoosable(const AdvancedOptionsForm& form) { return form.modelIndex != Automatic; }
 
 int applyOptionsForm(const AdvancedOptionsForm& form, AdvancedOptions& options, std::string& message) {
     double dmax = 0.0;
@@ -50,7 +53,7 @@ int applyOptionsForm(const AdvancedOptionsForm& form, AdvancedOptions& options, 
     }
     message.clear();
     if (form.colorSpaceIndex == CieXyz || form.colorSpaceIndex == CieLab) options.colorSpace = form.colorSpaceIndex;
-    if (form.modelIndex >= Linear && form.modelIndex <= Cubic) options.regressionModel = form.modelIndex;
+    if (form.modelIndex >= Linear && form.modelIndex <= Automatic) options.regressionModel = form.modelIndex;
     if (form.clutIndex >= 0 && form.clutIndex < 3) options.clutSize = kClutSizes[form.clutIndex];
     options.eliminateResiduals = form.eliminateResiduals ? 1 : 0;
     options.stretch = form.stretch ? 1 : 0;
@@ -61,11 +64,11 @@ int applyOptionsForm(const AdvancedOptionsForm& form, AdvancedOptions& options, 
 }
 
 void remeasureAfterOptions(ScanSession& session) {
-    session.grayBad.fill(0);
-    session.colorBad.fill(0);
+    session.measurement.grayBad.fill(0);
+    session.measurement.colorBad.fill(0);
     // The measurement needs the reference for the gray order; without one
     // there is nothing to show anyway.
-    if (session.imageReady == 1 && session.referenceReady == 1) measureTarget(session, 0);
+    measureSession(session, MeasureMode::Preview);
 }
 
 }  // namespace calivant

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "shell/advanced_options.h"
+#include "measure/advanced_options.h"
 
 namespace calivant {
 
@@ -16,7 +16,7 @@ inline constexpr std::size_t kMaxOptionFieldLength = 79;
 
 struct AdvancedOptionsForm {
     int colorSpaceIndex = -1;  // list selection; -1 none
-    int modelIndex = -1;
+    int modelIndex = -1;  // Linear, Quadratic, Cubic, Automatic
     int clutIndex = -1;
     bool eliminateResiduals = false;
     bool stretch = false;
@@ -28,6 +28,10 @@ struct AdvancedOptionsForm {
 // The fields as the dialog fills them from the options: the stretch ends
 // with two decimals, no table size selected for a size other than 17, 33, 65.
 AdvancedOptionsForm formFromOptions(const AdvancedOptions& options);
+
+// The colour space list is disabled while "Automatic (Best Fit)" is chosen:
+// an automatic profile is always built in CIE Lab.
+bool colorSpaceChoosable(const AdvancedOptionsForm& form);
 
 // Checks DMAX (number, then 0..25) before DMIN (number, then 75..100); the
 // first problem's message goes to message and 1 is returned with options

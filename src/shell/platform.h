@@ -6,19 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace calivant {
+#include "util/local_time.h"
 
-// Local civil time, as the profile header and the log stamp it.
-struct LocalTime {
-    int year = 0;
-    int month = 0;   // 1..12
-    int day = 0;     // 1..31
-    int hour = 0;    // 0..23
-    int minute = 0;  // 0..59
-    int second = 0;  // 0..59
-    int dayOfWeek = 0;  // 0 Sunday .. 6 Saturday
-    int millisecond = 0;
-};
+namespace calivant {
 
 class Platform {
 public:
@@ -35,8 +25,5 @@ public:
     virtual void showArrowCursor() = 0;
     virtual LocalTime localTime() = 0;
 };
-
-// The local time of the machine, for the platform implementations.
-LocalTime systemLocalTime();
 
 }  // namespace calivant

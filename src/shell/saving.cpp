@@ -1,6 +1,6 @@
 #include "shell/saving.h"
 
-#include "output/format.h"
+#include "util/format.h"
 #include "output/icc_profile.h"
 #include "shell/platform.h"
 #include "shell/scan_session.h"
@@ -25,7 +25,13 @@ std::string proposedFileName(std::string_view pattern, std::string_view descript
             name.push_back(static_cast<char>(c));
         }
     }
-    return name;
+    // A leading dot would hide the file from the user's own folder listing.
+    const std::size_t first = name.find_first_not_of('.');
+    if (first == 0) return name;
+    const std::size_t extension = name.rfind('.');
+    // Nothing but dots before the extension: "_" stands for the description.
+    if (first == std::string::npos || first > extension) return "_" + name.substr(extension);
+    return name.substr(first);
 }
 
 bool hasProfileExtension(std::string_view path) { return hasExtension(path, ".icm") || hasExtension(path, ".icc"); }
@@ -48,7 +54,7 @@ int saveFileWith(ScanSession& session, const std::string& path, const std::funct
 }
 
 int saveProfileFile(ScanSession& session, const std::string& path, const LocalTime& time) {
-    const IccProfileSettings settings = iccProfileSettingsOf(session);
+    const IccProfileSettings settings = iccProfileSettingsOf(profileRecordOf(session));
     return saveFileWith(session, path,
                         [&](std::ostream& out) { return writeIccProfile(out, settings, session.profile, time); });
 }

@@ -18,6 +18,7 @@ inline constexpr std::string_view kLogExtensionError = "Log files must have an e
 
 // The pattern ("%s.icm" or "%s.txt") formatted with the description; every
 // "/", "\", ":", control byte, and every character beyond ASCII becomes "_".
+// Leading dots are dropped (a description of dots alone leaves "_").
 std::string proposedFileName(std::string_view pattern, std::string_view description);
 inline std::string proposedProfileName(std::string_view description) { return proposedFileName("%s.icm", description); }
 inline std::string proposedLogName(std::string_view description) { return proposedFileName("%s.txt", description); }

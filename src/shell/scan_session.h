@@ -8,20 +8,19 @@
 #include "image/display_image.h"
 #include "image/target_image.h"
 #include "measure/patch_measurement.h"
+#include "measure/advanced_options.h"
+#include "output/icc_profile.h"
+#include "output/profile_record.h"
 #include "profile/profile_result.h"
 #include "reference/reference_data.h"
-#include "shell/advanced_options.h"
 #include "target/overlay.h"
 #include "target/target_layout.h"
+#include "util/diagnostics.h"
 
 namespace calivant {
 
 class Platform;
 
-// Byte caps of the texts typed by the user; they end up in fixed-size
-// profile tags.
-inline constexpr std::size_t kMaxDescriptionLength = 338;
-inline constexpr std::size_t kMaxCopyrightLength = 338;
 // Longest folder path kept in the settings (PATH_MAX less its terminator).
 inline constexpr std::size_t kMaxPathLength = 4095;
 
@@ -51,10 +50,6 @@ struct ScanSession {
     TargetLayout targetLayout;
     // Where the user placed the chart in the target image.
     OverlayQuad overlay;
-    // Patches the quality checks marked bad: per colour index, per position
-    // in targetLayout.grayCells.
-    ColorBadFlags colorBad{};
-    GrayBadFlags grayBad{};
     // Valid only after readReferenceFile returned 0.
     ReferenceData reference;
 
@@ -76,27 +71,29 @@ struct ScanSession {
     int referenceReady = 0;
 
     // --- Patch measurement ---
-    // Gray arrays are in gray order (index 0 darkest) except the deviations,
-    // which, like grayBad, follow the layout's gray cells.
-    std::array<DeviceRgb, kMaxGrayPatches> grayMeasured{};
-    std::array<DeviceRgb, kMaxColorPatches> colorMeasured{};
-    std::array<double, kMaxGrayPatches> grayDeviation{};
-    std::array<double, kMaxColorPatches> colorDeviation{};
-    std::array<DeviceRgb, kMaxBorderPatches> whiteMeasured{};
-    std::array<DeviceRgb, kMaxBorderPatches> midGrayMeasured{};
-    std::array<DeviceRgb, kMaxBorderPatches> blackMeasured{};
-    // What the profile computation reads: the measured values, contrast
-    // stretched when that option is on.
-    std::array<DeviceRgb, kMaxGrayPatches> grayWorking{};
-    std::array<DeviceRgb, kMaxColorPatches> colorWorking{};
-    // Spread of the border groups (0 for charts without them).
-    double whiteUniformity = 0.0;
-    double midGrayUniformity = 0.0;
-    double blackUniformity = 0.0;
+    // The last measurement, with the patches its checks marked bad (per
+    // colour index, per position in targetLayout.grayCells).
+    TargetMeasurement measurement;
 
     // --- Profile computation ---
-    // Both passes' tables and the values of the pass that ran last.
+    // The last successful computation: both passes' tables and the values
+    // of the colorimetric pass.
     ProfileResult profile;
 };
+
+// After loading an image, changing the target type or creating the setup
+// page: resets the overlay to the image, makes the layout of the session's
+// targetType current and clears the bad-patch marks. Calling it on every
+// change of target type keeps the layout's counts and cells in step.
+void resetOverlay(ScanSession& session, int imageWidth, int imageHeight);
+
+// Everything the overlay shows for the session's chart and marks.
+std::vector<WindowSegment> overlaySegments(const ScanSession& session, const DisplayPlacement& placement);
+
+// The session's last computation as the profile and log writers read it.
+ProfileRecord profileRecordOf(const ScanSession& session);
+
+// Shows each diagnostic in order: errors and warnings in their boxes.
+void presentDiagnostics(Platform& platform, const Diagnostics& diagnostics);
 
 }  // namespace calivant

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "output/format.h"
+#include "util/format.h"
 #include "reference/text_input.h"
 #include "util/atomic_file.h"
 #include "util/paths.h"
@@ -144,20 +144,9 @@ std::filesystem::path settingsFilePath() {
     return settingsFilePath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
 }
 
-void applySettings(ScanSession& session, const SettingsText& settings) {
+void applyOptionSettings(AdvancedOptions& o, const SettingsText& settings) {
     const AdvancedOptions factory;
-
-    std::vector<std::string> f = numericFields(settings, "targettype");
-    if (auto v = integerField(f, 0)) session.targetType = (*v >= 0 && *v < kTargetTypeCount) ? *v : 0;
-
-    f = numericFields(settings, "reflective");
-    if (auto v = integerField(f, 0)) session.reflective = (*v == 0 || *v == 1) ? *v : 1;
-
-    // The ColorChecker charts exist only as reflective targets.
-    if (session.targetType >= 1 && session.targetType <= 3) session.reflective = 1;
-
-    AdvancedOptions& o = session.options;
-    f = numericFields(settings, "fit");
+    std::vector<std::string> f = numericFields(settings, "fit");
     if (auto v = integerField(f, 0)) o.colorSpace = (*v == CieXyz || *v == CieLab) ? *v : factory.colorSpace;
     if (auto v = integerField(f, 1)) {
         if (!setRegressionWord(o, *v)) setRegressionWord(o, regressionWord(factory));
@@ -176,6 +165,19 @@ void applySettings(ScanSession& session, const SettingsText& settings) {
     f = numericFields(settings, "smooth_gray");
     if (auto v = integerField(f, 0))
         o.smoothing = (*v >= SmoothingNone && *v <= SmoothingHeavy) ? *v : factory.smoothing;
+}
+
+void applySettings(ScanSession& session, const SettingsText& settings) {
+    std::vector<std::string> f = numericFields(settings, "targettype");
+    if (auto v = integerField(f, 0)) session.targetType = (*v >= 0 && *v < kTargetTypeCount) ? *v : 0;
+
+    f = numericFields(settings, "reflective");
+    if (auto v = integerField(f, 0)) session.reflective = (*v == 0 || *v == 1) ? *v : 1;
+
+    // The ColorChecker charts exist only as reflective targets.
+    if (session.targetType >= 1 && session.targetType <= 3) session.reflective = 1;
+
+    applyOptionSettings(session.options, settings);
 
     // A text longer than its field keeps the default: cutting a folder path
     // would name another folder, cutting the notice would change its meaning.
@@ -202,6 +204,14 @@ int loadSettings(ScanSession& session, const std::filesystem::path& file) {
     if (file.empty() || readWholeFile(file, text) != ReadResult::Ok) return 1;
     applySettings(session, SettingsText::parse(text));
     return 0;
+}
+
+AdvancedOptions loadOptionDefaults(const std::filesystem::path& file) {
+    AdvancedOptions options;
+    std::string text;
+    if (!file.empty() && readWholeFile(file, text) == ReadResult::Ok)
+        applyOptionSettings(options, SettingsText::parse(text));
+    return options;
 }
 
 int saveSessionSettings(const ScanSession& session, const std::filesystem::path& file) {

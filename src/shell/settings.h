@@ -64,6 +64,11 @@ std::filesystem::path settingsFilePath();
 int loadSettings(ScanSession& session, const std::filesystem::path& file);
 // Applies the values of a settings text to the session (no defaults first).
 void applySettings(ScanSession& session, const SettingsText& settings);
+// The option values of a settings text alone.
+void applyOptionSettings(AdvancedOptions& options, const SettingsText& settings);
+// The option defaults a file holds, over the factory defaults (which stand
+// when it cannot be read).
+AdvancedOptions loadOptionDefaults(const std::filesystem::path& file);
 
 // Writes version, target type, reflective flag, the three folders and the
 // copyright. Returns 0 on success, 1 when nothing could be written.

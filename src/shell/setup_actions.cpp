@@ -5,8 +5,9 @@
 #include "image/byte_source.h"
 #include "image/target_image.h"
 #include "image/tiff_reader.h"
+#include "image/tiff_view.h"
 #include "image/transforms.h"
-#include "output/format.h"
+#include "util/format.h"
 #include "reference/reference_file.h"
 #include "shell/platform.h"
 #include "shell/scan_session.h"
@@ -22,20 +23,22 @@ constexpr std::string_view kBuiltInNames[] = {"", "ColorChecker.ref", "ColorChec
 void resetToImage(ScanSession& session) { resetOverlay(session, session.image.width, session.image.height); }
 
 // Reads a reference file; 0 on success, 1 when it cannot be opened, 2 when
-// it is not a reference file for the target type.
-int readReferencePath(ScanSession& session, const std::string& path) {
+// it is not a reference file for the target type (problem says why).
+int readReferencePath(ScanSession& session, const std::string& path, ReferenceProblem& problem) {
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
     if (!in) return 1;
     ReferenceData reference;
-    if (readReferenceFile(in, session.targetType, reference) != 0) return 2;
+    if (readReferenceFile(in, session.targetType, reference, problem) != 0) return 2;
     session.reference = reference;
     return 0;
 }
 
 // Shows why a reference file could not be used; read is readReferencePath's result.
-void reportReferenceFailure(ScanSession& session, int read, const std::string& path) {
+void reportReferenceFailure(ScanSession& session, int read, const std::string& path, const ReferenceProblem& problem) {
     if (read == 1) session.platform.showError(formatText("Cannot open reference file: %s", {path}));
-    if (read == 2) session.platform.showError(formatText("Illegal reference file: %s", {path}));
+    if (read == 2)
+        session.platform.showError(formatText("Illegal reference file: %s", {path}) + "\n" +
+                                   describeReferenceProblem(problem));
 }
 
 }  // namespace
@@ -68,8 +71,9 @@ int selectTargetType(ScanSession& session, int listIndex, std::string& reference
     if (session.targetType < 1 || session.targetType > 3) return 0;
 
     const std::string path = builtInReferencePath(session, session.targetType);
-    if (const int read = readReferencePath(session, path); read != 0) {
-        reportReferenceFailure(session, read, path);
+    ReferenceProblem problem;
+    if (const int read = readReferencePath(session, path, problem); read != 0) {
+        reportReferenceFailure(session, read, path, problem);
         return 1;
     }
     referencePath = path;
@@ -81,13 +85,14 @@ int loadBuiltInReferenceSilently(ScanSession& session, std::string& referencePat
     referencePath.clear();
     if (session.targetType < 1 || session.targetType > 3) return 1;
     const std::string path = builtInReferencePath(session, session.targetType);
-    if (readReferencePath(session, path) != 0) return 1;
+    ReferenceProblem problem;
+    if (readReferencePath(session, path, problem) != 0) return 1;
     referencePath = path;
     session.referenceReady = 1;
     return 0;
 }
 
-int loadTargetImage(ScanSession& session, const std::string& path) {
+int loadTargetImage(ScanSession& session, const std::string& path, const PictureTurn& turn) {
     session.imageReady = 0;
     FileByteSource file;
     if (file.open(std::filesystem::path(path)) != 0) {
@@ -97,8 +102,10 @@ int loadTargetImage(ScanSession& session, const std::string& path) {
     // Decoded into a record of its own: the working image is replaced only
     // by an accepted picture, so a failed load leaves the previous one whole.
     TargetImage image;
-    if (readTiffImage(file, image) != 0) {
-        session.platform.showError(formatText("Cannot read target file: %s", {path}));
+    TiffProblem problem = TiffProblem::None;
+    if (readTiffImage(file, image, problem, {turn}) != 0) {
+        session.platform.showError(formatText("Cannot read target file: %s", {path}) + "\n" +
+                                   std::string(tiffProblemText(problem)));
         return 1;
     }
     if (image.format != PixelFormat::Rgb24 && image.format != PixelFormat::Rgb48) {
@@ -112,10 +119,22 @@ int loadTargetImage(ScanSession& session, const std::string& path) {
     return 0;
 }
 
+std::unique_ptr<PixelSource> openTargetInPlace(ScanSession& session, const std::string& path,
+                                               const PictureTurn& turn) {
+    auto view = std::make_unique<TiffView>();
+    if (view->open(std::filesystem::path(path), turn) != 0) return nullptr;
+    freeImage(session.image);
+    session.lastTargetFolder = folderOf(path);
+    session.imageReady = 1;
+    resetOverlay(session, view->width(), view->height());
+    return view;
+}
+
 int loadReferenceFile(ScanSession& session, const std::string& path) {
     session.referenceReady = 0;
-    if (const int read = readReferencePath(session, path); read != 0) {
-        reportReferenceFailure(session, read, path);
+    ReferenceProblem problem;
+    if (const int read = readReferencePath(session, path, problem); read != 0) {
+        reportReferenceFailure(session, read, path, problem);
         return 1;
     }
     session.lastReferenceFolder = folderOf(path);

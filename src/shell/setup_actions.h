@@ -6,8 +6,12 @@
 
 #include <array>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "image/orientation.h"
+#include "image/pixel_source.h"
 
 namespace calivant {
 
@@ -50,9 +54,17 @@ int selectTargetType(ScanSession& session, int listIndex, std::string& reference
 // (start-up). Returns 0 when it was read.
 int loadBuiltInReferenceSilently(ScanSession& session, std::string& referencePath);
 
-// Reads a TIFF target image into the session; on success resets the overlay,
-// remembers the folder and sets imageReady. Messages name the file.
-int loadTargetImage(ScanSession& session, const std::string& path);
+// Reads a TIFF target image into the session, turned as asked after the
+// file's own orientation; on success resets the overlay, remembers the
+// folder and sets imageReady. Messages name the file.
+int loadTargetImage(ScanSession& session, const std::string& path, const PictureTurn& turn = {});
+
+// The target image read where it lies in its file instead (the session's
+// image is left empty), turned as asked; on success as loadTargetImage. Null,
+// without a message and with the session unchanged, when the file cannot
+// be read that way: loadTargetImage then reads it, or says what is wrong.
+std::unique_ptr<PixelSource> openTargetInPlace(ScanSession& session, const std::string& path,
+                                               const PictureTurn& turn);
 
 // Reads a reference file for the current target type; on success remembers
 // the folder and sets referenceReady. Messages name the file.

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "profile/color_conversions.h"
-#include "shell/scan_session.h"
+#include "util/cie.h"
 
 namespace calivant {
 namespace {
@@ -26,13 +25,6 @@ void resetOverlayQuad(OverlayQuad& quad, int imageWidth, int imageHeight) {
     const double right = imageWidth - 1.0;
     const double top = imageHeight - 1.0;
     quad.corners = {ImagePoint{0.0, 0.0}, ImagePoint{0.0, top}, ImagePoint{right, top}, ImagePoint{right, 0.0}};
-}
-
-void resetOverlay(ScanSession& session, int imageWidth, int imageHeight) {
-    resetOverlayQuad(session.overlay, imageWidth, imageHeight);
-    session.targetLayout = makeTargetLayout(session.targetType);
-    session.colorBad.fill(0);
-    session.grayBad.fill(0);
 }
 
 ImagePoint mapTargetPoint(const OverlayQuad& quad, double u, double v) {
@@ -125,8 +117,5 @@ std::vector<WindowSegment> overlaySegments(const OverlayQuad& quad, const Target
     return segments;
 }
 
-std::vector<WindowSegment> overlaySegments(const ScanSession& session, const DisplayPlacement& placement) {
-    return overlaySegments(session.overlay, session.targetLayout, session.colorBad, session.grayBad, placement);
-}
 
 }  // namespace calivant

@@ -22,8 +22,6 @@
 
 namespace calivant {
 
-struct ScanSession;
-
 struct ImagePoint {
     double x = 0.0;
     double y = 0.0;
@@ -68,12 +66,6 @@ using WindowQuad = std::array<WindowPoint, 4>;
 // The corners of the whole image: (0, 0), (0, h - 1), (w - 1, h - 1), (w - 1, 0).
 void resetOverlayQuad(OverlayQuad& quad, int imageWidth, int imageHeight);
 
-// After loading an image, changing the target type or creating the setup
-// page: resets the quad to the image, makes the layout of the session's
-// targetType current and clears the bad-patch flags. Calling it on every
-// change of target type keeps the layout's counts and cells in step.
-void resetOverlay(ScanSession& session, int imageWidth, int imageHeight);
-
 // Bilinear mapping, no rounding: A = c0 + u (c3 - c0), B = c1 + u (c2 - c1),
 // result A + v (B - A).
 ImagePoint mapTargetPoint(const OverlayQuad& quad, double u, double v);
@@ -117,6 +109,5 @@ void appendLayoutRectangle(std::vector<WindowSegment>& segments, double u, doubl
 std::vector<WindowSegment> overlaySegments(const OverlayQuad& quad, const TargetLayout& layout,
                                            const ColorBadFlags& colorBad, const GrayBadFlags& grayBad,
                                            const DisplayPlacement& placement);
-std::vector<WindowSegment> overlaySegments(const ScanSession& session, const DisplayPlacement& placement);
 
 }  // namespace calivant

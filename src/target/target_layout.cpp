@@ -1,9 +1,9 @@
 #include "target/target_layout.h"
 
 #include <cassert>
+#include <cmath>
+#include <set>
 #include <initializer_list>
-
-#include "shell/advanced_options.h"
 
 namespace calivant {
 namespace {
@@ -263,6 +263,18 @@ bool parseHctPatchName(std::string_view name, int& row, int& column) {
         column = column * 10 + (name[i] - '0');
     }
     return true;
+}
+
+LayoutGrid layoutGrid(const TargetLayout& layout) {
+    // Edges are listed to six decimals; a millionth apart is the same edge.
+    std::set<long long> lefts;
+    std::set<long long> tops;
+    for (const std::vector<PatchCell>* cells : {&layout.grayCells, &layout.colorCells})
+        for (const PatchCell& cell : *cells) {
+            lefts.insert(std::llround(cell.u * 1e6));
+            tops.insert(std::llround(cell.t * 1e6));
+        }
+    return {static_cast<int>(lefts.size()), static_cast<int>(tops.size())};
 }
 
 }  // namespace calivant

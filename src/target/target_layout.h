@@ -13,6 +13,9 @@
 
 namespace calivant {
 
+enum class TargetType : int { It8 = 0, ColorChecker = 1, ColorCheckerDc = 2, ColorCheckerSg = 3, Hct = 4 };
+inline constexpr int kTargetTypeCount = 5;
+
 struct PatchCell {
     std::string name;
     double u = 0.0;
@@ -62,6 +65,14 @@ TargetLayout makeTargetLayout(int targetType);
 int grayIndexOfPosition(const TargetLayout& layout, int position);
 // The inverse: the position in grayCells of a gray index.
 int grayPositionOfIndex(const TargetLayout& layout, int grayIndex);
+
+// How many cells the chart has across (distinct left edges) and down
+// (distinct top edges) among its gray and colour patches.
+struct LayoutGrid {
+    int columns = 0;
+    int rows = 0;
+};
+LayoutGrid layoutGrid(const TargetLayout& layout);
 
 // The four IT8 corner marks (empty for every other chart).
 std::vector<LayoutRectangle> layoutCornerMarks(int targetType);

@@ -23,4 +23,8 @@ std::string fileNameOf(std::string_view path);
 // ignoring ASCII case.
 bool hasExtension(std::string_view path, std::string_view extension);
 
+// True when two paths name one file: the same path once links and dots are
+// resolved, or two names (hard links) of the same existing file.
+bool nameSameFile(const std::string& a, const std::string& b);
+
 }  // namespace calivant

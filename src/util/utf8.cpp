@@ -12,3 +12,82 @@ std::string_view truncateUtf8(std::string_view text, std::size_t maxBytes) {
 }
 
 }  // namespace calivant
+
+namespace calivant {
+namespace {
+
+// Decodes the sequence at text[i]; returns its length (0 when invalid) and
+// the code point.
+std::size_t decodeOne(std::string_view text, std::size_t i, char32_t& out) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) {
+        out = lead;
+        return 1;
+    }
+    std::size_t length;
+    char32_t value;
+    char32_t minimum;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, value = lead & 0x1F, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, value = lead & 0x0F, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, value = lead & 0x07, minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (byte(i + k) & 0x3F);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    out = value;
+    return length;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view text) {
+    char32_t c;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = decodeOne(text, i, c);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::u32string decodeUtf8(std::string_view text) {
+    std::u32string out;
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t c;
+        const std::size_t n = decodeOne(text, i, c);
+        out.push_back(n == 0 ? U'\uFFFD' : c);
+        i += n == 0 ? 1 : n;
+    }
+    return out;
+}
+
+std::string asciiOrQuestionMarks(std::string_view text) {
+    std::string out;
+    for (char32_t c : decodeUtf8(text)) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+std::u16string utf16Of(std::string_view text) {
+    std::u16string out;
+    for (char32_t c : decodeUtf8(text)) {
+        if (c < 0x10000) {
+            out.push_back(static_cast<char16_t>(c));
+        } else {
+            c -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        }
+    }
+    return out;
+}
+
+}  // namespace calivant

@@ -13,3 +13,21 @@ namespace calivant {
 std::string_view truncateUtf8(std::string_view text, std::size_t maxBytes);
 
 }  // namespace calivant
+
+namespace calivant {
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing beyond U+10FFFF.
+bool isValidUtf8(std::string_view text);
+
+// The code points of text; a byte that starts no valid sequence stands for
+// itself as U+FFFD.
+std::u32string decodeUtf8(std::string_view text);
+
+// The text for a 7-bit field: ASCII as it is, one "?" for every other code
+// point.
+std::string asciiOrQuestionMarks(std::string_view text);
+
+// UTF-16 code units of text (surrogate pairs beyond the basic plane).
+std::u16string utf16Of(std::string_view text);
+
+}  // namespace calivant

@@ -1,8 +1,10 @@
+// The command line as a black box: exact output, messages and exit status,
+// and the profile and log it writes, byte for byte.
+
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <string>
+#include <algorithm>
+#include <cstdlib>
 #include <sys/wait.h>
 
 #include "make-target/synthetic_target.h"
@@ -13,165 +15,158 @@ namespace calivant {
 namespace {
 
 using testing::readFile;
-using testing::TempFolder;
 
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+// How a synthetic scan's gray patches differ from its reference.
+enum class Grays { AsReferenced, SwappedInPicture, FlatInReference };
 
 class CliTest : public ::testing::Test {
 protected:
-    // Runs the command line with the given arguments (already quoted for the
-    // shell) and an empty settings folder, so saved defaults never leak in.
-    RunResult run(const std::string& arguments, const std::string& environment = "") {
-        RunResult r;
-#ifdef CALIVANT_CLI_PATH
-        const std::string errFile = (folder / "stderr.txt").string();
-        const std::string command = "cd '" + folder.path().string() + "' && XDG_CONFIG_HOME='" +
-                                    (folder / "config").string() + "' " + environment + " '" + CALIVANT_CLI_PATH +
-                                    "' " + arguments + " 2>'" + errFile + "'";
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return r;
-        std::array<char, 4096> buffer{};
-        std::size_t n;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-        const int status = pclose(pipe);
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.err = readFile(errFile);
-#else
-        (void)arguments;
-        (void)environment;
-#endif
-        return r;
+    // Runs the command line in the test's folder with a settings folder of its own, so no saved defaults
+    // leak in. Returns the exit status and standard error ("1 error: ..."); keeps standard output.
+    std::string run(const std::string& arguments, const std::string& environment = "") {
+        const std::string command = "cd '" + folder.path().string() + "' && XDG_CONFIG_HOME=\"$PWD/config\" " +
+                                    environment + " '" CALIVANT_CLI_PATH "' " + arguments + " >cli.out 2>cli.err";
+        const int status = std::system(command.c_str());
+        out = readFile(folder / "cli.out");
+        return std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + " " + readFile(folder / "cli.err");
     }
 
-    // A synthetic scan of a target type written as a TIFF, with its reference file.
-    void makeTarget(int targetType, const std::string& name, const std::string& badPatch = "") {
+    // Writes a synthetic scan as name.tif and its reference as name.ref.
+    void writeTarget(const std::string& name, int targetType, const std::string& badPatch = "",
+                     Grays grays = Grays::AsReferenced, double noise = 0.0, double gradient = 0.0, int width = 600,
+                     int height = 400) {
         SyntheticTargetOptions options;
+        options.width = width;
+        options.height = height;
         options.targetType = targetType;
-        options.width = 480;
-        options.height = 320;
         options.badPatch = badPatch;
+        options.noiseSigma = noise;
+        options.seed = 7;
+        options.gradient = gradient;
+        ReferenceData rendered = generatedReference(targetType);
+        if (grays == Grays::SwappedInPicture) std::swap(rendered.grayXYZ[2], rendered.grayXYZ[3]);
         SyntheticTarget target;
-        ASSERT_EQ(renderSyntheticTarget(options, generatedReference(targetType), target), 0);
+        ASSERT_EQ(renderSyntheticTarget(options, rendered, target), kSyntheticOk);
+        target.reference = generatedReference(targetType);
+        if (grays == Grays::FlatInReference) target.reference.grayLab.fill(target.reference.grayLab[0]);
         ASSERT_EQ(writeSyntheticTiff((folder / (name + ".tif")).string(), target.picture, TiffWriteOptions{}), 0);
         ASSERT_EQ(writeReferencePath((folder / (name + ".ref")).string(), target), 0);
     }
 
-    bool exists(const std::string& name) { return std::filesystem::exists(folder / name); }
-
-    TempFolder folder;
+    testing::TempFolder folder;
+    std::string out;
+    const std::string build = "build --target colorchecker --image cc.tif --reference cc.ref --description d ";
 };
 
-TEST_F(CliTest, VersionHelpAndUsageErrors) {
-    RunResult r = run("--version");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "calivant-scanner-cli 1.0\n");
-
-    r = run("--help");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.out.find("Examples:"), std::string::npos) << r.out;
-
-    EXPECT_EQ(run("").exitCode, 2);
-    EXPECT_EQ(run("--no-such-option").exitCode, 2);
-    EXPECT_EQ(run("build --target it8 --image a.tif --description d --output a.icc").exitCode, 2);
-    EXPECT_EQ(run("build --target colorchecker --image a.tif --description d --output a.icc --clut 34").exitCode, 2);
-}
-
-TEST_F(CliTest, OwnUsageErrorsUseTheWizardsMessages) {
-    const std::string base = "build --target colorchecker --image a.tif --description d ";
-    const struct {
-        std::string arguments;
-        std::string message;
-    } cases[] = {
-        {base + "--output a.icc2", "Profiles must have an extension of .icm or .icc"},
-        {base + "--output a.icc --log a.log", "Log files must have an extension of .txt"},
-        {base + "--output a.icc --stretch 25.01,90", "Target DMAX value out of range (0.0 .. 25.0)"},
-        {base + "--output a.icc --stretch x,90", "Illegal target DMAX value"},
-        {base + "--output a.icc --stretch 5,74.5", "Target DMIN value out of range (75.0 .. 100.0)"},
-        {base + "--output a.icc --stretch 5", "Illegal target DMIN value"},
-        {"build --target hct-reflective --image a.tif --description d --output a.icc",
+TEST_F(CliTest, UsageErrorsAndVersion) {
+    const std::string cc = "build --target colorchecker --image a.tif ";
+    const std::string ok = cc + "--description d --output out.icc ";
+    const std::pair<std::string, std::string> cases[] = {
+        {cc + "--description d --output a.icc2", "Profiles must have an extension of .icm or .icc"},
+        {ok + "--log a.log", "Log files must have an extension of .txt"},
+        {ok + "--stretch x,90", "Illegal target DMAX value"},
+        {ok + "--stretch 25.01,90", "Target DMAX value out of range (0.0 .. 25.0)"},
+        {ok + "--stretch 5", "Illegal target DMIN value"},
+        {ok + "--stretch 5,74.99", "Target DMIN value out of range (75.0 .. 100.0)"},
+        {ok + "--stretch 5,90 --no-stretch", "--stretch and --no-stretch exclude each other"},
+        {ok + "--eliminate-residuals --no-eliminate-residuals",
+         "--eliminate-residuals and --no-eliminate-residuals exclude each other"},
+        {"build --target hct-reflective --image a.tif --description d --output out.icc",
          "--reference is needed for the target type hct-reflective"},
-        {"build --target colorchecker --image a.tif --description " + std::string(339, 'd') + " --output a.icc",
-         "--description takes at most 338 bytes"},
+        {cc + "--description '' --output out.icc", "You must enter a profile description"},
+        {cc + "--output out.icc --description " + std::string(339, 'd'), "--description takes at most 338 bytes"},
+        {ok + "--copyright " + std::string(339, 'c'), "--copyright takes at most 338 bytes"},
     };
-    for (const auto& c : cases) {
-        const RunResult r = run(c.arguments);
-        EXPECT_EQ(r.exitCode, 2) << c.arguments;
-        EXPECT_EQ(r.err, "error: " + c.message + "\n") << c.arguments;
-    }
-    EXPECT_FALSE(exists("a.icc"));
+    for (const auto& [arguments, message] : cases) EXPECT_EQ(run(arguments), "2 error: " + message + "\n");
+    EXPECT_EQ(run("--version"), "0 ");
+    EXPECT_EQ(out, "calivant-scanner-cli 1.0.0.3\n");
 }
 
-TEST_F(CliTest, BuildWritesProfileAndLogReproducibly) {
-    makeTarget(4, "hct");
-    const std::string arguments =
-        "build --target hct-reflective --image hct.tif --reference hct.ref --description 'HCT test' "
-        "--copyright 'Ann' --clut 17 --output hct.icc --log hct.txt";
-    RunResult r = run(arguments, "SOURCE_DATE_EPOCH=1700000000");
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "Profile written to hct.icc\nLog written to hct.txt\n");
-    const std::string profile = readFile(folder / "hct.icc");
-    const std::string log = readFile(folder / "hct.txt");
-    ASSERT_GT(profile.size(), 128u);
-    EXPECT_EQ(profile.substr(36, 4), "acsp");
-    // 2023-11-14 22:13:20 UTC in the header's date fields.
-    EXPECT_EQ(static_cast<unsigned char>(profile[24]) * 256 + static_cast<unsigned char>(profile[25]), 2023);
-    EXPECT_NE(log.find("HCT test"), std::string::npos);
-
-    r = run(arguments, "SOURCE_DATE_EPOCH=1700000000");
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(readFile(folder / "hct.icc"), profile);
-    EXPECT_EQ(readFile(folder / "hct.txt"), log);
+// The golden case sg-xyz-65 through the TIFF and the reference file, dated as the golden files (14:30 on 5
+// March 2005 UTC). Saved defaults that would change the profile must not count with --factory-defaults.
+TEST_F(CliTest, BuildWritesTheGoldenProfileAndLog) {
+    writeTarget("s", 3, "", Grays::AsReferenced, 0.01, 0.03);
+    testing::writeFile(folder / "config/Tessaray/Calivant - Scanner/State", "fit=1 6\nsmooth_gray=2\n");
+    const std::string sg = "build --target colorchecker-sg --image s.tif --reference s.ref --output p.icc --log l.txt "
+                           "--factory-defaults --color-space xyz --model linear --clut 65 --copyright '(c) Tessaray' "
+                           "--stretch 3,96.5 --corners 0,0,599,0,599,399,0,399 --description 'Synthetic log-sg-xyz-65'";
+    ASSERT_EQ(run(sg, "SOURCE_DATE_EPOCH=1110033000"), "0 ");
+    EXPECT_EQ(out, "Profile written to p.icc\nLog written to l.txt\nModel used: CIE XYZ Linear (cross-validated CIEDE2000: mean 1.57, 95th percentile 3.61)\n");
+    EXPECT_TRUE(testing::matchesGolden(readFile(folder / "l.txt"), "output/log-sg-xyz-65.txt"));
+    EXPECT_TRUE(testing::matchesGolden(readFile(folder / "p.icc"), "output/profile-sg-xyz-65.icm"));
 }
 
-TEST_F(CliTest, FailuresLeaveNoFilesBehind) {
-    RunResult r = run("build --target colorchecker --image missing.tif --description d --output out.icc --log out.txt");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "error: Cannot open target image file: missing.tif\n");
-    EXPECT_FALSE(exists("out.icc"));
-    EXPECT_FALSE(exists("out.txt"));
+TEST_F(CliTest, BuildsWithSavedDefaultsAndFailures) {
+    // Without --factory-defaults the options saved by the wizard count, unless switched off one by one. A
+    // SOURCE_DATE_EPOCH that is no number of seconds is not taken: the clock's date differs.
+    writeTarget("cc", 1);
+    testing::writeFile(folder / "config/Tessaray/Calivant - Scanner/State", "fit=1 6\nstretch_target=1 5.00 90.00\n");
+    ASSERT_EQ(run(build + "--output e.icc --factory-defaults --eliminate-residuals", "SOURCE_DATE_EPOCH=0"), "0 ");
+    ASSERT_EQ(run(build + "--output s.icc --no-stretch", "SOURCE_DATE_EPOCH=0"), "0 ");
+    ASSERT_EQ(run(build + "--output n.icc --no-stretch --no-eliminate-residuals", "SOURCE_DATE_EPOCH=0"), "0 ");
+    ASSERT_EQ(run(build + "--output x.icc --no-stretch", "SOURCE_DATE_EPOCH=0x"), "0 ");
+    EXPECT_EQ(readFile(folder / "s.icc"), readFile(folder / "e.icc"));
+    EXPECT_NE(readFile(folder / "n.icc"), readFile(folder / "e.icc"));
+    EXPECT_NE(readFile(folder / "x.icc"), readFile(folder / "e.icc"));
 
-    makeTarget(3, "sg", makeTargetLayout(3).colorCells[20].name);
-    r = run("build --target colorchecker-sg --image sg.tif --description d --output out.icc");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err,
-              "error: Some gray or color patches are non-uniform.\n"
-              "Bad patches will be identified with an X when you click OK.\n");
-    EXPECT_FALSE(exists("out.icc"));
+    // The profile and the log go into place together or not at all: a
+    // failed build leaves the old files as they were, and a new one nothing.
+    EXPECT_EQ(run(build + "--output no/such/out.icc --log out.txt"), "1 error: Cannot create file: no/such/out.icc\n");
+    EXPECT_FALSE(std::filesystem::exists(folder / "out.txt"));
+    EXPECT_EQ(run(build + "--output out.icc --log no/such/out.txt"), "1 error: Cannot create file: no/such/out.txt\n");
+    EXPECT_FALSE(std::filesystem::exists(folder / "out.icc"));
+    testing::writeFile(folder / "old.icc", "old profile");
+    EXPECT_EQ(run(build + "--output old.icc --log no/such/out.txt"), "1 error: Cannot create file: no/such/out.txt\n");
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(readFile(folder / "old.icc"), "old profile");
+    // A log that is the profile under another name is refused before anything is done.
+    std::filesystem::create_symlink("old.icc", folder / "link.txt");
+    std::filesystem::create_hard_link(folder / "old.icc", folder / "hard.txt");
+    for (const char* log : {"link.txt", "hard.txt"})
+        EXPECT_EQ(run(build + "--output old.icc --log " + log), "2 error: --log names the same file as --output\n");
+    EXPECT_EQ(readFile(folder / "old.icc"), "old profile");
+    writeTarget("cc", 1, "", Grays::FlatInReference);
+    EXPECT_EQ(run(build + "--output f.icc"), "1 error: The reference gray scale has the same lightness at both ends\n");
+    EXPECT_FALSE(std::filesystem::exists(folder / "f.icc"));
+
+    // Gray patches out of order stop the build unless told to go on; the
+    // message names the option, not the wizard's buttons.
+    writeTarget("cc", 1, "", Grays::SwappedInPicture);
+    const std::string order = "One of more gray patches not in increasing brightness order.\nTarget lighting may be uneven.\n";
+    EXPECT_EQ(run(build + "--output out.icc"),
+              "1 error: " + order + "Give --continue-on-gray-order to build the profile anyway.\n");
+    EXPECT_EQ(run(build + "--output out.icc --continue-on-gray-order"),
+              "0 warning: " + order + "Going on as --continue-on-gray-order asks.\n");
+    EXPECT_EQ(out, "Profile written to out.icc\nModel used: CIE Lab Quadratic (cross-validated CIEDE2000: mean 2.65, 95th percentile 4.83)\n");
 }
 
 TEST_F(CliTest, MeasurePrintsEveryPatchAndTheContrast) {
-    makeTarget(1, "cc");
-    RunResult r = run("measure --target colorchecker --image cc.tif --reference cc.ref");
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(r.out.substr(start, end - start));
-    ASSERT_EQ(lines.size(), 6u + 18u + 2u);
-    EXPECT_EQ(lines[0].substr(0, 5), "Dmax\t");  // darkest gray first
-    EXPECT_EQ(lines[24].substr(0, 5), "DMAX\t");
-    EXPECT_EQ(lines[25].substr(0, 5), "DMIN\t");
-    EXPECT_NE(lines[0].find("\t0.000"), std::string::npos);  // a uniform patch
+    writeTarget("cc", 1);
+    const std::string measure = "measure --target colorchecker --image cc.tif --reference cc.ref ";
+    ASSERT_EQ(run(measure), "0 ");
+    const std::string upright = out;
+    // Six grays darkest first, 18 colours (name, R, G, B in percent, deviation), the contrast.
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6 + 18 + 2);
+    EXPECT_EQ(out.substr(0, 5) + out.substr(out.find('\n') + 1, 4), "Dmax\tGS4\t");
+    EXPECT_EQ(out.find("N/A"), std::string::npos);
+    // Turned twice and mirrored (upside down), the chart is found again by its corners.
+    run(measure + "--rotate 180 --mirror --corners 0,399,599,399,599,0,0,0");
+    EXPECT_EQ(out, upright);
 
-    // The whole picture given as corners (480 x 320) is the default overlay;
-    // turned twice and given the same corners, the chart is upside down.
-    const RunResult same = run("measure --target colorchecker --image cc.tif --reference cc.ref "
-                               "--corners 0,0,479,0,479,319,0,319");
-    EXPECT_EQ(same.out, r.out);
-    const RunResult turned = run("measure --target colorchecker --image cc.tif --reference cc.ref "
-                                 "--rotate 180 --corners 479,319,0,319,0,0,479,0");
-    EXPECT_EQ(turned.out, r.out);
+    // Non-uniform patches are named; building stops at them.
+    writeTarget("cc", 1, "A1");
+    EXPECT_EQ(run(measure), "1 warning: Some gray or color patches are non-uniform.\nNon-uniform patches: A1\n");
+    EXPECT_NE(out.find("DMAX\tN/A\nDMIN\tN/A\n"), std::string::npos);
+    EXPECT_EQ(run(build + "--output out.icc"), "1 error: Some gray or color patches are non-uniform.\nNon-uniform "
+                                               "patches: A1\nCheck the chart's corners (--corners) and the scan.\n");
 
-    makeTarget(1, "bad", "A1");
-    r = run("measure --target colorchecker --image bad.tif --reference bad.ref");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "warning: Some gray or color patches are non-uniform.\n");
-    EXPECT_NE(r.out.find("DMAX\tN/A\nDMIN\tN/A\n"), std::string::npos);
+    // Corners that are no numbers or lie absurdly far, and a picture too small for the chart.
+    EXPECT_EQ(run(measure + "--corners nan,0,1,0,1,1,0,1"), "2 error: --corners: every coordinate must be a finite number\n");
+    EXPECT_EQ(run(measure + "--corners 0,0,1,0,1,1,0,2e6"),
+              "2 error: --corners: coordinates lie within 1000000 pixels of the picture\n");
+    writeTarget("cc", 1, "", Grays::AsReferenced, 0.0, 0.0, 5, 3);
+    EXPECT_EQ(run(measure), "1 warning: The picture is too small to hold the chart\n");
+    EXPECT_EQ(run(build + "--output out.icc"), "1 error: The picture is too small to hold the chart\n");
 }
 
 }  // namespace

@@ -1,193 +1,152 @@
-// The page switch with the computation, Enter and Escape, Help, saving the
-// profile and the log, the results tabs, and the settings written on close.
+// The page switch with the computation, saving the profile and the log, the
+// results tabs, Help, the settings written on close, and the Advanced
+// Options dialog.
 
-#include <QLabel>
-#include <QLineEdit>
-#include <QMouseEvent>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTest>
+#include <QButtonGroup>
+#include <QCheckBox>
 
+#include "advanced_options_dialog.h"
 #include "gui_fixture.h"
-#include "image_window.h"
 #include "results/results_plot.h"
 #include "results_window.h"
-#include "shell/recording_platform.h"
+#include "shell/data_folder.h"
 #include "shell/settings.h"
-#include "support/temp_folder.h"
 
 namespace calivant::gui::testing {
 namespace {
 
 using calivant::testing::readFile;
 
-class WizardPagesTest : public WizardTest {};
-
-TEST_F(WizardPagesTest, ComputationFailureReturnsToSetupAndSuccessShowsTheComputePage) {
-    loadSample();
+TEST_F(WizardTest, ComputingSavingTheResultsHelpAndExit) {
     MainWindow& w = window();
-    ASSERT_TRUE(w.instructions()->next->isEnabled());
-
-    // Enter with an empty description runs the computation, which refuses.
-    QTest::keyClick(w.descriptionField(), Qt::Key_Return);
+    QLineEdit* description = w.descriptionField();
+    QTest::keyClick(description, Qt::Key_Return);  // Next is disabled: nothing
+    loadSample();
+    std::string behind;  // the setup page, never a success behind the error
+    dialogs.onMessage = [&] {
+        behind = toStdString(w.pageTitle()->text() + w.instructions()->text->toPlainText().left(8));
+    };
+    QTest::keyClick(description, Qt::Key_Return);  // computes and refuses: no description
+    QTest::keyClick(description, Qt::Key_Escape);  // nothing on the setup page
     EXPECT_EQ(w.currentPage(), 1);
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0], (RecordedMessage{MessageKind::Error, "Error", "You must enter a profile description"}));
-    EXPECT_EQ(w.pageTitle()->text(), QStringLiteral("Scanner Profiling -- Setup"));
-    EXPECT_FALSE(w.imageWindow()->isHidden());
-
-    // Escape on the setup page does nothing.
-    QTest::keyClick(w.descriptionField(), Qt::Key_Escape);
-    EXPECT_EQ(w.currentPage(), 1);
-
-    w.descriptionField()->setText(QStringLiteral("Scanner A/B: 1200 dpi"));
-    QTest::keyClick(w.descriptionField(), Qt::Key_Enter);
-    ASSERT_EQ(w.currentPage(), 2) << messageTexts().back();
+    EXPECT_EQ(behind, "Scanner Profiling -- SetupTo build");
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Error: You must enter a profile description"});
+    description->setText(QStringLiteral("Scanner A/B: 1200 dpi"));
+    QTest::keyClick(description, Qt::Key_Enter);
+    ASSERT_EQ(w.currentPage(), 2) << dialogs.messages.back();
     EXPECT_EQ(w.pageTitle()->text(), QStringLiteral("Scanner Profiling -- Compute Profile"));
-    EXPECT_TRUE(w.instructions()->text->toPlainText().startsWith(QStringLiteral("The scanner profile was built successfully.")));
-    EXPECT_FALSE(w.saveProfileButton()->isHidden());
-    EXPECT_FALSE(w.saveLogButton()->isHidden());
-    EXPECT_FALSE(w.resultsWindow()->isHidden());
-    EXPECT_TRUE(w.imageWindow()->isHidden());
-    EXPECT_TRUE(w.descriptionField()->isHidden());
-    EXPECT_TRUE(w.instructions()->prev->isEnabled());
-
-    // Escape (Prev) goes back with everything as it was; Next again, then
-    // Next on the compute page starts over on the setup page.
-    const auto corners = session.overlay.corners;
-    QTest::keyClick(w.saveProfileButton(), Qt::Key_Escape);
+    EXPECT_TRUE(w.imageWindow()->isHidden() && !w.resultsWindow()->isHidden() && !w.saveLogButton()->isHidden());
+    QTest::keyClick(w.saveProfileButton(), Qt::Key_Escape);  // Prev: everything as it was
     EXPECT_EQ(w.currentPage(), 1);
-    EXPECT_EQ(w.descriptionField()->text(), QStringLiteral("Scanner A/B: 1200 dpi"));
-    EXPECT_EQ(session.overlay.corners, corners);
-    EXPECT_EQ(session.imageReady, 1);
+    EXPECT_EQ(description->text(), QStringLiteral("Scanner A/B: 1200 dpi"));
     w.instructions()->next->click();
-    EXPECT_EQ(w.currentPage(), 2);
-    w.instructions()->next->click();
-    EXPECT_EQ(w.currentPage(), 1);
-    EXPECT_TRUE(w.instructions()->next->isEnabled());
-}
-
-TEST_F(WizardPagesTest, EnterDoesNothingWhileNextIsDisabled) {
-    MainWindow& w = window();
-    ASSERT_FALSE(w.instructions()->next->isEnabled());
-    QTest::keyClick(w.descriptionField(), Qt::Key_Return);
-    EXPECT_EQ(w.currentPage(), 1);
-    EXPECT_TRUE(dialogs.messages.empty());
-}
-
-TEST_F(WizardPagesTest, SavingTheProfileAndTheLogInsistsOnTheirExtensions) {
-    loadSample();
-    MainWindow& w = window();
-    w.descriptionField()->setText(QStringLiteral("Scanner A/B: 1200 dpi"));
-    w.nextPage();
     ASSERT_EQ(w.currentPage(), 2);
 
-    const std::string profile = (folder / "mine.IcC").string();
-    dialogs.fileAnswers = {(folder / "mine.icc2").string(), profile};
-    EXPECT_EQ(w.saveProfile(), 0);
-    ASSERT_EQ(dialogs.requests.size(), 3u);  // the image, then the profile twice
-    EXPECT_EQ(dialogs.requests[1].title, QStringLiteral("Save Profile"));
-    EXPECT_EQ(dialogs.requests[1].presetName, QStringLiteral("Scanner A_B_ 1200 dpi.icm"));
-    EXPECT_TRUE(dialogs.requests[1].startFolder.endsWith(QStringLiteral("icc")));
-    EXPECT_EQ(dialogs.requests[2].presetName, QStringLiteral("mine.icc2"));
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].text, "Profiles must have an extension of .icm or .icc");
-    const std::string bytes = readFile(profile);
-    ASSERT_GT(bytes.size(), 128u);
-    EXPECT_EQ(bytes.substr(36, 4), "acsp");
-
-    // The log: no extension, then Cancel; then a good name.
+    // Wrong extensions are refused and the names typed proposed again; the log
+    // dialog starts in the folder of the last log. (Braced lists run in order.)
     dialogs.messages.clear();
-    dialogs.fileAnswers = {(folder / "log").string(), std::nullopt};
-    EXPECT_EQ(w.saveProfileLog(), 1);
-    EXPECT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].text, "Log files must have an extension of .txt");
-    EXPECT_EQ(dialogs.requests.back().title, QStringLiteral("Save Scanner Profile Log"));
-    const std::string log = (folder / "run.TXT").string();
-    dialogs.fileAnswers = {log};
-    EXPECT_EQ(w.saveProfileLog(), 0);
-    EXPECT_EQ(dialogs.requests.back().presetName, QStringLiteral("Scanner A_B_ 1200 dpi.txt"));
-    EXPECT_EQ(session.lastLogFolder, folder.path().string());
-    EXPECT_FALSE(readFile(log).empty());
-    // The next log dialog starts in that folder.
-    dialogs.fileAnswers = {std::nullopt};
-    w.saveProfileLog();
-    EXPECT_EQ(dialogs.requests.back().startFolder.toStdString(), folder.path().string());
-}
+    const std::string icc = userProfileFolder().string(), profile = icc + "/p.IcC", log = (folder / "l.TXT").string();
+    dialogs.fileAnswers = {(folder / "p.icc2").string(), profile, (folder / "l").string(), std::nullopt, log};
+    EXPECT_EQ((std::vector{w.saveProfile(), w.saveProfileLog(), w.saveProfileLog(), w.saveProfileLog()}),
+              (std::vector{0, 1, 0, 1}));
+    std::string asked;
+    for (const FileDialogRequest& r : dialogs.requests)
+        asked += toStdString(r.title + "|" + r.startFolder + "|" + r.presetName + "\n");
+    EXPECT_EQ(asked, "Load Target Image TIFF File||\nSave Profile|" + icc + "|Scanner A_B_ 1200 dpi.icm\n"
+                     "Save Profile|" + icc + "|p.icc2\nSave Scanner Profile Log||Scanner A_B_ 1200 dpi.txt\n"
+                     "Save Scanner Profile Log||l\nSave Scanner Profile Log||Scanner A_B_ 1200 dpi.txt\n"
+                     "Save Scanner Profile Log|" + folder.path().string() + "|Scanner A_B_ 1200 dpi.txt\n");
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Error: Profiles must have an extension of .icm or .icc",
+                                                          "Error: Log files must have an extension of .txt"}));
+    EXPECT_EQ(toStdString(w.instructions()->text->toPlainText().section("\n\n", 4)),  // where they went
+              "The profile was saved as " + profile + ". It lies in " + icc +
+                  ", where color-managed applications on this desktop find it.\n\nThe profile log was saved as " +
+                  log + ".");
+    EXPECT_EQ(readFile(profile).substr(36, 4), "acsp");
+    EXPECT_NE(readFile(log).find("Scanner A/B: 1200 dpi"), std::string::npos);
 
-void clickAt(QWidget* widget, QPoint p) {
-    QMouseEvent press(QEvent::MouseButtonPress, p, widget->mapToGlobal(p), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(widget, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, p, widget->mapToGlobal(p), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
-    QApplication::sendEvent(widget, &release);
-}
-
-TEST_F(WizardPagesTest, ResultsTabsSwitchTheView) {
-    loadSample();
-    MainWindow& w = window();
-    w.descriptionField()->setText(QStringLiteral("tabs"));
-    w.nextPage();
-    ASSERT_EQ(w.currentPage(), 2);
+    // The gamut view draws the sRGB triangle in gray; the tabs below the
+    // plot switch the view.
     ResultsCanvas* canvas = w.resultsWindow()->canvas();
-    EXPECT_EQ(canvas->view(), GamutView);
-    const int stripY = canvas->height() - 10;
-    clickAt(canvas, {canvas->width() - 20, stripY});
-    EXPECT_EQ(canvas->view(), CurvesView);
-    clickAt(canvas, {canvas->width() - 20, stripY});
-    EXPECT_EQ(canvas->view(), CurvesView);
-    clickAt(canvas, {20, 30});  // on the plot: nothing
-    EXPECT_EQ(canvas->view(), CurvesView);
-    clickAt(canvas, {20, stripY});
+    const PlotPoint blue = gamutPixel(w.margin(), 0.15, 0.06);
+    EXPECT_EQ(canvas->renderFrame().pixel(blue.x, blue.y), qRgb(128, 128, 128));
+    const int tabs = canvas->height() - 10;
+    for (const auto& [x, y, view] :
+         {std::tuple{canvas->width() - 20, tabs, CurvesView}, {20, tabs, GamutView}, {20, 30, GamutView},
+          {canvas->width() - 20, tabs, CurvesView}}) {
+        QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+        EXPECT_EQ(canvas->view(), view) << x << " " << y;
+    }
+    w.instructions()->next->click();  // Next on the last page starts over
+    EXPECT_EQ(w.currentPage(), 1);
+    w.instructions()->next->click();  // a new profile shows its gamut first
     EXPECT_EQ(canvas->view(), GamutView);
 
-    // The gamut view draws the sRGB triangle in gray over the background.
-    const QImage frame = canvas->renderFrame();
-    const int m = w.margin();
-    const PlotPoint blue = gamutPixel(m, 0.15, 0.06);
-    EXPECT_EQ(frame.pixel(blue.x, blue.y), qRgb(128, 128, 128));
-    EXPECT_EQ(canvas->size(), QSize(440 + 2 * m, 460 + 2 * m));
-}
-
-TEST_F(WizardPagesTest, HelpWithoutTheManualSaysSo) {
+    // Help without the manual says so; Exit saves the settings.
+    dialogs.messages.clear();
     session.programFolder = folder.path().string();
-    MainWindow& w = window();
     w.instructions()->help->click();
-    ASSERT_EQ(dialogs.openedDocuments.size(), 1u);
-    EXPECT_EQ(dialogs.openedDocuments[0], (folder / "Calivant - Scanner 1.0.pdf").string());
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0], (RecordedMessage{MessageKind::Error, "Error", "Error opening electronic manual"}));
-}
-
-TEST_F(WizardPagesTest, TheBuiltManualOpens) {
-    MainWindow& w = window();
-    w.openManual();
-    EXPECT_TRUE(dialogs.messages.empty());
-    ASSERT_EQ(dialogs.openedDocuments.size(), 1u);
-    EXPECT_EQ(readFile(dialogs.openedDocuments[0]).substr(0, 5), "%PDF-");
-}
-
-TEST_F(WizardPagesTest, ClosingByExitOrCloseBoxSavesTheSettings) {
-    MainWindow& w = window();
+    const std::string manual = (folder / "Calivant - Scanner 1.0.pdf").string();  // named, to open by hand
+    EXPECT_EQ(dialogs.openedDocuments, std::vector<std::string>{manual});
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Error: Error opening electronic manual\n" + manual});
     w.onTargetTypeChanged(3);
     w.copyrightField()->setText(QStringLiteral("Ann 2026"));
     w.instructions()->exit->click();
     EXPECT_FALSE(w.isVisible());
-    RecordingPlatform quiet;
-    ScanSession loaded{quiet};
-    ASSERT_EQ(loadSettings(loaded, settingsFile), 0);
-    EXPECT_EQ(loaded.targetType, 2);
-    EXPECT_EQ(loaded.copyright, "Ann 2026");
+    EXPECT_NE(readFile(settingsFile).find("targettype=2\nreflective=1\n"), std::string::npos);
+    EXPECT_NE(readFile(settingsFile).find("copyright=Ann 2026\n"), std::string::npos);
+}
 
-    // A second window closed by its close box.
-    window_.reset();
-    std::filesystem::remove(settingsFile);
-    session.copyright = "Bob";
-    MainWindow& again = window();
-    again.close();
-    ASSERT_EQ(loadSettings(loaded, settingsFile), 0);
-    EXPECT_EQ(loaded.copyright, "Bob");
+// Lists, boxes, stretch, smoothing and the measured contrast as shown.
+std::string shown(const AdvancedOptionsDialog& d) {
+    return toStdString(QStringList{d.colorSpaceList()->currentText(), d.modelList()->currentText(),
+                                   d.clutList()->currentText(), QString::number(d.eliminateBox()->isChecked()),
+                                   QString::number(d.stretchBox()->isChecked()), d.dmaxField()->text(),
+                                   d.dminField()->text(), QString::number(d.smoothingButtons()->checkedId()),
+                                   d.measuredDmaxField()->text(), d.measuredDminField()->text()}.join('|'));
+}
+
+TEST_F(WizardTest, AdvancedOptionsOkSaveAsDefaultResetAndCancel) {
+    session.options.smoothing = SmoothingModerate;
+    std::unique_ptr<AdvancedOptionsDialog> dialog;
+    auto open = [&] {
+        dialog = std::make_unique<AdvancedOptionsDialog>(session, dialogs, settingsFile, &window());
+        dialog->show();
+    };
+    open();
+    EXPECT_EQ(shown(*dialog), "Use CIE Lab|Cubic|17x17x17 Color Lookup Table|0|0|0.00|100.00|2|N/A|N/A");
+    dialog->dmaxField()->setText(QStringLiteral("abc"));  // refused: nothing changes, the dialog stays
+    dialog->okButton()->click();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Error: Illegal target DMAX value"});
+    dialog->modelList()->setCurrentIndex(Linear);
+    dialog->eliminateBox()->setChecked(true);
+    dialog->colorSpaceList()->setCurrentIndex(CieXyz);
+    dialog->clutList()->setCurrentIndex(2);
+    dialog->stretchBox()->setChecked(true);
+    dialog->dmaxField()->setText(QStringLiteral("25"));
+    dialog->dminField()->setText(QStringLiteral("75"));
+    dialog->smoothingButtons()->button(SmoothingLight)->click();
+    dialog->okButton()->click();
+    const AdvancedOptions chosen{CieXyz, Linear, 1, 65, SmoothingLight, 1, 25.0, 75.0};
+    EXPECT_EQ(session.options, chosen);
+    EXPECT_FALSE(std::filesystem::exists(settingsFile));  // OK stores nothing
+    open();
+    dialog->modelList()->setCurrentIndex(Quadratic);
+    dialog->saveDefaultButton()->click();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(loadOptionDefaults(settingsFile).regressionModel, Quadratic);
+    dialog->resetButton()->click();
+    EXPECT_EQ(shown(*dialog), "Use CIE Lab|Cubic|33x33x33 Color Lookup Table|0|0|0.00|100.00|0|N/A|N/A");
+    EXPECT_EQ(loadOptionDefaults(settingsFile), AdvancedOptions{});
+    dialog->smoothingButtons()->button(SmoothingHeavy)->click();
+    dialog->cancelButton()->click();  // what was saved stays applied, nothing else
+    EXPECT_EQ(session.options, AdvancedOptions{});
+
+    loadSample();  // the contrast measured in the image
+    open();
+    EXPECT_LT(0.0, dialog->measuredDmaxField()->text().toDouble());
+    EXPECT_LT(dialog->measuredDmaxField()->text().toDouble(), dialog->measuredDminField()->text().toDouble());
 }
 
 }  // namespace

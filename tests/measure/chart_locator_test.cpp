@@ -20,7 +20,7 @@ namespace {
 // A corner's error in patch pitches: the error carried back into layout
 // units through the true mapping's local derivative.
 double worstCornerError(const OverlayQuad& truth, const OverlayQuad& found, int targetType) {
-    const LayoutGrid grid = layoutGrid(makeTargetLayout(targetType));
+    const SiteGrid grid = siteGrid(makeTargetLayout(targetType));
     const double uv[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
     double worst = 0.0;
     for (std::size_t k = 0; k < 4; ++k) {
@@ -151,7 +151,7 @@ TEST(ChartLocator, ChartCutOffByThePictureIsNeverPlacedWrong) {
         for (double cut : {0.7, 1.2, 2.5})
             for (int side = 0; side < 4; ++side) {
                 SCOPED_TRACE(::testing::Message() << "target " << type << " cut " << cut << " side " << side);
-                const LayoutGrid grid = layoutGrid(makeTargetLayout(type));
+                const SiteGrid grid = siteGrid(makeTargetLayout(type));
                 const double w = 640, h = 440, dx = cut * w * grid.pitchU, dy = cut * h * grid.pitchT;
                 const double shift[4][2] = {{0, 60 + dy}, {0, -60 - dy}, {60 + dx, 0}, {-60 - dx, 0}};
                 const double x0 = 60 + shift[side][0], y0 = 60 + shift[side][1];

@@ -75,22 +75,22 @@ TEST(PatchBlobs, FlatSquaresAreFoundButBarsAndCornerShapesAreNot) {
     }
 }
 
-TEST(LayoutGrid, EveryLayoutIsARegularGridOfItsCommonCells) {
+TEST(SiteGrid, EveryLayoutIsARegularGridOfItsCommonCells) {
     // IT8: the colour patches only (the gray steps are twice as tall);
     // DC: all but the four cells of the double gray patch.
     const int expected[5][3] = {{19, 12, 228}, {6, 4, 24}, {20, 12, 236}, {14, 10, 140}, {29, 22, 535}};
     for (int type = 0; type < 5; ++type) {
-        const LayoutGrid grid = layoutGrid(makeTargetLayout(type));
+        const SiteGrid grid = siteGrid(makeTargetLayout(type));
         EXPECT_EQ(grid.columns, expected[type][0]) << type;
         EXPECT_EQ(grid.rows, expected[type][1]) << type;
         EXPECT_EQ(static_cast<int>(grid.sites.size()), expected[type][2]) << type;
     }
 }
 
-TEST(LayoutGrid, MatchingFindsTheLayoutInEachOfItsEightOrientations) {
+TEST(SiteGrid, MatchingFindsTheLayoutInEachOfItsEightOrientations) {
     // The SG's grid is full: every orientation ties with its symmetric ones.
     const TargetLayout layout = makeTargetLayout(3);
-    const LayoutGrid grid = layoutGrid(layout);
+    const SiteGrid grid = siteGrid(layout);
     for (int orientation = 0; orientation < 8; ++orientation) {
         GridPlacement truth;
         truth.swap = orientation >= 4;
@@ -214,7 +214,7 @@ TEST(ChartEdges, CornersSettleOnThePatchEdgesFromANearbyStart) {
         start.corners[k].y += nudge[k][1];
     }
     EdgeFit fit;
-    ASSERT_TRUE(fitChartEdges(image, layout, layoutGrid(layout), start, 4.0, fit));
+    ASSERT_TRUE(fitChartEdges(image, layout, siteGrid(layout), start, 4.0, fit));
     for (std::size_t k = 0; k < 4; ++k) {
         EXPECT_NEAR(fit.quad.corners[k].x, target.quad.corners[k].x, 0.3);
         EXPECT_NEAR(fit.quad.corners[k].y, target.quad.corners[k].y, 0.3);
@@ -225,7 +225,7 @@ TEST(ChartEdges, CornersSettleOnThePatchEdgesFromANearbyStart) {
     TargetImage flat;
     ASSERT_EQ(allocateImage(flat, PixelFormat::Rgb24, 600, 450, 300.0), 0);
     for (std::uint8_t* row : flat.rows) std::fill(row, row + 600 * 3, 128);
-    EXPECT_FALSE(fitChartEdges(flat, layout, layoutGrid(layout), start, 4.0, fit));
+    EXPECT_FALSE(fitChartEdges(flat, layout, siteGrid(layout), start, 4.0, fit));
 }
 
 }  // namespace

@@ -2,272 +2,118 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "measure/quality_checks.h"
-#include "shell/recording_platform.h"
-#include "shell/scan_session.h"
+#include "support/synthetic_scan.h"
 
 namespace calivant {
 namespace {
 
-using Kind = RecordingPlatform::Kind;
-
-void setPixel(TargetImage& image, int x, int y, int r, int g, int b) {
-    std::uint8_t* row = image.rows[static_cast<std::size_t>(y)];
-    if (image.format == PixelFormat::Rgb48) {
-        std::uint8_t* p = row + static_cast<std::size_t>(x) * 6;
-        const int values[3] = {b, g, r};
-        for (int c = 0; c < 3; ++c) {
-            p[2 * c] = static_cast<std::uint8_t>(values[c] & 0xFF);
-            p[2 * c + 1] = static_cast<std::uint8_t>(values[c] >> 8);
-        }
-    } else {
-        std::uint8_t* p = row + static_cast<std::size_t>(x) * 3;
-        p[0] = static_cast<std::uint8_t>(b);
-        p[1] = static_cast<std::uint8_t>(g);
-        p[2] = static_cast<std::uint8_t>(r);
-    }
-}
-
-void fillImage(TargetImage& image, int r, int g, int b) {
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x) setPixel(image, x, y, r, g, b);
-}
-
-// Paints the whole cell, as the reset overlay maps it onto the image.
-void paintCell(TargetImage& image, const PatchCell& cell, int r, int g, int b) {
-    const double sx = image.width - 1;
-    const double sy = image.height - 1;
-    const int x0 = static_cast<int>(std::floor(cell.u * sx));
-    const int x1 = static_cast<int>(std::ceil((cell.u + cell.width) * sx));
-    const int y0 = static_cast<int>(std::floor((1.0 - cell.t - cell.height) * sy));
-    const int y1 = static_cast<int>(std::ceil((1.0 - cell.t) * sy));
-    for (int y = std::max(y0, 0); y <= std::min(y1, image.height - 1); ++y)
-        for (int x = std::max(x0, 0); x <= std::min(x1, image.width - 1); ++x) setPixel(image, x, y, r, g, b);
-}
-
-class MeasureTest : public ::testing::Test {
-protected:
-    // A target of the given type on a uniform image with the reset overlay
-    // and a reference whose gray Y rises from dark to light.
-    void prepare(int targetType, PixelFormat format, int width = 400, int height = 300) {
-        session.targetType = targetType;
-        ASSERT_EQ(allocateImage(session.image, format, width, height, 300.0), 0);
-        fillImage(session.image, 100, 100, 100);
-        resetOverlay(session, width, height);
-        session.imageReady = 1;
-        session.referenceReady = 1;
-        session.reference.grayCount = session.targetLayout.grayCount;
-        session.reference.colorCount = session.targetLayout.colorCount;
-        for (int i = 0; i < session.targetLayout.grayCount; ++i)
-            session.reference.grayXYZ[i] = {1.0 + 3.0 * i, 1.0 + 3.0 * i, 1.0 + 3.0 * i};
-    }
-    // Paints the gray scale so that gray index i has value base + step * i.
-    void paintGrayScale(int base, int step) {
-        const TargetLayout& layout = session.targetLayout;
-        for (int pos = 0; pos < layout.grayCount; ++pos) {
-            const int v = base + step * grayIndexOfPosition(layout, pos);
-            paintCell(session.image, layout.grayCells[pos], v, v, v);
-        }
-    }
-
-    RecordingPlatform platform;
-    ScanSession session{platform};
-};
-
 TEST(SampleImage, InterpolationAndEdges) {
     TargetImage image;
     ASSERT_EQ(allocateImage(image, PixelFormat::Rgb24, 3, 2, 0.0), 0);
-    fillImage(image, 0, 0, 0);
-    setPixel(image, 0, 0, 10, 20, 30);
-    setPixel(image, 1, 0, 20, 40, 60);
-    setPixel(image, 2, 0, 200, 0, 255);
-    setPixel(image, 2, 1, 100, 100, 100);
-    // On a pixel: the pixel itself.
-    EXPECT_EQ(sampleImage(image, 1.0, 0.0), (std::array<int, 3>{20, 40, 60}));
-    // Half-way (fx = 128) between (0,0) and (1,0), truncating.
-    EXPECT_EQ(sampleImage(image, 0.5, 0.0), (std::array<int, 3>{15, 30, 45}));
-    // The last column: the step moves back one pixel and blends with weight 255.
-    EXPECT_EQ(sampleImage(image, 2.0, 0.5), (std::array<int, 3>{150, 50, 178}));
-    // The last row likewise.
-    EXPECT_EQ(sampleImage(image, 1.5, 1.0), (std::array<int, 3>{50, 50, 50}));
-    // A stray position outside the image is read at the edge, never beyond.
-    EXPECT_EQ(sampleImage(image, -5.0, 99.0), (std::array<int, 3>{0, 0, 0}));
-    EXPECT_EQ(blend255(10, 0, 128), 5);  // truncates toward zero
-    EXPECT_EQ(blend255(0, 65535, 255), 65535);
+    const int rgb[2][3][3] = {{{10, 20, 30}, {20, 40, 60}, {200, 0, 255}}, {{0, 0, 0}, {0, 0, 0}, {100, 100, 100}}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            for (int c = 0; c < 3; ++c) image.rows[y][x * 3 + 2 - c] = static_cast<std::uint8_t>(rgb[y][x][c]);
+    EXPECT_EQ(sampleImage(image, 1.0, 0.0), (std::array{20, 40, 60}));  // on a pixel
+    EXPECT_EQ(sampleImage(image, 0.5, 0.0), (std::array{15, 30, 45}));  // fx 128, truncating
+    // The last column and row: the step moves back one pixel and blends with weight 255.
+    EXPECT_EQ(sampleImage(image, 2.0, 0.5), (std::array{150, 50, 178}));
+    EXPECT_EQ(sampleImage(image, 1.5, 1.0), (std::array{50, 50, 50}));
+    EXPECT_EQ(sampleImage(image, -5.0, 2.0), (std::array{0, 0, 0}));  // outside: read at the edge, never beyond
 }
 
-TEST_F(MeasureTest, UniformImagesGiveExactMeansAndNoScatter) {
-    for (PixelFormat format : {PixelFormat::Rgb24, PixelFormat::Rgb48}) {
-        prepare(4, format);
-        const bool eight = format == PixelFormat::Rgb24;
-        fillImage(session.image, eight ? 255 : 65535, eight ? 51 : 13107, 0);
-        ASSERT_EQ(measureTarget(session, 1), 0);
-        for (int i = 0; i < session.targetLayout.colorCount; ++i) {
-            EXPECT_EQ(session.colorMeasured[i][0], 1.0);
-            EXPECT_NEAR(session.colorMeasured[i][1], 0.2, 1e-14);
-            EXPECT_EQ(session.colorMeasured[i][2], 0.0);
-            EXPECT_NEAR(session.colorDeviation[i], 0.0, 1e-12);
-        }
-        EXPECT_NEAR(session.whiteUniformity, 0.0, 1e-12);
-        EXPECT_TRUE(platform.events.empty());
+TEST(MeasureTarget, ChecksReportInTheirOrderAndOnlyAComputationMarksPatches) {
+    SyntheticTargetOptions options;
+    options.targetType = 3;  // ColorChecker SG: has border groups
+    options.badPatch = makeTargetLayout(3).colorCells[40].name;
+    options.gradient = 0.3;
+    ReferenceData reference = generatedReference(3);
+    std::swap(reference.grayXYZ[1], reference.grayXYZ[2]);  // painted out of order
+    const testing::SyntheticScan scan = testing::renderScan(options, &reference);
+
+    TargetMeasurement m = testing::measureScan(scan, AdvancedOptions{});
+    EXPECT_EQ(m.status, 1);
+    EXPECT_TRUE(m.grayOrderQuestion);
+    EXPECT_EQ(m.diagnostics, (Diagnostics{{Severity::Error, std::string(kIlluminationMessage)},
+                                          {Severity::Error, std::string(kNonUniformError)}}));
+    EXPECT_EQ(m.colorBad[scan.target.badColorIndex], 1);
+
+    m = testing::measureScan(scan, AdvancedOptions{}, MeasureMode::Preview);
+    EXPECT_EQ(m.status, 1);
+    EXPECT_FALSE(m.grayOrderQuestion);
+    EXPECT_EQ(m.diagnostics, (Diagnostics{{Severity::Warning, std::string(kIlluminationMessage)},
+                                          {Severity::Warning, std::string(kNonUniformWarning)},
+                                          {Severity::Warning, std::string(kGrayOrderWarning)}}));
+    EXPECT_EQ(m.colorBad[scan.target.badColorIndex], 0);
+}
+
+TEST(MeasureTarget, SixteenBitSamplesPatchesWithoutSamplesAndUnmeasurableInput) {
+    SyntheticTargetOptions options;
+    options.targetType = 1;
+    options.bitsPerSample = 16;
+    testing::SyntheticScan scan = testing::renderScan(options);
+    TargetMeasurement m = testing::measureScan(scan, AdvancedOptions{});
+    for (int i = 0; i < 18; ++i)  // the device values the chart was painted with, to a hundredth of a code
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(m.colorMeasured[i][c], scan.target.expected.color[i][c], 1.5e-7);
+    // Only points with x and y above 0 count: a quad on the line x = 0 or y = 0 has none.
+    for (int axis = 0; axis < 2; ++axis) {
+        OverlayQuad edge = scan.overlay;
+        for (ImagePoint& c : edge.corners) (axis ? c.y : c.x) = 0.0;
+        EXPECT_EQ(measurePatch(scan.image, edge, 0.0, 1.0, 1.0, 1.0).deviation, -1.0) << axis;
     }
+    // Corners turned far outside: every patch is empty, never "non-uniform".
+    for (ImagePoint& c : scan.overlay.corners) c = {-5000.0 + c.y, 7000.0 - c.x};
+    m = testing::measureScan(scan, AdvancedOptions{});
+    EXPECT_EQ(m.status, 0);
+    EXPECT_EQ(m.colorDeviation[0], -1.0);
+    // A reference that is not the layout's, or an image that is not RGB: nothing measured.
+    scan.target.reference.colorCount = 17;
+    EXPECT_FALSE(testing::measureScan(scan, AdvancedOptions{}).measured);
+    scan.target.reference.colorCount = scan.target.layout.colorCount;
+    ASSERT_EQ(allocateImage(scan.image, PixelFormat::Gray8, 600, 400, 0.0), 0);
+    EXPECT_FALSE(testing::measureScan(scan, AdvancedOptions{}).measured);
 }
 
-TEST_F(MeasureTest, PatchOutsideTheImageHasNoSamples) {
-    prepare(1, PixelFormat::Rgb24);
-    OverlayQuad away = session.overlay;
-    for (ImagePoint& c : away.corners) c.x += 10000.0;
-    const PatchMeasurement m = measurePatch(session.image, away, 0.1, 0.9, 0.1, 0.1);
-    EXPECT_EQ(m.meanR, 0.0);
-    EXPECT_EQ(m.deviation, -1.0);
-    // Corners turned far outside the image after a rotation: nothing is read
-    // outside the raster, every patch is simply empty and never "non-uniform".
-    for (ImagePoint& c : session.overlay.corners) c = {-5000.0 + c.y, 7000.0 - c.x};
-    EXPECT_EQ(measureTarget(session, 1), 0);
-    EXPECT_EQ(session.colorDeviation[0], -1.0);
+TEST(QualityChecks, UniformityThresholdIsStrictAndGrayOrderOnePassPerChannel) {
+    const TargetLayout layout = makeTargetLayout(1);
+    TargetMeasurement m;
+    Diagnostics diags;
+    m.grayDeviation[5] = m.colorDeviation[17] = kUniformityThreshold;
+    EXPECT_EQ(checkUniformity(m, layout, MeasureMode::Compute, diags), 0);
+    m.grayDeviation[0] = m.colorDeviation[0] = 0.0500001;
+    EXPECT_EQ(checkUniformity(m, layout, MeasureMode::Compute, diags), 1);
+    EXPECT_EQ(m.grayBad[0] + m.colorBad[0], 2);
+
+    // One pass per channel: 0.3 0.2 0.1 takes two passes to sort; equal values pass.
+    for (int i = 0; i < 3; ++i) m.grayMeasured[i] = {std::array{0.3, 0.2, 0.1}[i], 0.1, 0.5};
+    EXPECT_EQ(checkGrayOrder(m, 3), 1);
+    EXPECT_EQ(m.grayMeasured[0], (DeviceRgb{0.2, 0.1, 0.5}));
+    EXPECT_EQ(checkGrayOrder(m, 3), 1);
+    EXPECT_EQ(checkGrayOrder(m, 3), 0);
 }
 
-TEST_F(MeasureTest, PointsOnTheFirstColumnDoNotCount) {
-    prepare(1, PixelFormat::Rgb24, 101, 101);
-    // The quad is the line x = 0: every point has px exactly 0.
-    for (ImagePoint& c : session.overlay.corners) c.x = 0.0;
-    EXPECT_EQ(measurePatch(session.image, session.overlay, 0.0, 1.0, 1.0, 1.0).deviation, -1.0);
+TEST(StretchContrast, BlackBecomesANeutralAndAFlatTargetPassesUnchanged) {
+    const TargetLayout layout = makeTargetLayout(1);
+    TargetMeasurement m;
+    for (int i = 0; i < 6; ++i) m.grayMeasured[i] = {0.1 * i, 0.1 * i, 0.05 * i};
+    m.colorMeasured.fill({0.2, 0.9, 0.45});
+    stretchContrast(m, layout, 5.0, 95.0);
+    EXPECT_EQ(m.grayWorking[0], (DeviceRgb{0.05, 0.05, 0.05}));  // black: neutral at the dark level
+    EXPECT_NEAR(m.colorWorking[7][0], 0.95 * 0.2 / 0.9, 1e-15);  // the lightest: at dmin, ratios kept
+    m.grayMeasured.fill({0.1, 0.5, 0.2});
+    m.colorMeasured.fill({0.5, 0.1, 0.2});
+    stretchContrast(m, layout, 5.0, 95.0);
+    EXPECT_EQ(m.colorWorking[3], (DeviceRgb{0.5, 0.1, 0.2}));
 }
 
-TEST_F(MeasureTest, It8GrayScaleIsStoredDarkestFirst) {
-    prepare(0, PixelFormat::Rgb48);
-    // IT8 lists its gray cells lightest first, left to right.
-    paintGrayScale(1000, 2000);
-    ASSERT_EQ(measureTarget(session, 1), 0);
-    for (int i = 0; i < 24; ++i) EXPECT_NEAR(session.grayMeasured[i][0], (1000.0 + 2000.0 * i) / 65535.0, 1e-14);
-    // The first cell sampled is at the left edge of the image and is the lightest.
-    EXPECT_LT(session.targetLayout.grayCells[0].u, 0.1);
-    EXPECT_EQ(grayIndexOfPosition(session.targetLayout, 0), 23);
-    EXPECT_EQ(session.grayWorking, session.grayMeasured);
-}
-
-TEST_F(MeasureTest, ChecksReportInTheirOrder) {
-    prepare(3, PixelFormat::Rgb24);  // ColorChecker SG: has border groups
-    paintGrayScale(20, 15);
-    const TargetLayout& layout = session.targetLayout;
-    for (const PatchCell& c : layout.whiteCells) paintCell(session.image, c, 240, 240, 240);
-    paintCell(session.image, layout.whiteCells[0], 200, 200, 200);  // uneven lighting
-    // Gray index 2 darker than index 1: out of order.
-    paintCell(session.image, layout.grayCells[grayPositionOfIndex(layout, 2)], 25, 25, 25);
-    // A non-uniform colour patch: left half black, right half white.
-    PatchCell half = layout.colorCells[5];
-    paintCell(session.image, half, 0, 0, 0);
-    half.width /= 2;
-    paintCell(session.image, half, 255, 255, 255);
-
-    platform.askAnswers = {0};  // OK on the gray-order question
-    EXPECT_EQ(measureTarget(session, 1), 1);  // the uniformity failure stands
-    ASSERT_EQ(platform.events.size(), 3u);
-    EXPECT_EQ(platform.events[0], (RecordingPlatform::Event{Kind::Error, std::string(kIlluminationMessage)}));
-    EXPECT_EQ(platform.events[1], (RecordingPlatform::Event{Kind::Error, std::string(kNonUniformError)}));
-    EXPECT_EQ(platform.events[2], (RecordingPlatform::Event{Kind::AskWarning, std::string(kGrayOrderQuestion)}));
-    EXPECT_EQ(session.colorBad[5], 1);
-    EXPECT_GT(session.whiteUniformity, kUniformityThreshold);
-    // The swap stays in the measured and working values.
-    EXPECT_LE(session.grayMeasured[1][0], session.grayMeasured[2][0]);
-
-    platform.events.clear();
-    EXPECT_EQ(measureTarget(session, 0), 1);
-    EXPECT_EQ(platform.messages(Kind::Warning),
-              (std::vector<std::string>{std::string(kIlluminationMessage), std::string(kNonUniformWarning),
-                                        std::string(kGrayOrderWarning)}));
-    EXPECT_EQ(session.colorBad[5], 0);  // only a computation marks bad patches
-}
-
-TEST_F(MeasureTest, CancelOnTheGrayOrderQuestionStops) {
-    prepare(1, PixelFormat::Rgb24);
-    paintGrayScale(40, 30);
-    paintCell(session.image, session.targetLayout.grayCells[grayPositionOfIndex(session.targetLayout, 3)], 10, 10,
-              10);
-    platform.askAnswers = {1};
-    EXPECT_EQ(measureTarget(session, 1), 1);
-    platform.askAnswers = {0};
-    EXPECT_EQ(measureTarget(session, 1), 0);
-    EXPECT_EQ(platform.messages(Kind::AskWarning).size(), 2u);
-    EXPECT_EQ(session.whiteUniformity, 0.0);  // no border groups on a ColorChecker
-}
-
-TEST_F(MeasureTest, UniformityThresholdIsStrict) {
-    prepare(1, PixelFormat::Rgb24);
-    session.grayDeviation[0] = 0.05;
-    session.colorDeviation[0] = -1.0;
-    EXPECT_EQ(checkUniformity(session, 1), 0);
-    session.grayDeviation[0] = 0.0500001;
-    EXPECT_EQ(checkUniformity(session, 1), 1);
-    EXPECT_EQ(session.grayBad[0], 1);
-}
-
-TEST_F(MeasureTest, GrayOrderIsOnePassPerChannel) {
-    prepare(1, PixelFormat::Rgb24);
-    session.targetLayout.grayCount = 3;
-    session.grayMeasured[0] = {0.3, 0.1, 0.5};
-    session.grayMeasured[1] = {0.2, 0.1, 0.5};
-    session.grayMeasured[2] = {0.1, 0.1, 0.5};
-    EXPECT_EQ(checkGrayOrder(session), 1);
-    EXPECT_EQ(session.grayMeasured[0][0], 0.2);
-    EXPECT_EQ(session.grayMeasured[1][0], 0.1);
-    EXPECT_EQ(session.grayMeasured[2][0], 0.3);
-    EXPECT_EQ(checkGrayOrder(session), 1);
-    EXPECT_EQ(session.grayMeasured[0][0], 0.1);
-    EXPECT_EQ(session.grayMeasured[1][0], 0.2);
-    EXPECT_EQ(checkGrayOrder(session), 0);  // equal values pass
-}
-
-TEST_F(MeasureTest, ContrastStretchEndPoints) {
-    prepare(1, PixelFormat::Rgb24);
-    session.options.stretch = 1;
-    session.options.stretchDmax = 0.0;
-    session.options.stretchDmin = 100.0;
-    for (int i = 0; i < 6; ++i) session.grayMeasured[i] = {0.1 + 0.1 * i, 0.1 + 0.1 * i, 0.05 + 0.1 * i};
-    for (int i = 0; i < 18; ++i) session.colorMeasured[i] = {0.3, 0.2, 0.1};
-    session.colorMeasured[7] = {0.2, 0.9, 0.45};
-    stretchContrast(session);
-    EXPECT_EQ(session.colorWorking[7][1], 1.0);
-    EXPECT_NEAR(session.colorWorking[7][0], 0.2 / 0.9, 1e-15);  // ratios kept
-    EXPECT_EQ(session.grayWorking[0], (DeviceRgb{0.0, 0.0, 0.0}));
-
-    // Levels 5 and 95: the ends land on them.
-    session.options.stretchDmax = 5.0;
-    session.options.stretchDmin = 95.0;
-    stretchContrast(session);
-    EXPECT_NEAR(session.colorWorking[7][1], 0.95, 1e-15);
-    EXPECT_NEAR(session.grayWorking[0][0], 0.05, 1e-15);
-
-    // A patch black in every channel becomes a neutral at the dark level.
-    session.grayMeasured[0] = {0.0, 0.0, 0.0};
-    stretchContrast(session);
-    EXPECT_EQ(session.grayWorking[0], (DeviceRgb{0.05, 0.05, 0.05}));
-
-    // All patches equally bright: nothing to stretch, no division by zero.
-    for (int i = 0; i < 6; ++i) session.grayMeasured[i] = {0.5, 0.25, 0.5};
-    for (int i = 0; i < 18; ++i) session.colorMeasured[i] = {0.1, 0.5, 0.2};
-    stretchContrast(session);
-    EXPECT_EQ(session.colorWorking[3], (DeviceRgb{0.1, 0.5, 0.2}));
-    EXPECT_EQ(session.grayWorking[3], (DeviceRgb{0.5, 0.25, 0.5}));
-}
-
-TEST_F(MeasureTest, TargetContrastNeedsImageAndReference) {
-    prepare(1, PixelFormat::Rgb24);
-    paintGrayScale(51, 20);
-    session.referenceReady = 0;
-    TargetContrast c = measureTargetContrast(session);
-    EXPECT_FALSE(c.available);
-    EXPECT_EQ(formatContrastValue(c, true), "N/A");
-    EXPECT_EQ(measureTarget(session, 1), 1);  // nothing is measured
-    EXPECT_TRUE(platform.events.empty());
-
-    session.referenceReady = 1;
-    c = measureTargetContrast(session);
-    ASSERT_TRUE(c.available);
-    EXPECT_EQ(formatContrastValue(c, true), "20.00");
-    EXPECT_EQ(formatContrastValue(c, false), "59.22");  // (51 + 100) / 255
+TEST(TargetContrast, MeanOfTheGrayEndsOrNotAvailable) {
+    TargetMeasurement m;
+    m.grayMeasured[0] = {0.1, 0.2, 0.3};
+    m.grayMeasured[5] = {0.5, 0.6, 0.6766};
+    EXPECT_EQ(formatContrastValue(contrastOfMeasurement(m, 0), true), "N/A");
+    EXPECT_EQ(formatContrastValue(contrastOfMeasurement(m, 6), true), "20.00");
+    EXPECT_EQ(formatContrastValue(contrastOfMeasurement(m, 6), false), "59.22");
 }
 
 }  // namespace

@@ -2,133 +2,52 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
-#include "make-target/synthetic_target.h"
-#include "profile/color_conversions.h"
-#include "profile/regression.h"
-#include "profile/tone_curves.h"
-#include "shell/recording_platform.h"
-#include "shell/scan_session.h"
+#include "util/cie.h"
 
 namespace calivant {
 namespace {
 
-class WorkingReferenceTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ReferenceData& r = session.reference;
-        r.grayCount = 3;
-        r.colorCount = 3;
-        const CieTriple grayLab[3] = {{10.0, 0.5, -0.5}, {50.0, 0.0, 0.0}, {90.0, -1.0, 2.0}};
-        const CieTriple colorLab[3] = {{40.0, 30.0, -20.0}, {5.0, 10.0, 4.0}, {0.0, 2.0, -2.0}};
-        for (int i = 0; i < 3; ++i) {
-            r.grayLab[i] = grayLab[i];
-            r.grayXYZ[i] = {1.0, 2.0, 3.0};  // deliberately unrelated: never used by the stretch
-            r.colorLab[i] = colorLab[i];
-            r.colorXYZ[i] = labToXyz(colorLab[i]);
-        }
+// Gray L* 10 .. 90 and colours with an L* of 40, below the darkest gray and 0.
+ReferenceData reference() {
+    ReferenceData r;
+    r.grayCount = r.colorCount = 3;
+    const CieTriple gray[3] = {{10.0, 0.5, -0.5}, {50.0, 0.0, 0.0}, {90.0, -1.0, 2.0}};
+    const CieTriple color[3] = {{40.0, 30.0, -20.0}, {5.0, 10.0, 4.0}, {0.0, 2.0, -2.0}};
+    for (int i = 0; i < 3; ++i) {
+        r.grayLab[i] = gray[i];
+        r.grayXYZ[i] = {1.0, 2.0, 3.0};  // unrelated: the stretch never reads it
+        r.colorLab[i] = color[i];
+        r.colorXYZ[i] = labToXyz(color[i]);
     }
-    RecordingPlatform platform;
-    ScanSession session{platform};
-};
-
-TEST_F(WorkingReferenceTest, ColorimetricPassCopies) {
-    ASSERT_EQ(prepareWorkingReference(session, false), 0);
-    EXPECT_EQ(session.profile.workGrayXYZ[1], (ColorTriple{1.0, 2.0, 3.0}));
-    EXPECT_EQ(session.profile.workColorLab[0], (ColorTriple{40.0, 30.0, -20.0}));
-    EXPECT_EQ(session.profile.workColorLab.size(), 3u);
+    return r;
 }
 
-TEST_F(WorkingReferenceTest, PerceptualPassStretchesLightnessAndKeepsChromaRatios) {
-    ASSERT_EQ(prepareWorkingReference(session, true), 0);
-    const ProfileResult& p = session.profile;
+TEST(PrepareWorkingReference, CopiesOrStretchesLightnessKeepingChromaRatios) {
+    ProfileResult p;
+    Diagnostics diags;
+    ASSERT_EQ(prepareWorkingReference(reference(), false, p, diags), 0);
+    EXPECT_EQ(p.workGrayXYZ[1], (ColorTriple{1.0, 2.0, 3.0}));
+    EXPECT_EQ(p.workColorLab, (std::vector<ColorTriple>{{40, 30, -20}, {5, 10, 4}, {0, 2, -2}}));
+
+    ASSERT_EQ(prepareWorkingReference(reference(), true, p, diags), 0);
     EXPECT_EQ(p.workGrayLab[0][0], 0.0);
     EXPECT_EQ(p.workGrayLab[2][0], 100.0);
-    EXPECT_DOUBLE_EQ(p.workGrayLab[2][1], -100.0 / 90.0);
     // (40 - 10) * 100 / 80 = 37.5; a* and b* scale with L'/L.
-    EXPECT_DOUBLE_EQ(p.workColorLab[0][0], 37.5);
-    EXPECT_DOUBLE_EQ(p.workColorLab[0][1], 37.5 * 30.0 / 40.0);
-    EXPECT_DOUBLE_EQ(p.workColorLab[0][2], -20.0 * 37.5 / 40.0);
-    // A patch darker than gray 0: negative L', a* and b* change sign.
-    EXPECT_LT(p.workColorLab[1][0], 0.0);
+    EXPECT_EQ(p.workColorLab[0], (ColorTriple{37.5, 37.5 * 30.0 / 40.0, -20.0 * 37.5 / 40.0}));
+    // Darker than gray 0: a* and b* change sign. L* 0: they pass unchanged.
     EXPECT_LT(p.workColorLab[1][1], 0.0);
-    // L* exactly 0: a* and b* pass unchanged, nothing becomes NaN.
-    EXPECT_EQ(p.workColorLab[2][1], 2.0);
-    EXPECT_EQ(p.workColorLab[2][2], -2.0);
-    // XYZ always follows from the stretched L*a*b*.
-    const CieTriple xyz = labToXyz(p.workGrayLab[1]);
-    EXPECT_EQ(p.workGrayXYZ[1], xyz);
-    for (const ColorTriple& v : p.workColorXYZ)
-        for (double c : v) EXPECT_TRUE(std::isfinite(c));
+    EXPECT_EQ(p.workColorLab[2], (ColorTriple{-12.5, 2.0, -2.0}));
+    EXPECT_EQ(p.workColorXYZ[2], labToXyz(p.workColorLab[2]));
+    EXPECT_TRUE(diags.empty());
 }
 
-TEST_F(WorkingReferenceTest, AlreadyFullRangeGrayGivesTheSameLab) {
-    session.reference.grayLab[0] = {0.0, 0.0, 0.0};
-    session.reference.grayLab[2] = {100.0, 0.0, 0.0};
-    ASSERT_EQ(prepareWorkingReference(session, true), 0);
-    EXPECT_EQ(session.profile.workColorLab[0], (ColorTriple{40.0, 30.0, -20.0}));
-    EXPECT_EQ(session.profile.workGrayXYZ[2], labToXyz(CieTriple{100.0, 0.0, 0.0}));
-}
-
-TEST_F(WorkingReferenceTest, FlatReferenceGrayIsRefused) {
-    session.reference.grayLab[2][0] = 10.0;
-    EXPECT_EQ(prepareWorkingReference(session, true), 1);
-    EXPECT_EQ(platform.messages(RecordingPlatform::Kind::Error),
-              std::vector<std::string>{std::string(kFlatReferenceGrayError)});
-}
-
-class ComputeProfileTest : public ::testing::Test {
-protected:
-    void load(int targetType, int bits) {
-        SyntheticTargetOptions options;
-        options.targetType = targetType;
-        options.bitsPerSample = bits;
-        ASSERT_EQ(renderSyntheticTarget(options, generatedReference(targetType), target), 0);
-        ASSERT_EQ(loadSyntheticTarget(session, target), 0);
-        session.description = "x";
-        session.options.clutSize = 17;
-    }
-    SyntheticTarget target;
-    RecordingPlatform platform;
-    ScanSession session{platform};
-};
-
-TEST_F(ComputeProfileTest, EmptyDescriptionStopsBeforeMeasuring) {
-    load(1, 8);
-    session.description.clear();
-    session.grayMeasured[0] = {9.0, 9.0, 9.0};
-    EXPECT_EQ(computeProfile(session), 1);
-    EXPECT_EQ(platform.messages(RecordingPlatform::Kind::Error),
-              std::vector<std::string>{std::string(kMissingDescriptionError)});
-    EXPECT_EQ(session.grayMeasured[0][0], 9.0);  // nothing measured
-}
-
-TEST_F(ComputeProfileTest, ColorimetricFitReproducesThePatches) {
-    for (int type : {0, 3, 4}) {
-        SCOPED_TRACE(type);
-        load(type, 16);
-        ASSERT_EQ(computeProfile(session), 0);
-        // Through the colorimetric curves and model, every colour patch lands
-        // near its reference.
-        const ProfileResult& p = session.profile;
-        double sum = 0.0, worst = 0.0;
-        for (int i = 0; i < session.targetLayout.colorCount; ++i) {
-            ColorTriple lin;
-            for (int c = 0; c < 3; ++c) lin[c] = linearize(p.colorimetric.toneCurves[c], session.colorWorking[i][c]);
-            const ColorTriple lab = evaluateModelLab(p, lin[0], lin[1], lin[2], false);
-            const CieTriple& ref = session.reference.colorLab[i];
-            const double de = std::hypot(lab[0] - ref[0], lab[1] - ref[1], lab[2] - ref[2]);
-            sum += de;
-            worst = std::max(worst, de);
-        }
-        const double mean = sum / session.targetLayout.colorCount;
-        EXPECT_LT(mean, 1.0);
-        EXPECT_LT(worst, 5.0);
-        RecordProperty("meanDeltaE" + std::to_string(type), std::to_string(mean));
-        EXPECT_TRUE(platform.events.size() >= 2u);  // busy and arrow cursor per pass
-        EXPECT_TRUE(platform.messages(RecordingPlatform::Kind::Error).empty());
-    }
+TEST(PrepareWorkingReference, FlatReferenceGrayIsRefused) {
+    ReferenceData r = reference();
+    r.grayLab[2][0] = 10.0;
+    ProfileResult p;
+    Diagnostics diags;
+    EXPECT_EQ(prepareWorkingReference(r, true, p, diags), 1);
+    EXPECT_EQ(diags, (Diagnostics{{Severity::Error, std::string(kFlatReferenceGrayError)}}));
 }
 
 }  // namespace

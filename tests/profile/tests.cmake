@@ -1,13 +1,6 @@
-# Little CMS is the oracle for the L*a*b* conversions.
+# Little CMS is the oracle that applies the profiles of the accuracy test.
 find_package(PkgConfig REQUIRED)
 if(NOT TARGET PkgConfig::LCMS2)
   pkg_check_modules(LCMS2 REQUIRED IMPORTED_TARGET lcms2)
 endif()
 target_link_libraries(${target} PRIVATE PkgConfig::LCMS2)
-# Synthetic target scans from tools/make-target, read back through our own
-# TIFF reader.
-if(NOT TARGET calivant_synthetic_target)
-  add_subdirectory(${PROJECT_SOURCE_DIR}/tools/make-target ${PROJECT_BINARY_DIR}/tools/make-target)
-endif()
-target_link_libraries(${target} PRIVATE calivant_synthetic_target)
-add_dependencies(${target} calivant_reference_files)

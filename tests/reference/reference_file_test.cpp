@@ -2,25 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
-
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "profile/color_conversions.h"
-#include "shell/advanced_options.h"
-#include "shell/data_folder.h"
+#include "reference/text_input.h"
 #include "support/temp_folder.h"
+#include "util/cie.h"
 
 namespace calivant {
 namespace {
 
-constexpr int kIt8 = static_cast<int>(TargetType::It8);
-constexpr int kColorChecker = static_cast<int>(TargetType::ColorChecker);
-constexpr int kDc = static_cast<int>(TargetType::ColorCheckerDc);
-constexpr int kSg = static_cast<int>(TargetType::ColorCheckerSg);
-constexpr int kHct = static_cast<int>(TargetType::Hct);
+const std::filesystem::path kShipped = std::filesystem::path(CALIVANT_SOURCE_DIR) / "data/Reference Files/Macbeth";
+const std::filesystem::path kReal = std::filesystem::path(CALIVANT_SHARED_REFERENCE_DIR) / "real";
 
 int read(const std::string& text, int targetType, ReferenceData& reference) {
     std::istringstream in(text);
@@ -32,396 +28,123 @@ int read(const std::string& text, int targetType) {
     return read(text, targetType, reference);
 }
 
-std::string number(double v) { return std::to_string(v); }
-
-std::string line(const std::string& name, double x, double y, double z, double l, double a, double b) {
-    return name + "\t" + number(x) + "\t" + number(y) + "\t" + number(z) + "\t" + number(l) + "\t" + number(a) +
-           "\t" + number(b) + "\r\n";
+std::string edited(std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
 }
 
-// Every IT8 patch with values that tell where they were stored: colour i has
-// X = i + 1, gray index g has X = 1000 + g.
-std::vector<std::string> it8Lines() {
-    std::vector<std::string> lines;
-    for (int i = 0; i < 228; ++i) {
-        const std::string name = std::string(1, static_cast<char>('A' + i / 19)) + std::to_string(i % 19 + 1);
-        lines.push_back(line(name, i + 1, 2, 3, 4, 5, 6));
+// The built-in ColorChecker files and a target maker's IT8 files read
+// completely, each value where its name and column say.
+TEST(ReferenceFile, ShippedAndRealFilesReadComplete) {
+    const struct { std::filesystem::path file; int targetType; double lightestGrayX, firstGrayL, lastColorX; } files[] = {
+        {kShipped / "ColorChecker.ref", 1, 84.3699, 20.64, 12.4797},  {kShipped / "ColorChecker DC.ref", 2, 87.06, 20.56, 6.56},
+        {kShipped / "ColorChecker SG.ref", 3, 88.2509, 8.07, 4.2765},        {kReal / "R080505.it8", 0, 77.55, 3.87, 3.81},
+        {kReal / "R000926.it8", 0, 78.48, 4.95, 3.32},         {kReal / "E020429.it8", 0, 77.35, 0.42, 4.59}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.file.filename());
+        if (f.targetType == 0 && !std::filesystem::is_directory(kReal)) GTEST_SKIP() << "no shared data at " << kReal;
+        const std::string text = testing::readFile(f.file);
+        ReferenceData r;
+        ASSERT_EQ(read(text, f.targetType, r), kReferenceComplete);
+        EXPECT_EQ(r.grayXYZ[static_cast<std::size_t>(r.grayCount - 1)][0], f.lightestGrayX);
+        EXPECT_EQ(r.grayLab[0][0], f.firstGrayL);
+        EXPECT_EQ(r.colorXYZ[static_cast<std::size_t>(r.colorCount - 1)][0], f.lastColorX);
+        EXPECT_EQ(read(text, (f.targetType + 1) % kTargetTypeCount), kReferenceMalformed);
     }
-    for (int g = 0; g < 24; ++g) lines.push_back(line("GS" + std::to_string(23 - g), 1000 + g, 2, 3, 4, 5, 6));
-    return lines;
 }
 
-std::string join(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& l : lines) text += l;
-    return text;
-}
-
-std::string it8File(const std::vector<std::string>& lines, const std::string& keyword = "IT8.7/2") {
-    return keyword + "\r\nORIGINATOR \"test\"\r\nBEGIN_DATA\r\n" + join(lines) + "END_DATA\r\n";
-}
-
-std::string lineNamed(const std::string& name) {
-    for (const std::string& l : it8Lines())
-        if (l.compare(0, name.size() + 1, name + "\t") == 0) return l;
-    ADD_FAILURE() << name;
-    return {};
-}
-
-std::vector<std::string> without(std::vector<std::string> lines, const std::string& name) {
-    std::erase_if(lines, [&](const std::string& l) { return l.compare(0, name.size() + 1, name + "\t") == 0; });
-    return lines;
-}
-
-TEST(ReferenceFile, ResultCodes) {
-    ReferenceData reference;
-    EXPECT_EQ(read(it8File(it8Lines()), kIt8, reference), kReferenceComplete);
-    EXPECT_EQ(reference.colorXYZ[0][0], 1.0);
-    EXPECT_EQ(reference.colorXYZ[227][0], 228.0);
-    EXPECT_EQ(reference.grayXYZ[0][0], 1000.0);    // GS23, the darkest
-    EXPECT_EQ(reference.grayXYZ[23][0], 1023.0);   // GS0, the lightest
-    EXPECT_EQ(reference.colorLab[100][2], 6.0);
-
-    EXPECT_EQ(read(it8File(without(it8Lines(), "GS5")), kIt8), kReferenceGrayMissing);
-    EXPECT_EQ(read(it8File(without(it8Lines(), "L19")), kIt8), kReferenceColorMissing);
-    EXPECT_EQ(read(it8File(without(without(it8Lines(), "A1"), "GS0")), kIt8), kReferenceGrayMissing);
-    // Identification.
-    EXPECT_EQ(read(it8File(it8Lines(), "CGATS.17"), kIt8), kReferenceMalformed);
-    EXPECT_EQ(read(it8File(it8Lines(), "it8.7/2"), kIt8), kReferenceComplete);
-    EXPECT_EQ(read(it8File(it8Lines(), "IT8.7/1"), kIt8), kReferenceComplete);
-    EXPECT_EQ(read(it8File(it8Lines()), kColorChecker), kReferenceMalformed);
-    EXPECT_EQ(read("\xEF\xBB\xBF" + it8File(it8Lines()), kIt8), kReferenceMalformed);
-    EXPECT_EQ(read(" \r\n\t\n" + it8File(it8Lines()), kIt8), kReferenceComplete);  // blank lines first are fine
-    // An empty file has no identification line to refuse; nothing was read.
-    EXPECT_EQ(read("", kIt8), kReferenceGrayMissing);
-    // Section structure.
-    EXPECT_EQ(read("IT8.7/2\nBEGIN_DATA\nBEGIN_DATA\n" + join(it8Lines()), kIt8), kReferenceMalformed);
-    EXPECT_EQ(read("IT8.7/2\nEND_DATA\nBEGIN_DATA\n" + join(it8Lines()), kIt8), kReferenceMalformed);
-    EXPECT_EQ(read("IT8.7/2\n" + join(it8Lines()), kIt8), kReferenceGrayMissing);  // no BEGIN_DATA
-    EXPECT_EQ(read("IT8.7/2\nbegin_data\n" + join(it8Lines()), kIt8), kReferenceComplete);  // no END_DATA
-}
-
-TEST(ReferenceFile, CountsComeFromTheTargetTypeEvenOnFailure) {
-    ReferenceData reference;
-    EXPECT_EQ(read("nothing", kDc, reference), kReferenceMalformed);
-    EXPECT_EQ(reference.grayCount, 13);
-    EXPECT_EQ(reference.colorCount, 164);
-    EXPECT_EQ(reference.whiteCount, 20);
-    EXPECT_EQ(reference.midGrayCount, 20);
-    EXPECT_EQ(reference.blackCount, 20);
-    EXPECT_EQ(read("HCT\n", kHct, reference), kReferenceGrayMissing);
-    EXPECT_EQ(reference.grayCount, 60);
-    EXPECT_EQ(reference.colorCount, 444);
-    EXPECT_EQ(reference.blackCount, 13);
-    EXPECT_EQ(reference.grayXYZ[59][0], kReferenceMissing);
-    EXPECT_EQ(reference.colorXYZ[443][0], kReferenceMissing);
-}
-
-TEST(ReferenceFile, DataLineRules) {
-    ReferenceData reference;
-    // Lines after END_DATA are not read, even if they would complete the file.
-    const std::string tail = "END_DATA\r\n" + lineNamed("GS5");
-    EXPECT_EQ(read("IT8.7/2\nBEGIN_DATA\n" + join(without(it8Lines(), "GS5")) + tail, kIt8),
-              kReferenceGrayMissing);
-    // Six tokens: ignored. Nine: the first seven count.
-    auto lines = without(it8Lines(), "A2");
-    lines.push_back("A2 1 2 3 4 5\r\n");
-    EXPECT_EQ(read(it8File(lines), kIt8), kReferenceColorMissing);
-    lines.back() = "A2 7 8 9 10 11 12 13 14\r\n";
-    EXPECT_EQ(read(it8File(lines), kIt8, reference), kReferenceComplete);
-    EXPECT_EQ(reference.colorXYZ[1], (CieTriple{7, 8, 9}));
-    EXPECT_EQ(reference.colorLab[1], (CieTriple{10, 11, 12}));
-    // X = -999 leaves the patch missing.
-    lines.back() = "A2 -999 8 9 10 11 12\r\n";
-    EXPECT_EQ(read(it8File(lines), kIt8), kReferenceColorMissing);
-    // Malformed numbers keep what was parsed before the odd character.
-    lines.back() = "A2 12.5x abc 1,5 50% 1E1 .\r\n";
-    EXPECT_EQ(read(it8File(lines), kIt8, reference), kReferenceComplete);
-    EXPECT_EQ(reference.colorXYZ[1], (CieTriple{12.5, 0.0, 15.0}));
-    EXPECT_EQ(reference.colorLab[1], (CieTriple{0.5, 10.0, 0.0}));
-    // Commas do not separate tokens: the line is one token and ignored.
-    lines.back() = "A2,1,2,3,4,5,6\r\n";
-    EXPECT_EQ(read(it8File(lines), kIt8), kReferenceColorMissing);
-    // A quoted name is the name without its quotes.
-    lines.back() = "\"A2\" 1 2 3 4 5 6\r\n";
-    EXPECT_EQ(read(it8File(lines), kIt8), kReferenceComplete);
-    // A duplicate keeps its last line.
-    lines.push_back("A2 70 8 9 10 11 12\r\n");
-    EXPECT_EQ(read(it8File(lines), kIt8, reference), kReferenceComplete);
-    EXPECT_EQ(reference.colorXYZ[1][0], 70.0);
-}
-
-TEST(ReferenceFile, LongLinesArriveInPieces) {
-    // 300 characters: the first 255 make one patch line, the remaining 45
-    // another.
-    std::string first = "A2 1 2 3 4 5 6";
-    first.resize(255, ' ');
-    std::string second = "A3 7 8 9 10 11 12";
-    second.resize(45, ' ');
-    ASSERT_EQ((first + second).size(), 300u);
-    auto lines = without(without(it8Lines(), "A2"), "A3");
-    lines.push_back(first + second + "\r\n");
-    ReferenceData reference;
-    EXPECT_EQ(read(it8File(lines), kIt8, reference), kReferenceComplete);
-    EXPECT_EQ(reference.colorXYZ[1][0], 1.0);
-    EXPECT_EQ(reference.colorXYZ[2][0], 7.0);
-}
-
-TEST(ReferenceFile, It8Names) {
-    const TargetLayout it8 = makeTargetLayout(kIt8);
-    int isGray = -1;
-    EXPECT_EQ(referencePatchIndex("GS0", it8, isGray), 23);
-    EXPECT_EQ(isGray, 1);
-    EXPECT_EQ(referencePatchIndex("dmin", it8, isGray), 23);
-    EXPECT_EQ(referencePatchIndex("gs0", it8, isGray), 23);
-    EXPECT_EQ(referencePatchIndex("DMAX", it8, isGray), 0);
-    EXPECT_EQ(referencePatchIndex("GS23", it8, isGray), 0);
-    EXPECT_EQ(referencePatchIndex("GS1", it8, isGray), 22);
-    EXPECT_EQ(referencePatchIndex("GS22", it8, isGray), 1);
-    EXPECT_EQ(referencePatchIndex("GS5x", it8, isGray), 18);
-    EXPECT_EQ(referencePatchIndex("A1", it8, isGray), 0);
-    EXPECT_EQ(isGray, 0);
-    EXPECT_EQ(referencePatchIndex("A5x", it8, isGray), 4);
-    EXPECT_EQ(referencePatchIndex("B1", it8, isGray), 19);
-    EXPECT_EQ(referencePatchIndex("L19", it8, isGray), 227);
-    for (const char* unknown : {"gs5", "GS24", "A20", "L22", "a1", "M1", "A0", "A", "", "GS", "Gray", "Dmin2"})
-        EXPECT_EQ(referencePatchIndex(unknown, it8, isGray), -1) << unknown;
-
-    // GS0 and Dmin fill the same patch; A20..L22 are ignored without harm.
-    auto lines = without(it8Lines(), "GS0");
-    lines.push_back(line("Dmin", 55, 2, 3, 4, 5, 6));
-    for (char row = 'A'; row <= 'L'; ++row)
-        for (int column = 20; column <= 22; ++column)
-            lines.push_back(line(std::string(1, row) + std::to_string(column), -1, -1, -1, -1, -1, -1));
-    ReferenceData reference;
-    EXPECT_EQ(read(it8File(lines), kIt8, reference), kReferenceComplete);
-    EXPECT_EQ(reference.grayXYZ[23][0], 55.0);
-    lines.push_back(line("GS0", 66, 2, 3, 4, 5, 6));
-    EXPECT_EQ(read(it8File(lines), kIt8, reference), kReferenceComplete);
-    EXPECT_EQ(reference.grayXYZ[23][0], 66.0);
-}
-
-TEST(ReferenceFile, ColorCheckerNames) {
-    const TargetLayout cc = makeTargetLayout(kColorChecker);
-    int isGray = -1;
-    const char* grays[] = {"Dmax", "GS4", "GS3", "GS2", "GS1", "Dmin"};
-    for (int g = 0; g < 6; ++g) {
-        EXPECT_EQ(referencePatchIndex(grays[g], cc, isGray), g);
-        EXPECT_EQ(isGray, 1);
-    }
-    EXPECT_EQ(referencePatchIndex("C6", cc, isGray), 17);
-    EXPECT_EQ(isGray, 0);
-    for (const char* unknown : {"GS5", "GS0", "GS23", "D1", "A7", "gs1"})
-        EXPECT_EQ(referencePatchIndex(unknown, cc, isGray), -1) << unknown;
-}
-
-TEST(ReferenceFile, ListNamesForDcSgAndHct) {
-    int isGray = -1;
-    const TargetLayout dc = makeTargetLayout(kDc);
-    EXPECT_EQ(referencePatchIndex("j6", dc, isGray), 12);
-    EXPECT_EQ(isGray, 1);
-    EXPECT_EQ(referencePatchIndex("B2", dc, isGray), 0);
-    EXPECT_EQ(isGray, 0);
-    EXPECT_EQ(referencePatchIndex("A1", dc, isGray), -1);  // border patches carry no reference
-    EXPECT_EQ(referencePatchIndex("K6", dc, isGray), -1);  // part of the double cell
-    EXPECT_EQ(referencePatchIndex("B02", dc, isGray), -1);
-
-    const TargetLayout sg = makeTargetLayout(kSg);
-    EXPECT_EQ(referencePatchIndex("E5", sg, isGray), 14);
-    EXPECT_EQ(isGray, 1);
-    EXPECT_EQ(referencePatchIndex("m9", sg, isGray), 80);
-    EXPECT_EQ(isGray, 0);
-
-    const TargetLayout hct = makeTargetLayout(kHct);
-    for (const char* name : {"U28", "u28"}) {
-        EXPECT_EQ(referencePatchIndex(name, hct, isGray), 0) << name;
-        EXPECT_EQ(isGray, 1);
-    }
-    for (const char* name : {"B02", "B2", "b2"}) {
-        EXPECT_EQ(referencePatchIndex(name, hct, isGray), 0) << name;
-        EXPECT_EQ(isGray, 0);
-    }
-    EXPECT_EQ(referencePatchIndex("U25", hct, isGray), 443);
-    for (const char* unknown : {"B002", "B2x", "A1", "A01", "B26x", "W2", "L14"})
-        EXPECT_EQ(referencePatchIndex(unknown, hct, isGray), -1) << unknown;
-}
-
-// The layout of the chart maker's HCT files: tabs after the keyword, CR line
-// ends and none after the last line, layout and code blocks in the header,
-// names without leading zeros.
-TEST(ReferenceFile, HctFileWithoutLeadingZeros) {
-    const TargetLayout hct = makeTargetLayout(kHct);
-    std::string text = "HCT\t\t\t\rORIGINATOR\t\"test\"\rBEGIN_LAYOUT\rA1 B2\rEND_LAYOUT\rBEGIN_CODE\r1 2\rEND_CODE\r"
-                       "NUMBER_OF_FIELDS 7\rBEGIN_DATA_FORMAT\rSAMPLE_ID\tXYZ_X\tXYZ_Y\tXYZ_Z\tLAB_L\tLAB_A\tLAB_B\r"
-                       "END_DATA_FORMAT\rBEGIN_DATA\r";
-    auto shortName = [](const std::string& name) {
-        return name.substr(0, 1) + std::to_string(std::stoi(name.substr(1)));
+// One break in a valid file per result, and the rules around each.
+TEST(ReferenceFile, ResultOfOneBreakInAValidFile) {
+    const std::string valid = testing::readFile(kShipped / "ColorChecker.ref");
+    const std::string c6 = "C6\t12.4797\t18.0610\t29.1339\t49.57\t-29.71\t-28.32\r\n";
+    const struct { std::string text; int result; } cases[] = {
+        {valid, kReferenceComplete},
+        {edited(valid, "GS2\t", "GS5\t"), kReferenceGrayMissing},
+        {edited(valid, "C6\t", "C7\t"), kReferenceColorMissing},
+        {edited(valid, "\t-28.32\r\n", "\r\n"), kReferenceColorMissing},         // six tokens: no patch
+        {edited(valid, "C6\t12.4797\t", "C6,12.4797\t"), kReferenceColorMissing},  // commas separate nothing
+        {edited(edited(valid, c6, ""), "END_DATA\r\n", "END_DATA\r\n" + c6), kReferenceColorMissing},  // after the end
+        {edited(valid, "\r\nC6\t", "\r\n\"C6\"\t"), kReferenceComplete},             // quoted name
+        {" \r\n\t\n" + edited(edited(valid, "ColorChecker", "colorchecker"), "BEGIN_DATA\r", "begin_data\r"), kReferenceComplete},
+        {edited(valid, "ColorChecker", "ColorCheckerSG"), kReferenceMalformed},
+        {"\xEF\xBB\xBF" + valid, kReferenceMalformed},  // a byte order mark is no keyword
+        {edited(valid, "BEGIN_DATA\r\n", "BEGIN_DATA\r\nBEGIN_DATA\r\n"), kReferenceMalformed},
+        {edited(valid, "NUMBER_OF_SETS", "END_DATA\r\nNUMBER_OF_SETS"), kReferenceMalformed},
+        {"", kReferenceGrayMissing},  // no keyword to refuse, nothing read
     };
-    for (std::size_t i = 0; i < hct.grayCells.size(); ++i)
-        text += shortName(hct.grayCells[i].name) + "\t" + std::to_string(500 + i) + "\t1\t1\t1\t1\t1\r";
-    for (std::size_t i = 0; i < hct.colorCells.size(); ++i)
-        text += shortName(hct.colorCells[i].name) + "\t" + std::to_string(i) + "\t1\t1\t1\t1\t1\r";
-    for (const auto* cells : {&hct.whiteCells, &hct.midGrayCells, &hct.blackCells})
-        for (const PatchCell& cell : *cells) text += shortName(cell.name) + "\t9\t9\t9\t9\t9\t9\r";
-    text += "END_DATA";
-    ASSERT_NE(text.find("\rB2\t"), std::string::npos);
+    for (const auto& c : cases) EXPECT_EQ(read(c.text, 1), c.result) << c.text;
 
-    ReferenceData reference;
-    EXPECT_EQ(read(text, kHct, reference), kReferenceComplete);
-    EXPECT_EQ(reference.grayXYZ[0][0], 500.0);
-    EXPECT_EQ(reference.grayXYZ[59][0], 559.0);
-    EXPECT_EQ(reference.colorXYZ[443][0], 443.0);
+    // Counts come from the target type even when the file is refused.
+    ReferenceData r;
+    EXPECT_EQ(read("nothing", 2, r), kReferenceMalformed);
+    EXPECT_EQ((std::vector<int>{r.grayCount, r.colorCount, r.whiteCount, r.midGrayCount, r.blackCount}),
+              (std::vector<int>{13, 164, 20, 20, 20}));
 }
 
-// Files whose field list puts the values elsewhere are read by column name.
-TEST(ReferenceFile, NamedColumns) {
-    const TargetLayout cc = makeTargetLayout(kColorChecker);
-    auto header = [](const std::string& fields) {
-        return "ColorChecker\r\nNUMBER_OF_FIELDS 9\r\nBEGIN_DATA_FORMAT\r\n" + fields + "\r\nEND_DATA_FORMAT\r\nBEGIN_DATA\r\n";
+// The valid file's data columns rearranged under a field list: read by name,
+// the missing triple computed; the fixed columns when the list allows them.
+TEST(ReferenceFile, ColumnsTakenByName) {
+    const std::string valid = testing::readFile(kShipped / "ColorChecker.ref");
+    ReferenceData original;
+    ASSERT_EQ(read(valid, 1, original), kReferenceComplete);
+    // Columns of the original line (-1: a running number), the field list, the tolerance.
+    const struct { std::vector<int> columns; const char* fields; double tolerance; } cases[] = {
+        {{0, 4, 5, 6}, "SAMPLE_ID LAB_L LAB_A LAB_B", 0.01},
+        {{0, 1, 2, 3}, "SAMPLE_ID XYZ_X XYZ_Y XYZ_Z", 0.01},
+        {{-1, 0, 4, 5, 6, 1, 2, 3}, "SAMPLE_ID SAMPLE_LOC LAB_L LAB_A LAB_B XYZ_X XYZ_Y XYZ_Z", 0},
+        {{4, 5, 6, 0, 1, 2, 3}, "LAB_L LAB_A LAB_B SAMPLE_LOC XYZ_X XYZ_Y XYZ_Z", 0},
+        {{0, 1, 2, 3, 4, 5, 6, 6}, "SAMPLE_ID XYZ_X XYZ_Y XYZ_Z LAB_L LAB_A LAB_B LAB_C", 0},
+        {{0, 1, 2, 3, 4, 5, 6}, "SAMPLE_ID RGB_R RGB_G RGB_B", 0}};  // names nothing useful
+    for (const auto& c : cases) {
+        std::string text = std::string("ColorChecker\nBEGIN_DATA_FORMAT\n") + c.fields + "\nEND_DATA_FORMAT\nBEGIN_DATA\n";
+        std::istringstream in(valid.substr(valid.find("A1\t")));
+        std::string line;
+        for (int n = 1; readTextLine(in, line) == 0 && line != "END_DATA"; ++n) {
+            const std::vector<std::string> tokens = splitTokens(line);
+            for (const int column : c.columns) text += (column < 0 ? std::to_string(n) : tokens.at(static_cast<std::size_t>(column))) + " ";
+            text += "\n";
+        }
+        ReferenceData r;
+        ASSERT_EQ(read(text, 1, r), kReferenceComplete) << c.fields;
+        for (std::size_t i = 0; i < 18; ++i)
+            for (std::size_t k = 0; k < 3; ++k)
+                EXPECT_TRUE(std::abs(r.colorXYZ[i][k] - original.colorXYZ[i][k]) <= c.tolerance &&
+                            std::abs(r.colorLab[i][k] - original.colorLab[i][k]) <= c.tolerance) << c.fields << " " << i;
+    }
+}
+
+TEST(ReferenceFile, PatchNames) {
+    const struct { int targetType; const char* name; int index, isGray; } cases[] = {
+        {0, "GS0", 23, 1}, {0, "dmin", 23, 1}, {0, "DMAX", 0, 1}, {0, "GS23", 0, 1}, {0, "GS1", 22, 1},
+        {0, "GS22", 1, 1}, {0, "GS5x", 18, 1}, {0, "A1", 0, 0},   {0, "B1", 19, 0},  {0, "L19", 227, 0},
+        {1, "Dmax", 0, 1}, {1, "GS4", 1, 1},   {1, "GS1", 4, 1},  {1, "Dmin", 5, 1}, {1, "C6", 17, 0},
+        {2, "j6", 12, 1},  {2, "B2", 0, 0},    {3, "E5", 14, 1},  {3, "m9", 80, 0},  {4, "u28", 0, 1},
+        {4, "B2", 0, 0},   {4, "B02", 0, 0},   {4, "U25", 443, 0},
     };
-    std::vector<std::string> names;
-    for (const PatchCell& cell : cc.colorCells) names.push_back(cell.name);
-    for (const PatchCell& cell : cc.grayCells) names.push_back(cell.name);
-
-    // L*a*b* only: XYZ computed.
-    std::string labOnly = header("SAMPLE_ID LAB_L LAB_A LAB_B");
-    for (std::size_t i = 0; i < names.size(); ++i)
-        labOnly += names[i] + " " + number(20.0 + 3.0 * static_cast<double>(i)) + " 10 -20\r\n";
-    labOnly += "END_DATA\r\n";
-    ReferenceData reference;
-    EXPECT_EQ(read(labOnly, kColorChecker, reference), kReferenceComplete);
-    EXPECT_EQ(reference.colorLab[0], (CieTriple{20, 10, -20}));
-    const CieTriple expectedXyz = labToXyz(CieTriple{20, 10, -20});
-    for (int c = 0; c < 3; ++c) EXPECT_DOUBLE_EQ(reference.colorXYZ[0][c], expectedXyz[c]);
-    EXPECT_EQ(reference.grayLab[5][0], 20.0 + 3.0 * 18);  // Dmin
-
-    // XYZ only: L*a*b* computed.
-    std::string xyzOnly = header("SAMPLE_ID XYZ_X XYZ_Y XYZ_Z");
-    for (const std::string& name : names) xyzOnly += name + " 30 40 50\r\n";
-    xyzOnly += "END_DATA\r\n";
-    EXPECT_EQ(read(xyzOnly, kColorChecker, reference), kReferenceComplete);
-    const CieTriple expectedLab = xyzToLab(CieTriple{30, 40, 50});
-    for (int c = 0; c < 3; ++c) EXPECT_DOUBLE_EQ(reference.grayLab[2][c], expectedLab[c]);
-
-    // L*a*b* before XYZ, a numeric SAMPLE_ID and the name in SAMPLE_LOC.
-    std::string isoStyle = header("SAMPLE_ID SAMPLE_LOC LAB_L LAB_A LAB_B XYZ_X XYZ_Y XYZ_Z");
-    for (std::size_t i = 0; i < names.size(); ++i)
-        isoStyle += std::to_string(i + 1) + " " + names[i] + " 50 1 2 " + number(static_cast<double>(i)) + " 6 7\r\n";
-    isoStyle += "END_DATA\r\n";
-    EXPECT_EQ(read(isoStyle, kColorChecker, reference), kReferenceComplete);
-    EXPECT_EQ(reference.colorXYZ[4], (CieTriple{4, 6, 7}));
-    EXPECT_EQ(reference.colorLab[4], (CieTriple{50, 1, 2}));
-
-    // A short line in a named file is ignored like a short fixed line.
-    std::string shortLine = xyzOnly;
-    shortLine.replace(shortLine.find("A1 30 40 50"), 11, "A1 30 40");
-    EXPECT_EQ(read(shortLine, kColorChecker), kReferenceColorMissing);
+    int isGray = -1;
+    for (const auto& c : cases) {
+        EXPECT_EQ(referencePatchIndex(c.name, makeTargetLayout(c.targetType), isGray), c.index) << c.name;
+        EXPECT_EQ(isGray, c.isGray) << c.name;
+    }
+    const std::vector<std::vector<const char*>> unknown = {
+        {"gs5", "GS24", "A20", "L22", "a1", "M1", "A0", "A", "", "GS", "Dmin2"},
+        {"GS5", "GS0", "GS23", "D1", "A7"},
+        {"A1", "K6", "B02"},  // a border patch, part of the double cell, an HCT spelling
+        {"A1", "gs1"},
+        {"B002", "B2x", "A01", "W2", "L14", "@2", "[2", "`2", "{2"}};
+    for (int type = 0; type < kTargetTypeCount; ++type)
+        for (const char* name : unknown[static_cast<std::size_t>(type)])
+            EXPECT_EQ(referencePatchIndex(name, makeTargetLayout(type), isGray), -1) << type << " " << name;
 }
 
-TEST(ReferenceFile, FixedColumnsWhereTheFieldListAllowsThem) {
-    // The standard seven first, extras behind: fixed columns.
-    const std::string standard = "IT8.7/2\nBEGIN_DATA_FORMAT\nSAMPLE_ID XYZ_X XYZ_Y XYZ_Z LAB_L LAB_A LAB_B LAB_C\n"
-                                 "END_DATA_FORMAT\nBEGIN_DATA\n" + join(it8Lines()) + "END_DATA\n";
-    ReferenceData reference;
-    EXPECT_EQ(read(standard, kIt8, reference), kReferenceComplete);
-    EXPECT_EQ(reference.colorXYZ[5][0], 6.0);
-    // A field list naming neither a full XYZ nor a full L*a*b* triple cannot
-    // do better than the fixed columns.
-    const std::string useless = "IT8.7/2\nBEGIN_DATA_FORMAT\nSAMPLE_ID RGB_R RGB_G RGB_B\nEND_DATA_FORMAT\n"
-                                "BEGIN_DATA\n" + join(it8Lines()) + "END_DATA\n";
-    EXPECT_EQ(read(useless, kIt8), kReferenceComplete);
-    // The identification rule is kept: a CGATS keyword is refused even with
-    // a usable field list.
-    const std::string cgats = "CGATS.17\nBEGIN_DATA_FORMAT\nSAMPLE_ID XYZ_X XYZ_Y XYZ_Z\nEND_DATA_FORMAT\n"
-                              "BEGIN_DATA\n" + join(it8Lines()) + "END_DATA\n";
-    EXPECT_EQ(read(cgats, kIt8), kReferenceMalformed);
-    // An unclosed field list ends at BEGIN_DATA.
-    const std::string unclosed = "IT8.7/2\nBEGIN_DATA_FORMAT SAMPLE_ID LAB_L LAB_A LAB_B XYZ_X XYZ_Y XYZ_Z\n"
-                                 "BEGIN_DATA\nA1 10 0 0 1 2 3\nEND_DATA\n";
-    EXPECT_EQ(read(unclosed, kIt8, reference), kReferenceGrayMissing);
-    EXPECT_EQ(reference.colorXYZ[0], (CieTriple{1, 2, 3}));
-    EXPECT_EQ(reference.colorLab[0], (CieTriple{10, 0, 0}));
-}
-
-TEST(ReferenceFile, ReadsFromTheCurrentPosition) {
-    std::istringstream in("garbage that is not a keyword\n" + it8File(it8Lines()));
-    std::string skipped;
-    std::getline(in, skipped);
-    ReferenceData reference;
-    EXPECT_EQ(readReferenceFile(in, kIt8, reference), kReferenceComplete);
-}
-
-// A file cut at any byte fails cleanly (or still reads, once complete).
+// A file cut at any byte fails cleanly, and reads once its data is complete.
 TEST(ReferenceFile, TruncatedAtEveryByte) {
-    const std::string text = testing::readFile(std::filesystem::path(CALIVANT_SOURCE_DIR) / "data/Reference Files/Macbeth/ColorChecker.ref");
-    ASSERT_GT(text.size(), 1000u);
-    for (std::size_t size = 0; size <= text.size(); ++size) {
-        const int result = read(text.substr(0, size), kColorChecker);
-        ASSERT_GE(result, 0);
-        ASSERT_LE(result, 3);
-        if (size == text.size()) {
-            EXPECT_EQ(result, kReferenceComplete);
-        }
-    }
-}
-
-struct ShippedFile {
-    const char* name;
-    int targetType;
-    double tolerance;  // between the file's L*a*b* and the one computed from its XYZ
-};
-
-TEST(ReferenceFile, ShippedColorCheckerFiles) {
-    const ShippedFile files[] = {{"ColorChecker.ref", kColorChecker, 0.01},
-                                 {"ColorChecker DC.ref", kDc, 0.01},
-                                 {"ColorChecker SG.ref", kSg, 0.01}};
-    const std::string folder =
-        programDataFolder(std::filesystem::path(CALIVANT_BINARY_DIR) / "bin") + "/Reference Files/Macbeth/";
-    for (const ShippedFile& file : files) {
-        SCOPED_TRACE(file.name);
-        const std::string source =
-            testing::readFile(std::filesystem::path(CALIVANT_SOURCE_DIR) / "data/Reference Files/Macbeth" / file.name);
-        // The build tree carries the same bytes beside the executables.
-        EXPECT_EQ(testing::readFile(folder + file.name), source);
-        ReferenceData reference;
-        ASSERT_EQ(read(source, file.targetType, reference), kReferenceComplete);
-        // The two triples of every patch agree.
-        for (int i = 0; i < reference.grayCount + reference.colorCount; ++i) {
-            const bool gray = i < reference.grayCount;
-            const std::size_t k = static_cast<std::size_t>(gray ? i : i - reference.grayCount);
-            const CieTriple& xyz = gray ? reference.grayXYZ[k] : reference.colorXYZ[k];
-            const CieTriple& lab = gray ? reference.grayLab[k] : reference.colorLab[k];
-            const CieTriple computed = xyzToLab(xyz);
-            for (int c = 0; c < 3; ++c) EXPECT_NEAR(computed[c], lab[c], file.tolerance) << i;
-        }
-        // Gray index 0 is the darkest.
-        EXPECT_LT(reference.grayXYZ[0][1], reference.grayXYZ[reference.grayCount - 1][1]);
-    }
-}
-
-TEST(ReferenceFile, RealIt8Files) {
-    struct Expected {
-        const char* name;
-        double gs0X;  // gray index 23
-        double b1X;   // colour index 19
-        double gs23L; // gray index 0
-    };
-    const Expected files[] = {{"R080505.it8", 77.55, 3.26, 3.87},
-                              {"R000926.it8", 78.48, 3.02, 4.95},
-                              {"E020429.it8", 77.35, 3.05, 0.42}};
-    const std::filesystem::path realFolder = std::filesystem::path(CALIVANT_SHARED_REFERENCE_DIR) / "real";
-    if (!std::filesystem::is_directory(realFolder)) GTEST_SKIP() << "no shared reference data at " << realFolder;
-    for (const Expected& e : files) {
-        SCOPED_TRACE(e.name);
-        ReferenceData reference;
-        const std::string text = testing::readFile(realFolder / e.name);
-        ASSERT_FALSE(text.empty());
-        ASSERT_EQ(read(text, kIt8, reference), kReferenceComplete);
-        EXPECT_DOUBLE_EQ(reference.grayXYZ[23][0], e.gs0X);
-        EXPECT_DOUBLE_EQ(reference.colorXYZ[19][0], e.b1X);
-        EXPECT_DOUBLE_EQ(reference.grayLab[0][0], e.gs23L);
-        // Not an IT8 file for any other target.
-        EXPECT_EQ(read(text, kColorChecker), kReferenceMalformed);
+    const std::string text = testing::readFile(kShipped / "ColorChecker.ref");
+    for (std::size_t size = 0; size < text.size(); ++size) {
+        const int result = read(text.substr(0, size), 1);
+        ASSERT_TRUE(result >= 0 && result <= 3) << size;
+        ASSERT_TRUE(size < text.rfind("END_DATA") || result == kReferenceComplete) << size;
     }
 }
 

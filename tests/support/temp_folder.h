@@ -29,14 +29,9 @@ void writeFile(const std::filesystem::path& file, const std::string& bytes);
 // Where checked-in test data lives (tests/data).
 std::filesystem::path testDataPath(const std::string& relative);
 
-// Compares bytes with a golden file, naming the first differing offset (and
-// the line it falls in) on failure. With CALIVANT_UPDATE_GOLDEN=1 in the
-// environment the golden file is rewritten instead.
+// Compares bytes with a golden file, naming the first differing offset and its
+// line; with CALIVANT_UPDATE_GOLDEN=1 in the environment, rewrites the file.
 ::testing::AssertionResult matchesGolden(const std::string& bytes, const std::string& goldenRelative);
-
-}  // namespace calivant::testing
-
-namespace calivant::testing {
 
 // Where a byte offset of an ICC profile lies: "header", "tag table", "tag
 // A2B0" and so on; for naming the first difference from a golden profile.

@@ -1,5 +1,5 @@
-# The synthetic target library and libtiff, which reads the written pictures
-# back as an independent check.
+# The synthetic target library, and libtiff to confirm the options its
+# pictures were written with.
 if(NOT TARGET calivant_synthetic_target)
   add_subdirectory(${PROJECT_SOURCE_DIR}/tools/make-target ${PROJECT_BINARY_DIR}/tools/make-target)
 endif()

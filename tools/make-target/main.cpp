@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "make-target/device_kinds.h"
 #include "make-target/placement_options.h"
 #include "make-target/synthetic_target.h"
 #include "make-target/synthetic_tiff.h"
@@ -87,6 +88,10 @@ int main(int argc, char** argv) {
     app.add_option("--bad-patch", badPatch, "Split this gray or colour patch in two colours (default: the first colour patch)")
         ->expected(0, 1);
     app.add_option("--seed", options.seed, "Seed of the noise")->capture_default_str();
+    std::string device = "matrix-shaper";
+    app.add_option("--device", device, "Device kind: matrix-shaper, crosstalk, camera, linear")
+        ->check(CLI::IsMember({"matrix-shaper", "crosstalk", "camera", "linear"}))
+        ->capture_default_str();
     auto* insetOption = app.add_option("--inset", inset, "Chart inset by this many pixels on every side")
                             ->check(CLI::NonNegativeNumber);
     app.add_option("--quad", quad,
@@ -103,6 +108,7 @@ int main(int argc, char** argv) {
     placed.add(app);
     CLI11_PARSE(app, argc, argv);
     if (placed.given() && (inset >= 0 || !quad.empty())) return failWith("--inset and --quad do not go with placement");
+    options.device = deviceModelOfKind(*deviceKindNamed(device));
 
     if (inset >= 0) {
         const double right = options.width - 1.0 - inset;

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "output/format.h"
+#include "util/format.h"
 
 namespace calivant {
 namespace {

@@ -1,4 +1,5 @@
 #include "make-target/synthetic_target.h"
+#include "make-target/device_kinds.h"
 
 #include "shell/scan_session.h"
 
@@ -8,11 +9,11 @@
 #include <fstream>
 #include <limits>
 
-#include "output/format.h"
-#include "output/text_output.h"
+#include "util/format.h"
+#include "util/text_output.h"
 #include "reference/reference_file.h"
 #include "reference/text_input.h"
-#include "shell/advanced_options.h"
+#include "measure/advanced_options.h"
 
 namespace calivant {
 namespace {
@@ -23,6 +24,8 @@ constexpr int kLabDecimals = 2;
 // Beyond these the model is no scanner but a typing error.
 constexpr double kMaxGamma = 10.0;
 constexpr double kMinRelativeDeterminant = 1e-9;
+constexpr double kMaxFlare = 0.2;
+constexpr double kMaxDarkOffset = 0.2;
 
 // The half-split patch: its right half moves this far in every channel.
 constexpr double kSplitOffset = 0.35;
@@ -75,6 +78,11 @@ std::array<double, 3> multiply(const Matrix3& m, const std::array<double, 3>& v)
 double clamp01(double v) { return std::clamp(v, 0.0, 1.0); }
 
 DeviceRgb linearFromDevice(const DeviceModel& model, const DeviceRgb& device) {
+    if (model.kind != DeviceKind::MatrixShaper) {
+        DeviceRgb clamped{};
+        for (int c = 0; c < 3; ++c) clamped[c] = clamp01(device[c]);
+        return decodeDeviceKind(model, clamped);
+    }
     DeviceRgb linear{};
     for (int c = 0; c < 3; ++c) linear[c] = std::pow(clamp01(device[c]), model.gamma[c]);
     return linear;
@@ -82,6 +90,11 @@ DeviceRgb linearFromDevice(const DeviceModel& model, const DeviceRgb& device) {
 
 DeviceRgb deviceFromLinear(const DeviceModel& model, const DeviceRgb& linear) {
     DeviceRgb device{};
+    if (model.kind != DeviceKind::MatrixShaper) {
+        device = encodeDeviceKind(model, linear);
+        for (double& v : device) v = clamp01(v);
+        return device;
+    }
     for (int c = 0; c < 3; ++c) device[c] = std::pow(clamp01(linear[c]), 1.0 / model.gamma[c]);
     return device;
 }
@@ -342,7 +355,12 @@ int checkDeviceModel(const DeviceModel& model) {
         if (!(g > 0.0 && g <= kMaxGamma)) return 1;
     if (largest == 0.0) return 1;
     const double det = determinant(model.toXyz);
-    return std::abs(det) > kMinRelativeDeterminant * largest * largest * largest ? 0 : 1;
+    if (!(std::abs(det) > kMinRelativeDeterminant * largest * largest * largest)) return 1;
+    if (model.kind == DeviceKind::Crosstalk && !(std::abs(determinant(model.crosstalk)) > kMinRelativeDeterminant))
+        return 1;
+    if (!(model.flare >= 0.0 && model.flare <= kMaxFlare) || !(model.darkOffset >= 0.0 && model.darkOffset <= kMaxDarkOffset))
+        return 1;
+    return 0;
 }
 
 DeviceRgb linearFromXyz(const DeviceModel& model, const CieTriple& xyz) {
@@ -354,6 +372,7 @@ DeviceRgb deviceFromXyz(const DeviceModel& model, const CieTriple& xyz) {
 }
 
 CieTriple xyzFromDevice(const DeviceModel& model, const DeviceRgb& device) {
+    if (model.kind != DeviceKind::MatrixShaper) return multiply(model.toXyz, decodeDeviceKind(model, device));
     DeviceRgb linear{};
     for (int c = 0; c < 3; ++c) linear[c] = std::pow(device[c], model.gamma[c]);
     return multiply(model.toXyz, linear);
@@ -489,6 +508,10 @@ int renderSyntheticTarget(const SyntheticTargetOptions& options, const Reference
     };
     auto deviceAt = [&](const Paint& paint, double light, int channel) {
         if (options.gradient == 0.0) return paint.device[channel];
+        if (model.kind != DeviceKind::MatrixShaper) {
+            const DeviceRgb dimmed{paint.linear[0] * light, paint.linear[1] * light, paint.linear[2] * light};
+            return deviceFromLinear(model, dimmed)[channel];
+        }
         return std::pow(paint.linear[channel] * light, 1.0 / model.gamma[channel]);
     };
 

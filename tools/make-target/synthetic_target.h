@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "image/target_image.h"
-#include "profile/color_conversions.h"
+#include "util/cie.h"
 #include "reference/reference_data.h"
 #include "target/overlay.h"
 #include "target/target_layout.h"
@@ -31,13 +31,24 @@ struct SyntheticTarget;
 using DeviceRgb = std::array<double, 3>;
 using Matrix3 = std::array<std::array<double, 3>, 3>;
 
+// How device values come from linear ones (see device_kinds.h).
+enum class DeviceKind { MatrixShaper, Crosstalk, Camera, Linear };
+
 // A scanner or camera that is linear after a power curve per channel:
 // linear = device ^ gamma, XYZ = toXyz * linear (Y = 100 for a linear 1.0 on
 // all channels with the default matrix). Rendering runs it backwards:
-// device = (toXyz^-1 * XYZ) ^ (1 / gamma), clamped to 0..1.
+// device = (toXyz^-1 * XYZ) ^ (1 / gamma), clamped to 0..1. The other kinds
+// put crosstalk, flare or a dark offset between the two.
 struct DeviceModel {
     DeviceRgb gamma{2.0, 2.2, 2.4};
     Matrix3 toXyz{};
+    DeviceKind kind = DeviceKind::MatrixShaper;
+    // Crosstalk: device = crosstalk x (linear ^ (1 / gamma)).
+    Matrix3 crosstalk{{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}}};
+    // Camera: the part of the white's signal every channel also receives.
+    double flare = 0.0;
+    // Linear: the device value of black.
+    double darkOffset = 0.0;
 };
 
 // sRGB primaries adapted to D50, scaled so that linear (1, 1, 1) is the D50

@@ -3,26 +3,27 @@
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <sstream>
 
-#include "cli_platform.h"
-#include "measure/patch_measurement.h"
-#include "output/format.h"
+#include "measure/quality_checks.h"
 #include "output/icc_profile.h"
-#include "output/profile_log.h"
-#include "profile/compute_profile.h"
+#include "output/ti3_file.h"
+#include "profile/model_fit.h"
 #include "reference/text_input.h"
 #include "shell/data_folder.h"
-#include "shell/recording_platform.h"
+#include "shell/profile_job.h"
 #include "shell/saving.h"
-#include "shell/scan_session.h"
 #include "shell/settings.h"
 #include "shell/setup_actions.h"
 #include "util/atomic_file.h"
+#include "util/format.h"
+#include "util/paths.h"
+#include "util/utf8.h"
 
 namespace calivant::cli {
 namespace {
@@ -33,7 +34,8 @@ const std::map<std::string, int> kTargetNames = {
     {"colorchecker-sg", 4}, {"hct-reflective", 5},  {"hct-transparency", 6},
 };
 const std::map<std::string, int> kColorSpaceNames = {{"xyz", CieXyz}, {"lab", CieLab}};
-const std::map<std::string, int> kModelNames = {{"linear", Linear}, {"quadratic", Quadratic}, {"cubic", Cubic}};
+const std::map<std::string, int> kModelNames = {
+    {"linear", Linear}, {"quadratic", Quadratic}, {"cubic", Cubic}, {"auto", Automatic}};
 const std::map<std::string, int> kSmoothingNames = {
     {"none", SmoothingNone}, {"light", SmoothingLight}, {"moderate", SmoothingModerate}, {"heavy", SmoothingHeavy}};
 
@@ -59,7 +61,13 @@ struct Arguments {
     bool continueOnGrayOrder = false;
     std::string output;
     std::string log;
+    // measure only
+    std::string ti3;
 };
+
+// Far beyond any picture the reader accepts, and small enough that the
+// overlay arithmetic stays exact.
+constexpr double kMaxCornerCoordinate = 1e6;
 
 class UsageError : public std::runtime_error {
 public:
@@ -88,7 +96,8 @@ void addCommonOptions(CLI::App& command, Arguments& a) {
 void addComputationOptions(CLI::App& command, Arguments& a) {
     command.add_option("--color-space", a.colorSpace, "Colour space of the fit and the profile")
         ->check(CLI::IsMember({"lab", "xyz"}));
-    command.add_option("--model", a.model, "Regression model")->check(CLI::IsMember({"linear", "quadratic", "cubic"}));
+    command.add_option("--model", a.model, "Regression model; auto chooses the best by cross-validation")
+        ->check(CLI::IsMember({"linear", "quadratic", "cubic", "auto"}));
     command.add_flag("--eliminate-residuals", a.eliminateResiduals, "Make the tables pass through every patch");
     command.add_flag("--no-eliminate-residuals", a.noEliminateResiduals, "Switch a saved residual elimination off");
     command.add_option("--clut", a.clut, "Grid points per axis of the lookup tables")
@@ -103,13 +112,9 @@ void addComputationOptions(CLI::App& command, Arguments& a) {
 
 // The option defaults as the wizard would start with them.
 AdvancedOptions startingOptions(bool factoryDefaults) {
-    AdvancedOptions options;
-    if (factoryDefaults) return options;
+    if (factoryDefaults) return AdvancedOptions{};
     // The settings file is only read here, never written.
-    RecordingPlatform quiet;
-    ScanSession saved{quiet};
-    loadSettings(saved, settingsFilePath());
-    return saved.options;
+    return loadOptionDefaults(settingsFilePath());
 }
 
 // The DMAX,DMIN text checked as the Advanced Options dialog checks its fields.
@@ -147,16 +152,65 @@ AdvancedOptions resolveOptions(const Arguments& a) {
 
 bool isTerminal() { return ::isatty(2) == 1; }
 
-class Progress {
+// Messages go to standard error, prefixed once with "error: " or "warning: ",
+// with the wizard's texts except where those speak of its buttons and
+// crosses: here they name the bad patches and the option that changes the
+// outcome. Progress lines only when a person is watching.
+class CliObserver : public JobObserver {
 public:
-    explicit Progress(std::ostream& err) : err_(err), enabled_(isTerminal()) {}
-    void step(std::string_view text) {
-        if (enabled_) err_ << text << "...\n" << std::flush;
+    CliObserver(std::ostream& err, bool building, bool continueOnGrayOrder)
+        : err_(err), showProgress_(isTerminal()), building_(building), continue_(continueOnGrayOrder) {}
+
+    // The job whose measurement names the bad patches.
+    void watch(const ScanJob& job) { job_ = &job; }
+
+    void progress(std::string_view step) override {
+        if (showProgress_) err_ << step << "...\n" << std::flush;
+    }
+
+    void report(const Diagnostic& d) override {
+        err_ << (d.severity == Severity::Error ? "error: " : "warning: ");
+        if (d.message == kNonUniformError || d.message == kNonUniformWarning) {
+            err_ << kNonUniformWarning << '\n' << "Non-uniform patches: " << badPatchNames() << '\n';
+            if (d.severity == Severity::Error) err_ << "Check the chart's corners (--corners) and the scan.\n";
+        } else if (d.message == kGrayOrderWarning && building_) {
+            err_ << d.message << '\n'
+                 << (continue_ ? "Going on as --continue-on-gray-order asks.\n"
+                               : "Give --continue-on-gray-order to build the profile anyway.\n");
+        } else {
+            err_ << d.message << '\n';
+        }
     }
 
 private:
+    // The gray and colour patches whose samples scatter beyond the check's
+    // threshold, by their names on the chart; a long list is cut short (a
+    // misplaced chart makes most patches bad).
+    std::string badPatchNames() const {
+        if (!job_) return {};
+        constexpr int kListed = 20;
+        const TargetLayout& layout = job_->layout();
+        const TargetMeasurement& m = job_->measurement();
+        std::string names;
+        int count = 0;
+        auto add = [&](const std::string& name) {
+            if (++count <= kListed) names += (names.empty() ? "" : ", ") + name;
+        };
+        for (int i = 0; i < layout.grayCount; ++i)
+            if (m.grayDeviation[static_cast<std::size_t>(i)] > kUniformityThreshold)
+                add(layout.grayCells[static_cast<std::size_t>(i)].name);
+        for (int i = 0; i < layout.colorCount; ++i)
+            if (m.colorDeviation[static_cast<std::size_t>(i)] > kUniformityThreshold)
+                add(layout.colorCells[static_cast<std::size_t>(i)].name);
+        if (count > kListed) names += formatText(" and %d more", {count - kListed});
+        return names;
+    }
+
     std::ostream& err_;
-    bool enabled_;
+    bool showProgress_;
+    bool building_;
+    bool continue_;
+    const ScanJob* job_ = nullptr;
 };
 
 std::optional<LocalTime> reproducibleTime() {
@@ -168,73 +222,66 @@ std::optional<LocalTime> reproducibleTime() {
     return utcTimeOf(seconds);
 }
 
-// Loads target type, reference, image, and places the overlay. Returns an
-// exit status; 0 when the session is ready to measure.
-int prepareSession(ScanSession& session, const Arguments& a, Progress& progress) {
+// The target, scan and reference of the arguments. A usage error when the
+// target type needs a reference file and none was given.
+JobTarget jobTargetOf(const Arguments& a) {
     const int listIndex = kTargetNames.at(a.target);
-    const int targetType = kTargetTypeEntries[static_cast<std::size_t>(listIndex)].targetType;
-    const bool needsReference = targetType == 0 || targetType == 4;
+    const TargetTypeEntry& entry = kTargetTypeEntries[static_cast<std::size_t>(listIndex)];
+    const bool needsReference = entry.targetType == 0 || entry.targetType == 4;
     if (needsReference && a.reference.empty())
         throw UsageError(formatText("--reference is needed for the target type %s", {a.target}));
-
-    session.programFolder = programDataFolder(executableFolder());
-    std::string builtIn;
-    if (a.reference.empty()) {
-        if (selectTargetType(session, listIndex, builtIn) != 0) return kExitFailure;
-    } else {
-        session.targetType = targetType;
-        session.reflective = kTargetTypeEntries[static_cast<std::size_t>(listIndex)].reflective;
-    }
-
-    progress.step("Reading the target image");
-    if (loadTargetImage(session, a.image) != 0) return kExitFailure;
-    for (int turn = 0; turn < a.rotate / 90; ++turn)
-        if (rotateTargetImage(session) != 0) {
-            session.platform.showError("Not enough memory to turn the target image");
-            return kExitFailure;
-        }
-    if (a.mirror && mirrorTargetImage(session) != 0) {
-        session.platform.showError("Not enough memory to mirror the target image");
-        return kExitFailure;
-    }
-    resetOverlay(session, session.image.width, session.image.height);
+    JobTarget target;
+    target.targetType = entry.targetType;
+    target.reflective = entry.reflective;
+    target.image = a.image;
+    target.reference = a.reference;
+    target.dataFolder = programDataFolder(executableFolder());
+    target.quarterTurns = a.rotate / 90;
+    target.mirror = a.mirror;
     if (!a.corners.empty()) {
-        // Given top-left, top-right, bottom-right, bottom-left with y down;
-        // the overlay numbers its corners bottom-left, top-left, top-right,
-        // bottom-right with y up.
-        const double h = session.image.height - 1;
-        auto point = [&](int k) { return ImagePoint{a.corners[2 * k], h - a.corners[2 * k + 1]}; };
-        session.overlay.corners = {point(3), point(0), point(1), point(2)};
+        for (double v : a.corners) {
+            if (!std::isfinite(v)) throw UsageError("--corners: every coordinate must be a finite number");
+            if (std::fabs(v) > kMaxCornerCoordinate)
+                throw UsageError("--corners: coordinates lie within 1000000 pixels of the picture");
+        }
+        std::array<ImagePoint, 4> corners;
+        for (std::size_t k = 0; k < 4; ++k) corners[k] = {a.corners[2 * k], a.corners[2 * k + 1]};
+        target.corners = corners;
     }
-    if (!a.reference.empty() && loadReferenceFile(session, a.reference) != 0) return kExitFailure;
-    return kExitOk;
+    return target;
 }
 
 int runMeasure(const Arguments& a, std::ostream& out, std::ostream& err) {
-    CliPlatform platform(err, false, std::nullopt);
-    ScanSession session{platform};
-    Progress progress(err);
-    if (const int status = prepareSession(session, a, progress); status != kExitOk) return status;
-    progress.step("Measuring the target");
-    session.options = resolveOptions(a);
-    const int result = measureTarget(session, 0);
-    const TargetLayout& layout = session.targetLayout;
+    CliObserver observer(err, false, false);
+    ScanJob job(observer);
+    observer.watch(job);
+    if (job.load(jobTargetOf(a)) != 0) return kExitFailure;
+    const int result = job.measure(resolveOptions(a));
+    const TargetLayout& layout = job.layout();
+    const TargetMeasurement& m = job.measurement();
     for (int i = 0; i < layout.grayCount; ++i) {
         const int position = grayPositionOfIndex(layout, i);
-        const DeviceRgb& rgb = session.grayMeasured[static_cast<std::size_t>(i)];
+        const DeviceRgb& rgb = m.grayMeasured[static_cast<std::size_t>(i)];
         out << formatText("%s\t%2f\t%2f\t%2f\t%3f\n",
                           {layout.grayCells[static_cast<std::size_t>(position)].name, 100.0 * rgb[0], 100.0 * rgb[1],
-                           100.0 * rgb[2], 255.0 * session.grayDeviation[static_cast<std::size_t>(position)]});
+                           100.0 * rgb[2], 255.0 * m.grayDeviation[static_cast<std::size_t>(position)]});
     }
     for (int i = 0; i < layout.colorCount; ++i) {
-        const DeviceRgb& rgb = session.colorMeasured[static_cast<std::size_t>(i)];
+        const DeviceRgb& rgb = m.colorMeasured[static_cast<std::size_t>(i)];
         out << formatText("%s\t%2f\t%2f\t%2f\t%3f\n",
                           {layout.colorCells[static_cast<std::size_t>(i)].name, 100.0 * rgb[0], 100.0 * rgb[1],
-                           100.0 * rgb[2], 255.0 * session.colorDeviation[static_cast<std::size_t>(i)]});
+                           100.0 * rgb[2], 255.0 * m.colorDeviation[static_cast<std::size_t>(i)]});
     }
-    const TargetContrast contrast = result == 0 ? contrastOfMeasurement(session) : TargetContrast{};
+    const TargetContrast contrast = result == 0 ? contrastOfMeasurement(m, layout.grayCount) : TargetContrast{};
     out << "DMAX\t" << formatContrastValue(contrast, true) << '\n';
     out << "DMIN\t" << formatContrastValue(contrast, false) << '\n';
+    if (result == 0 && !a.ti3.empty()) {
+        std::ostringstream ti3;
+        if (writeTi3(ti3, layout, job.reference(), m) != 0 || writeFileAtomically(a.ti3, ti3.str()) != AtomicWriteResult::Ok) {
+            err << "error: " << formatText("Cannot write file: %s", {a.ti3}) << '\n';
+            return kExitFailure;
+        }
+    }
     return result == 0 ? kExitOk : kExitFailure;
 }
 
@@ -243,57 +290,28 @@ int runBuild(const Arguments& a, std::ostream& out, std::ostream& err) {
     if (a.description.size() > kMaxDescriptionLength)
         throw UsageError("--description takes at most 338 bytes");
     if (a.copyright.size() > kMaxCopyrightLength) throw UsageError("--copyright takes at most 338 bytes");
+    if (!isValidUtf8(a.description)) throw UsageError("--description is not valid UTF-8 text");
+    if (!isValidUtf8(a.copyright)) throw UsageError("--copyright is not valid UTF-8 text");
     if (!hasProfileExtension(a.output)) throw UsageError(std::string(kProfileExtensionError));
     if (!a.log.empty() && !hasLogExtension(a.log)) throw UsageError(std::string(kLogExtensionError));
+    if (!a.log.empty() && nameSameFile(a.log, a.output)) throw UsageError("--log names the same file as --output");
     const AdvancedOptions options = resolveOptions(a);
 
-    const std::optional<LocalTime> fixed = reproducibleTime();
-    CliPlatform platform(err, a.continueOnGrayOrder, fixed);
-    ScanSession session{platform};
-    Progress progress(err);
-    if (const int status = prepareSession(session, a, progress); status != kExitOk) return status;
-    session.options = options;
-    setDescription(session, a.description);
-    setCopyright(session, a.copyright);
-
-    progress.step("Computing the profile");
-    if (computeProfile(session) != 0) return kExitFailure;
-
-    // Both files are made in memory first, so a failure cannot leave one
-    // written without the other.
-    const LocalTime time = platform.localTime();
-    std::vector<std::uint8_t> profile;
-    if (buildIccProfile(iccProfileSettingsOf(session), session.profile, time, profile) != 0) {
-        platform.showError(formatText("Cannot write file: %s", {a.output}));
-        return kExitFailure;
-    }
-    std::ostringstream logText;
-    if (!a.log.empty() && writeProfileLog(logText, session, time) != 0) {
-        platform.showError(formatText("Cannot write file: %s", {a.log}));
-        return kExitFailure;
-    }
-
-    progress.step("Writing the profile");
-    std::error_code ec;
-    const bool profileExisted = std::filesystem::exists(a.output, ec);
-    const std::string profileBytes(profile.begin(), profile.end());
-    if (saveFileWith(session, a.output, [&](std::ostream& o) {
-            o.write(profileBytes.data(), static_cast<std::streamsize>(profileBytes.size()));
-            return o ? 0 : 1;
-        }) != 0)
-        return kExitFailure;
-    if (!a.log.empty()) {
-        const std::string text = logText.str();
-        if (saveFileWith(session, a.log, [&](std::ostream& o) {
-                o.write(text.data(), static_cast<std::streamsize>(text.size()));
-                return o ? 0 : 1;
-            }) != 0) {
-            if (!profileExisted) std::filesystem::remove(a.output, ec);
-            return kExitFailure;
-        }
-    }
+    CliObserver observer(err, true, a.continueOnGrayOrder);
+    ScanJob job(observer);
+    observer.watch(job);
+    if (job.load(jobTargetOf(a)) != 0) return kExitFailure;
+    if (job.compute(options, {a.description, a.copyright, a.continueOnGrayOrder}) != 0) return kExitFailure;
+    const LocalTime time = reproducibleTime().value_or(systemLocalTime());
+    if (job.save(a.output, a.log, time) != 0) return kExitFailure;
     out << "Profile written to " << a.output << '\n';
     if (!a.log.empty()) out << "Log written to " << a.log << '\n';
+    const ModelAccuracy& accuracy = job.accuracy();
+    if (accuracy.used >= 0) {
+        const CandidateAccuracy& used = accuracy.candidates[static_cast<std::size_t>(accuracy.used)];
+        out << formatText("Model used: %s (cross-validated CIEDE2000: mean %2f, 95th percentile %2f)\n",
+                          {std::string(fitModelName(used.model)), used.mean, used.p95});
+    }
     return kExitOk;
 }
 
@@ -303,7 +321,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     CLI::App app{"Calivant - Scanner: builds ICC input profiles for scanners and digital cameras from a scan or "
                  "photograph of a colour target.",
                  "calivant-scanner-cli"};
-    app.set_version_flag("-V,--version", std::string("calivant-scanner-cli ") + CALIVANT_VERSION_TEXT);
+    app.set_version_flag("-V,--version", std::string("calivant-scanner-cli ") + CALIVANT_FULL_VERSION_TEXT);
     app.require_subcommand(1);
     app.footer(
         "Examples:\n"
@@ -336,6 +354,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         ->check(CLI::IsMember({"none", "light", "moderate", "heavy"}));
     measure->add_option("--stretch", a.stretch, "Contrast stretch to DMAX,DMIN percent")->type_name("DMAX,DMIN");
     measure->add_flag("--factory-defaults", a.factoryDefaults, "Ignore the option defaults saved by the wizard");
+    measure->add_option("--ti3", a.ti3, "Also write the patches with their reference values as a CGATS .ti3 file");
 
     try {
         app.parse(argc, argv);

@@ -12,18 +12,24 @@
 
 #include "gui_dialogs.h"
 #include "measure/patch_measurement.h"
+#include "shell/computation.h"
 #include "shell/scan_session.h"
 #include "shell/settings.h"
+#include "wizard_fonts.h"
 
 namespace calivant::gui {
 namespace {
 
-// Dialog units: a quarter of the average character width across, an eighth
-// of the character height down.
+// Dialog units: a quarter of the average letter width across, an eighth of
+// the character height down. The average is taken over the 52 letters, as
+// dialog templates were measured, not from the font's own figure, which for
+// some families is narrower than their text and would cut labels off.
 struct DialogUnits {
     explicit DialogUnits(const QFont& font) {
         const QFontMetrics metrics(font);
-        baseX = metrics.averageCharWidth();
+        const int letters =
+            metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+        baseX = (letters / 26 + 1) / 2;
         baseY = metrics.height();
     }
     QRect rect(int x, int y, int w, int h) const { return {x * baseX / 4, y * baseY / 8, w * baseX / 4, h * baseY / 8}; }
@@ -44,11 +50,15 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(ScanSession& session, GuiDialogs& d
     : QDialog(parent), session_(session), dialogs_(dialogs), settingsFile_(std::move(settingsFile)) {
     setWindowTitle(QStringLiteral("Advanced Options"));
     setModal(true);
-    QFont font(QStringLiteral("Helvetica"));
+    QFont font(wizardFontFamily());
     font.setPointSize(8);
     setFont(font);
     const DialogUnits du(font);
     setFixedSize(du.rect(0, 0, 203, 290).size());
+    // The frame of a group runs through the middle of its title, as the
+    // positions below assume; drawn above it, it would cut the first row.
+    setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: 0.5em; }"
+                                 "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
 
     place(new QGroupBox(QStringLiteral("Regression Model"), this), du, 4, 8, 195, 68)->lower();
     colorSpace_ = place(new QComboBox(this), du, 7, 19, 85, 12);
@@ -84,6 +94,8 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(ScanSession& session, GuiDialogs& d
     ok_->setDefault(true);
     for (QPushButton* b : {reset_, saveDefault_, cancel_}) b->setAutoDefault(false);
 
+    connect(model_, &QComboBox::currentIndexChanged, this,
+            [this] { colorSpace_->setEnabled(colorSpaceChoosable(currentForm())); });
     connect(ok_, &QPushButton::clicked, this, [this] { onOk(); });
     connect(cancel_, &QPushButton::clicked, this, [this] { reject(); });
     connect(saveDefault_, &QPushButton::clicked, this, [this] { onSaveAsDefault(); });
@@ -98,8 +110,10 @@ void AdvancedOptionsDialog::fillControls() {
     colorSpace_->addItems({QStringLiteral("Use CIE XYZ"), QStringLiteral("Use CIE Lab")});
     colorSpace_->setCurrentIndex(form.colorSpaceIndex);
     model_->clear();
-    model_->addItems({QStringLiteral("Linear"), QStringLiteral("Quadratic"), QStringLiteral("Cubic")});
+    model_->addItems({QStringLiteral("Linear"), QStringLiteral("Quadratic"), QStringLiteral("Cubic"),
+                      QStringLiteral("Automatic (Best Fit)")});
     model_->setCurrentIndex(form.modelIndex);
+    colorSpace_->setEnabled(colorSpaceChoosable(form));
     eliminate_->setChecked(form.eliminateResiduals);
     clut_->clear();
     clut_->addItems({QStringLiteral("17x17x17 Color Lookup Table"), QStringLiteral("33x33x33 Color Lookup Table"),
@@ -111,7 +125,7 @@ void AdvancedOptionsDialog::fillControls() {
     measuredDmin_->setText(QStringLiteral("N/A"));
     if (session_.imageReady == 1) {
         // Measures only with a reference as well; its warnings show first.
-        const TargetContrast contrast = measureTargetContrast(session_);
+        const TargetContrast contrast = measureSessionContrast(session_);
         measuredDmax_->setText(toQString(formatContrastValue(contrast, true)));
         measuredDmin_->setText(toQString(formatContrastValue(contrast, false)));
     }

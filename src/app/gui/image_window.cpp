@@ -13,6 +13,9 @@ namespace calivant::gui {
 namespace {
 
 constexpr QRgb kXorMask = 0x00808080;
+// Scaling a large scan takes a while: wait this long after the last size
+// change of a resize before building the display copy again.
+constexpr int kResizeSettleMs = 200;
 
 void xorPixel(QImage& frame, std::int64_t x, std::int64_t y) {
     if (x < 0 || y < 0 || x >= frame.width() || y >= frame.height()) return;
@@ -79,6 +82,15 @@ ImageCanvas::ImageCanvas(ScanSession& session, int margin, QWidget* parent)
     : QWidget(parent), session_(session), margin_(margin) {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    resizeSettled_.setSingleShot(true);
+    resizeSettled_.setInterval(kResizeSettleMs);
+    connect(&resizeSettled_, &QTimer::timeout, this, [this] {
+        if (session_.imageReady == 1) imageChanged();
+    });
+}
+
+void ImageCanvas::resizeEvent(QResizeEvent*) {
+    if (!display_.isNull()) resizeSettled_.start();
 }
 
 void ImageCanvas::imageChanged() {
@@ -96,7 +108,7 @@ void ImageCanvas::imageChanged() {
 }
 
 DisplayPlacement ImageCanvas::placement() const {
-    if (display_.isNull()) return {};
+    if (display_.isNull() || session_.imageReady != 1) return {};
     const DisplayOrigin origin =
         displayOriginFor({session_.displayWidth, session_.displayHeight}, width(), height());
     session_.displayOrigin = origin;
@@ -107,8 +119,16 @@ DisplayPlacement ImageCanvas::placement() const {
 QImage ImageCanvas::renderFrame() const {
     QImage frame(std::max(width(), 1), std::max(height(), 1), QImage::Format_RGB32);
     frame.fill(Qt::black);
-    if (display_.isNull()) return frame;
     const DisplayPlacement p = placement();
+    if (p.displayWidth <= 0) {
+        // A picture that failed to load, or one the user set out to replace,
+        // no longer counts: it is not shown either.
+        QPainter painter(&frame);
+        painter.setFont(font());
+        painter.setPen(QColor(128, 128, 128));
+        painter.drawText(frame.rect(), Qt::AlignCenter, QStringLiteral("No target image"));
+        return frame;
+    }
     {
         QPainter painter(&frame);
         painter.drawImage(p.originX, p.originY, display_);

@@ -6,6 +6,7 @@
 // target/overlay_drag.
 
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 
 #include "image/target_image.h"
@@ -30,15 +31,18 @@ public:
     ImageCanvas(ScanSession& session, int margin, QWidget* parent);
 
     // The working image changed: rebuild the display copy for the current
-    // size. A later size change only re-centres it.
+    // size. A size change re-centres the copy at once and rebuilds it once
+    // the user has stopped resizing.
     void imageChanged();
     DisplayPlacement placement() const;
-    // What the window shows: black, the display copy at its origin, the overlay.
+    // What the window shows: black, the display copy at its origin, the
+    // overlay; without an image that counts (imageReady 0), "No target image".
     QImage renderFrame() const;
     const OverlayDrag& drag() const { return drag_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -50,6 +54,7 @@ private:
     int margin_;
     QImage display_;
     OverlayDrag drag_;
+    QTimer resizeSettled_;
 };
 
 // The image window with its caption "Target Image".

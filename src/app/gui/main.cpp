@@ -1,9 +1,15 @@
-// The desktop wizard: checks the display, loads the settings, shows the main
-// window maximized and runs until the user leaves.
+// The desktop wizard: answers --help and --version without a display,
+// checks the display, loads the settings, shows the main window maximized
+// (with the TIFF named on the command line loaded) and runs until the user
+// leaves.
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
+#include <filesystem>
+#include <iostream>
 
 #include "gui_dialogs.h"
 #include "main_window.h"
@@ -11,12 +17,42 @@
 #include "shell/data_folder.h"
 #include "shell/scan_session.h"
 #include "shell/settings.h"
+#include "wizard_arguments.h"
 #include "wizard_texts.h"
 
+namespace {
+
+constexpr int kExitUsage = 2;
+
+// Exit status of a usage error, after saying what was wrong.
+int usageError(const std::string& error) {
+    std::cerr << "calivant-scanner: " << error << "\nTry 'calivant-scanner --help' for more information.\n";
+    return kExitUsage;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    using calivant::gui::WizardAction;
+    const calivant::gui::WizardArguments early = calivant::gui::parseWizardArguments(argc, argv);
+    if (early.action == WizardAction::Help) {
+        calivant::gui::printWizardHelp(std::cout);
+        return 0;
+    }
+    if (early.action == WizardAction::Version) {
+        calivant::gui::printWizardVersion(std::cout);
+        return 0;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Calivant - Scanner"));
     QApplication::setOrganizationName(QStringLiteral("Tessaray"));
+    // Ties the windows to the menu entry and its icon (Wayland matches by it).
+    QGuiApplication::setDesktopFileName(QStringLiteral(CALIVANT_APP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(CALIVANT_APP_ID)));
+    // Qt has taken its own options out of argv by now.
+    const calivant::gui::WizardArguments arguments = calivant::gui::parseWizardArguments(argc, argv);
+    if (arguments.action == WizardAction::UsageError) return usageError(arguments.error);
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen || screen->depth() < 24) {
@@ -35,5 +71,14 @@ int main(int argc, char** argv) {
     calivant::gui::MainWindow window(session, dialogs, settingsFile);
     platform.setOwner(&window);
     window.showMaximized();
+    if (!arguments.imagePath.empty()) {
+        // Absolute like a path from the file dialog, so the folder the
+        // settings remember does not depend on where the wizard was started.
+        std::error_code ec;
+        std::filesystem::path path = std::filesystem::absolute(arguments.imagePath, ec);
+        if (ec) path = arguments.imagePath;
+        // Once the window is on the screen, so a message box has its owner drawn.
+        QTimer::singleShot(0, &window, [&window, image = path.string()] { window.openTargetImage(image); });
+    }
     return app.exec();
 }

@@ -18,7 +18,7 @@
 #include "gui_dialogs.h"
 #include "image_window.h"
 #include "output/profile_log.h"
-#include "profile/compute_profile.h"
+#include "shell/computation.h"
 #include "results_window.h"
 #include "shell/data_folder.h"
 #include "shell/platform.h"
@@ -27,6 +27,7 @@
 #include "shell/settings.h"
 #include "shell/setup_actions.h"
 #include "util/paths.h"
+#include "wizard_fonts.h"
 #include "wizard_texts.h"
 
 namespace calivant::gui {
@@ -50,6 +51,20 @@ void paintBlackOnGray(QWidget* w) {
 }
 
 int textWidth(const QFont& font, const QString& text) { return QFontMetrics(font).horizontalAdvance(text); }
+
+// Where the profile went, and how the desktop's color-managed applications
+// come to find it.
+QString profileSavedNote(const std::string& path, const std::filesystem::path& profileFolder) {
+    QString note = QStringLiteral("The profile was saved as ") + toQString(path) + '.';
+    if (profileFolder.empty()) return note;
+    const QString folder = toQString(profileFolder.string());
+    std::error_code error;
+    if (std::filesystem::equivalent(std::filesystem::path(path).parent_path(), profileFolder, error))
+        return note + QStringLiteral(" It lies in ") + folder +
+               QStringLiteral(", where color-managed applications on this desktop find it.");
+    return note + QStringLiteral(" To use it on this desktop, copy it into ") + folder +
+           QStringLiteral(", where color-managed applications find it.");
+}
 
 }  // namespace
 
@@ -110,12 +125,10 @@ MainWindow::MainWindow(ScanSession& session, GuiDialogs& dialogs, std::filesyste
     p.setColor(QPalette::WindowText, Qt::white);
     setPalette(p);
 
-    smallFont_ = QFont(QStringLiteral("Times New Roman"));
-    smallFont_.setPixelSize(15);
-    smallFont_.setWeight(QFont::Normal);
-    titleFont_ = QFont(QStringLiteral("Arial"));
-    titleFont_.setPixelSize(19);
-    titleFont_.setWeight(QFont::Bold);
+    smallFont_ = wizardFont(15);
+    titleFont_ = wizardFont(19, QFont::Bold);
+    // The window captions and the image window's text as well.
+    setFont(smallFont_);
     controlHeight_ = QFontMetrics(smallFont_).height() + 2 * kSizingFrame;
     titleHeight_ = QFontMetrics(titleFont_).height() + 2 * kSizingFrame;
     margin_ = controlHeight_ / 4;
@@ -144,6 +157,7 @@ MainWindow::MainWindow(ScanSession& session, GuiDialogs& dialogs, std::filesyste
 
     resetOverlay(session_, session_.image.width, session_.image.height);
     currentPage_ = 1;
+    setMinimumSize(smallestUnclippedSize());
     layoutControls();
     showPage();
     qApp->installEventFilter(this);
@@ -194,12 +208,11 @@ void MainWindow::createSetupControls() {
     // The settings chose the list entry; the built-in reference of a
     // ColorChecker type is read without a word.
     typeList_->setCurrentIndex(targetTypeListIndex(session_.targetType, session_.reflective));
-    rotate_->setEnabled(false);
-    mirror_->setEnabled(false);
     std::string builtIn;
     if (loadBuiltInReferenceSilently(session_, builtIn) == 0) referencePath_->setText(toQString(builtIn));
     copyright_->setText(toQString(session_.copyright));
     description_->setText(toQString(session_.description));
+    updateSetupButtons();
 
     // Only the user's choice runs the type change, not setCurrentIndex.
     connect(typeList_, &QComboBox::activated, this, [this](int index) { onTargetTypeChanged(index); });
@@ -256,6 +269,29 @@ void MainWindow::layoutControls() {
     results_->move(labelX, rowY(1));
 }
 
+QSize MainWindow::smallestUnclippedSize() const {
+    const int m = margin_;
+    const int h = controlHeight_;
+    auto buttonWidth = [&](const QPushButton* b) { return textWidth(smallFont_, b->text()) + 2 * m; };
+    // The instructions panel, a third of the width, holds its four buttons.
+    int panel = m;
+    for (const QPushButton* b : {panel_->next, panel_->prev, panel_->help, panel_->exit}) panel += buttonWidth(b) + m;
+    // Right of it: the setup rows up to the "Advanced Options..." button, or
+    // the results window.
+    int labelWidth = 0;
+    for (const QLabel* label : labels_) labelWidth = std::max(labelWidth, textWidth(smallFont_, label->text()));
+    const int setupRows = 2 * m + labelWidth + 2 * m + m + kPathFieldWidth + m +
+                          std::max(buttonWidth(optionsButton_), buttonWidth(imageChooser_)) + m;
+    const int rest = std::max(setupRows, 2 * m + results_->width() + m);
+    int width = std::max(3 * panel, rest + rest / 2);
+    while (width - width / 3 < rest) ++width;
+    // Below the title: the results window under a row of buttons, or the
+    // setup rows over an image window with room for a picture.
+    const int top = m + titleHeight_ + m;
+    const int height = std::max(top + (h + m) + results_->height() + m, top + 6 * (h + m) + 8 * h + m);
+    return {width, height};
+}
+
 void MainWindow::resizeEvent(QResizeEvent*) { layoutControls(); }
 
 QList<QWidget*> MainWindow::pageControls() const {
@@ -266,43 +302,59 @@ QList<QWidget*> MainWindow::pageControls() const {
     return controls;
 }
 
-void MainWindow::updateNext() { panel_->next->setEnabled(session_.imageReady == 1 && session_.referenceReady == 1); }
+void MainWindow::updateSetupButtons() {
+    panel_->next->setEnabled(session_.imageReady == 1 && session_.referenceReady == 1);
+    // Whatever works on the picture needs one that counts.
+    const bool image = session_.imageReady == 1;
+    rotate_->setEnabled(image);
+    mirror_->setEnabled(image);
+    imageCanvas()->update();
+}
 
 void MainWindow::setupPageShown() {
     for (QWidget* w : pageControls())
         if (w != saveProfileButton_ && w != saveLogButton_ && w != results_) w->show();
-    updateNext();
-    rotate_->setEnabled(session_.imageReady == 1);
-    mirror_->setEnabled(session_.imageReady == 1);
+    updateSetupButtons();
 }
 
 void MainWindow::showPage() {
-    for (;;) {
-        for (QWidget* w : pageControls()) w->hide();
-        panel_->prev->setEnabled(currentPage_ >= 2);
-        panel_->next->setEnabled(true);
-        lastPage_ = 2;
-        panel_->text->setPlainText(currentPage_ == 1 ? kSetupInstructions : kComputeInstructions);
-        if (currentPage_ == 1) {
-            title_->setText(kSetupTitle);
-            setupPageShown();
-            return;
-        }
-        title_->setText(kComputeTitle);
-        title_->repaint();
+    // The compute page appears only once its profile exists: while the
+    // computation runs, and after it failed, the setup page stays as it is.
+    if (currentPage_ == 2) {
         session_.platform.showBusyCursor();
-        const int result = computeProfile(session_);
+        const int result = computeSessionProfile(session_);
         session_.platform.showArrowCursor();
-        if (result == 0) {
-            saveProfileButton_->show();
-            saveLogButton_->show();
-            results_->canvas()->update();
-            results_->show();
+        if (result != 0) {
+            currentPage_ = 1;
+            imageCanvas()->update();  // the patches the checks marked bad
             return;
         }
-        // The setup page comes back with every entry as it was.
-        currentPage_ = 1;
     }
+    for (QWidget* w : pageControls()) w->hide();
+    panel_->prev->setEnabled(currentPage_ >= 2);
+    panel_->next->setEnabled(true);
+    lastPage_ = 2;
+    // A new profile has not been saved yet.
+    savedProfileNote_.clear();
+    savedLogNote_.clear();
+    showInstructions();
+    if (currentPage_ == 1) {
+        title_->setText(kSetupTitle);
+        setupPageShown();
+        return;
+    }
+    title_->setText(kComputeTitle);
+    saveProfileButton_->show();
+    saveLogButton_->show();
+    results_->canvas()->showGamutView();
+    results_->show();
+}
+
+void MainWindow::showInstructions() {
+    QString text = currentPage_ == 1 ? kSetupInstructions : kComputeInstructions;
+    for (const QString& note : {savedProfileNote_, savedLogNote_})  // empty on the setup page
+        if (!note.isEmpty()) text += QStringLiteral("\n\n") + note;
+    panel_->text->setPlainText(text);
 }
 
 void MainWindow::nextPage() {
@@ -318,7 +370,9 @@ void MainWindow::previousPage() {
 
 void MainWindow::openManual() {
     const std::string path = joinPath(session_.programFolder, kManualName);
-    if (!dialogs_.openDocument(path)) dialogs_.message(panel_, MessageKind::Error, QStringLiteral("Error"), kManualError);
+    // Without a viewer the user can still open the manual by hand.
+    if (!dialogs_.openDocument(path))
+        dialogs_.message(panel_, MessageKind::Error, QStringLiteral("Error"), kManualError + '\n' + toQString(path));
 }
 
 void MainWindow::onTargetTypeChanged(int index) {
@@ -326,45 +380,46 @@ void MainWindow::onTargetTypeChanged(int index) {
     referencePath_->clear();
     const int result = selectTargetType(session_, index, path);
     if (result == 0 && !path.empty()) referencePath_->setText(toQString(path));
-    updateNext();
-    imageCanvas()->update();
+    updateSetupButtons();  // also redraws the overlay, reset for the type
 }
 
 void MainWindow::chooseTargetImage() {
     session_.imageReady = 0;
-    updateNext();
+    updateSetupButtons();
+    // The name box starts empty: the filter alone limits what is listed.
     const std::optional<std::string> path = dialogs_.openFileName(
         this, {QStringLiteral("Load Target Image TIFF File"), QStringLiteral("Target Image TIFF Files (*.tif *.tiff)"),
-               toQString(session_.lastTargetFolder), QStringLiteral("*.tif;*.tiff")});
+               toQString(session_.lastTargetFolder), {}});
     if (!path) return;
-    imagePath_->setText(toQString(*path));
-    if (loadTargetImage(session_, *path) != 0) {
-        imagePath_->clear();
-        return;
-    }
-    updateNext();
-    rotate_->setEnabled(true);
-    mirror_->setEnabled(true);
-    imageCanvas()->imageChanged();
+    openTargetImage(*path);
+}
+
+void MainWindow::openTargetImage(const std::string& path) {
+    session_.imageReady = 0;  // also behind a message about this file
+    updateSetupButtons();
+    imagePath_->setText(toQString(path));
+    if (loadTargetImage(session_, path) != 0) imagePath_->clear();
+    else imageCanvas()->imageChanged();
+    updateSetupButtons();
 }
 
 void MainWindow::chooseReferenceFile() {
     session_.referenceReady = 0;
-    updateNext();
-    const QString pattern = QStringLiteral("*.it8;*.q60;*.ref;*.lab;*.txt");
+    updateSetupButtons();
     const std::optional<std::string> path = dialogs_.openFileName(
         this, {QStringLiteral("Load Reference File"), QStringLiteral("Reference Files (*.it8 *.q60 *.ref *.lab *.txt)"),
-               toQString(session_.lastReferenceFolder), pattern});
+               toQString(session_.lastReferenceFolder), {}});
     if (!path) return;
     referencePath_->setText(toQString(*path));
     if (loadReferenceFile(session_, *path) != 0) {
         referencePath_->clear();
         return;
     }
-    updateNext();
+    updateSetupButtons();
 }
 
 void MainWindow::rotateTargetImage() {
+    if (session_.imageReady != 1) return;
     if (calivant::rotateTargetImage(session_) != 0) {
         session_.platform.showError("Not enough memory to turn the target image");
         return;
@@ -374,6 +429,7 @@ void MainWindow::rotateTargetImage() {
 }
 
 void MainWindow::mirrorTargetImage() {
+    if (session_.imageReady != 1) return;
     if (calivant::mirrorTargetImage(session_) != 0) {
         session_.platform.showError("Not enough memory to mirror the target image");
         return;
@@ -399,7 +455,14 @@ int MainWindow::saveProfile() {
             this, {QStringLiteral("Save Profile"), QStringLiteral("Color Profiles (*.icm *.icc)"),
                    error ? QString() : toQString(folder.string()), name});
         if (!path) return 1;
-        if (hasProfileExtension(*path)) return saveProfileFile(session_, *path, session_.platform.localTime());
+        if (hasProfileExtension(*path)) {
+            const int result = saveProfileFile(session_, *path, session_.platform.localTime());
+            if (result == 0) {
+                savedProfileNote_ = profileSavedNote(*path, folder);
+                showInstructions();
+            }
+            return result;
+        }
         session_.platform.showError(kProfileExtensionError);
         name = toQString(fileNameOf(*path));
     }
@@ -415,8 +478,14 @@ int MainWindow::saveProfileLog() {
         if (hasLogExtension(*path)) {
             session_.lastLogFolder = folderOf(*path);
             const LocalTime time = session_.platform.localTime();
-            return saveFileWith(session_, *path,
-                                [this, &time](std::ostream& out) { return writeProfileLog(out, session_, time); });
+            const int result = saveFileWith(session_, *path, [this, &time](std::ostream& out) {
+                return writeProfileLog(out, profileRecordOf(session_), time);
+            });
+            if (result == 0) {
+                savedLogNote_ = QStringLiteral("The profile log was saved as ") + toQString(*path) + '.';
+                showInstructions();
+            }
+            return result;
         }
         session_.platform.showError(kLogExtensionError);
         name = toQString(fileNameOf(*path));

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 #include <filesystem>
+#include <string>
 
 class QComboBox;
 class QLabel;
@@ -54,6 +55,8 @@ public:
     void openManual();
     void onTargetTypeChanged(int index);
     void chooseTargetImage();
+    // Loads a TIFF as the chooser does after the dialog (the command line's file).
+    void openTargetImage(const std::string& path);
     void chooseReferenceFile();
     void rotateTargetImage();
     void mirrorTargetImage();
@@ -91,8 +94,15 @@ protected:
 private:
     void createSetupControls();
     void layoutControls();
+    // The smallest client area at which no control is cut off on either page.
+    QSize smallestUnclippedSize() const;
     void setupPageShown();
-    void updateNext();
+    // The current page's instructions; on the compute page followed by where
+    // the profile and the log were saved.
+    void showInstructions();
+    // Next, Rotate and Mirror, and the image window, after imageReady or
+    // referenceReady changed.
+    void updateSetupButtons();
     QList<QWidget*> pageControls() const;
 
     ScanSession& session_;
@@ -106,6 +116,8 @@ private:
     int currentPage_ = 1;
     int lastPage_ = 2;
     bool settingsSaved_ = false;
+    QString savedProfileNote_;
+    QString savedLogNote_;
 
     QLabel* title_;
     InstructionsPanel* panel_;

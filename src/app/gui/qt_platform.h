@@ -23,6 +23,9 @@ public:
     LocalTime localTime() override { return systemLocalTime(); }
 
 private:
+    template <typename Ask>
+    auto modal(Ask ask);
+
     GuiDialogs& dialogs_;
     QWidget* owner_ = nullptr;
     bool busy_ = false;

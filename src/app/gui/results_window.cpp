@@ -6,6 +6,7 @@
 
 #include "results/results_plot.h"
 #include "shell/scan_session.h"
+#include "wizard_fonts.h"
 
 namespace calivant::gui {
 namespace {
@@ -18,10 +19,7 @@ QImage plotFrame(const QString& title) {
     image.fill(QColor(64, 64, 64));
     QPainter painter(&image);
     painter.fillRect(kPlotInset, kPlotInset, kPlotSpan + 1, kPlotSpan + 1, Qt::black);
-    QFont font(QStringLiteral("Sans Serif"));
-    font.setPixelSize(12);
-    font.setBold(true);
-    painter.setFont(font);
+    painter.setFont(wizardFont(12, QFont::Bold));
     painter.setPen(Qt::white);
     painter.drawText(QRect(0, 0, kPlotBackgroundSize, kPlotInset), Qt::AlignCenter, title);
     return image;
@@ -29,9 +27,7 @@ QImage plotFrame(const QString& title) {
 
 void drawGrid(QImage& image) {
     QPainter painter(&image);
-    QFont font(QStringLiteral("Sans Serif"));
-    font.setPixelSize(8);
-    painter.setFont(font);
+    painter.setFont(wizardFont(8));
     for (int i = 0; i <= 10; ++i) {
         const int at = kPlotInset + i * kPlotSpan / 10;
         painter.setPen(QColor(160, 160, 160));
@@ -61,9 +57,7 @@ const QImage& chromaticityBackground() {
             }
         drawGrid(frame);
         QPainter painter(&frame);
-        QFont font(QStringLiteral("Sans Serif"));
-        font.setPixelSize(9);
-        painter.setFont(font);
+        painter.setFont(wizardFont(9));
         painter.setPen(Qt::black);
         const PlotPoint d50 = gamutPixel(0, kD50ChromaticityX, kD50ChromaticityY);
         painter.drawText(d50.x + 3, d50.y + 3, QStringLiteral("D50"));
@@ -93,25 +87,31 @@ void ResultsCanvas::draw(QPainter& painter) const {
     painter.drawImage(m, m, view_ == GamutView ? chromaticityBackground() : curvesBackground());
     painter.setBrush(Qt::NoBrush);
     if (view_ == GamutView) {
-        const GamutPlot plot = gamutPlot(session_, m);
-        painter.setPen(QPen(Qt::white, 1));
-        auto marker = [&](PlotPoint p, bool large) {
+        const GamutPlot plot = gamutPlot(session_.reference, session_.profile, effectiveColorSpace(session_.options), m);
+        auto marker = [&](PlotPoint p, bool large, const QColor& color) {
             const PlotBox b = markerBox(p, large);
-            painter.drawEllipse(QRect(b.left, b.top, b.right - b.left - 1, b.bottom - b.top - 1));
+            const QRect box(b.left, b.top, b.right - b.left - 1, b.bottom - b.top - 1);
+            // A dark ring keeps a light marker visible on the near-white
+            // middle of the diagram.
+            painter.setPen(QPen(Qt::black, 1));
+            painter.drawEllipse(box.adjusted(-1, -1, 1, 1));
+            painter.setPen(QPen(color, 1));
+            painter.drawEllipse(box);
         };
-        for (const PlotPoint& p : plot.patches) marker(p, false);
+        for (const PlotPoint& p : plot.patches) marker(p, false, Qt::white);
         QPolygon gamut;
         for (const auto& primary : plot.primaries)
             if (primary) {
-                marker(*primary, true);
+                marker(*primary, true, Qt::white);
                 gamut << toQPoint(*primary);
             }
         if (gamut.size() == 3) {
             gamut << gamut.front();
             painter.drawPolyline(gamut);
         }
-        painter.setPen(QPen(QColor(128, 128, 128), 1));
-        if (plot.white) marker(*plot.white, true);
+        const QColor gray(128, 128, 128);
+        if (plot.white) marker(*plot.white, true, gray);
+        painter.setPen(QPen(gray, 1));
         QPolygon srgb;
         for (const PlotPoint& p : plot.srgb) srgb << toQPoint(p);
         srgb << toQPoint(plot.srgb[0]);
@@ -147,6 +147,11 @@ QImage ResultsCanvas::renderFrame() const {
     QPainter painter(&frame);
     draw(painter);
     return frame;
+}
+
+void ResultsCanvas::showGamutView() {
+    view_ = GamutView;
+    update();
 }
 
 void ResultsCanvas::paintEvent(QPaintEvent*) {

@@ -20,6 +20,9 @@ class ResultsCanvas final : public QWidget {
 public:
     ResultsCanvas(ScanSession& session, int margin, const QFont& smallFont, QWidget* parent);
     int view() const { return view_; }
+    // Each new profile is first shown by its gamut, as the compute page's
+    // instructions describe.
+    void showGamutView();
     QImage renderFrame() const;
 
 protected:

@@ -5,7 +5,7 @@
 
 namespace calivant::gui {
 
-inline const QString kWindowTitle = QStringLiteral("Calivant - Scanner 1.0.0.3");
+inline const QString kWindowTitle = QStringLiteral("Calivant - Scanner " CALIVANT_FULL_VERSION_TEXT);
 inline const QString kWelcomeTitle = QStringLiteral("Welcome to Calivant - Scanner");
 inline const QString kSetupTitle = QStringLiteral("Scanner Profiling -- Setup");
 inline const QString kComputeTitle = QStringLiteral("Scanner Profiling -- Compute Profile");

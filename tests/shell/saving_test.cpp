@@ -1,0 +1,39 @@
+#include "shell/saving.h"
+
+#include <gtest/gtest.h>
+
+#include "shell/recording_platform.h"
+#include "shell/scan_session.h"
+#include "support/temp_folder.h"
+
+namespace calivant {
+namespace {
+
+using testing::readFile;
+
+TEST(Saving, ProposedNames) {
+    EXPECT_EQ(proposedProfileName("Scanner A/B: 1200 dpi"), "Scanner A_B_ 1200 dpi.icm");
+    // One "_" per character beyond ASCII, per control byte and per backslash.
+    EXPECT_EQ(proposedLogName("Caf\xC3\xA9\\scan\t1\x7F~"), "Caf__scan_1_~.txt");
+    // Never a hidden file.
+    EXPECT_EQ(proposedProfileName("../.a.b"), "_.a.b.icm");
+    EXPECT_EQ(proposedProfileName(".."), "_.icm");
+    EXPECT_TRUE(hasProfileExtension("b.IcM"));  // the others are tried by the wizard's and the CLI's tests
+}
+
+TEST(Saving, FailuresNameTheFileAndKeepTheOldOne) {
+    testing::TempFolder folder;
+    RecordingPlatform platform;
+    ScanSession session{platform};
+    const std::string missing = (folder / "no/such/folder/p.icm").string();
+    EXPECT_EQ(saveFileWith(session, missing, [](std::ostream&) { return 0; }), 1);
+    const std::string good = (folder / "p.icm").string();
+    testing::writeFile(good, "previous");
+    EXPECT_EQ(saveFileWith(session, good, [](std::ostream&) { return 1; }), 1);
+    EXPECT_EQ(readFile(good), "previous");
+    EXPECT_EQ(platform.messages(RecordingPlatform::Kind::Error),
+              (std::vector<std::string>{"Cannot create file: " + missing, "Cannot write file: " + good}));
+}
+
+}  // namespace
+}  // namespace calivant
