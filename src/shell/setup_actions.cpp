@@ -81,6 +81,17 @@ int selectTargetType(ScanSession& session, int listIndex, std::string& reference
     return 0;
 }
 
+ChartLocation placeChartOverlay(ScanSession& session) {
+    const ChartLocation location =
+        locateChart(session.image, session.targetLayout, session.referenceReady ? &session.reference : nullptr);
+    if (location.found) {
+        session.overlay = location.quad;
+    } else {
+        resetToImage(session);
+    }
+    return location;
+}
+
 int loadBuiltInReferenceSilently(ScanSession& session, std::string& referencePath) {
     referencePath.clear();
     if (session.targetType < 1 || session.targetType > 3) return 1;

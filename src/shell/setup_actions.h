@@ -12,6 +12,7 @@
 
 #include "image/orientation.h"
 #include "image/pixel_source.h"
+#include "measure/chart_locator.h"
 
 namespace calivant {
 
@@ -75,6 +76,11 @@ int loadReferenceFile(ScanSession& session, const std::string& path);
 // (the image is then unchanged).
 int rotateTargetImage(ScanSession& session);
 int mirrorTargetImage(ScanSession& session);
+
+// Looks for the chart of the session's layout in the session's image (with
+// the reference when one is ready) and puts the overlay on it; when none is
+// found the overlay is reset to the whole image. The location says which.
+ChartLocation placeChartOverlay(ScanSession& session);
 
 // Copies a typed text into description or copyright, cut at 338 bytes
 // without splitting a character.
