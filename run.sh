@@ -18,6 +18,7 @@ mkdir -p "$out"
 ./build/bin/calivant-scanner-cli build \
   --target colorchecker-sg \
   --image samples/colorchecker-sg.tif \
+  --corners full \
   --description "Calivant sample ColorChecker SG" \
   --copyright "No copyright, synthetic sample" \
   --factory-defaults \

@@ -85,6 +85,15 @@ int ScanJob::load(const JobTarget& target) {
         session.overlay.corners = {point(3), point(0), point(1), point(2)};
     }
     if (!target.reference.empty() && loadReferenceFile(session, target.reference) != 0) return 1;
+    if (target.locateChart && !target.corners) {
+        messages_->observer().progress("Finding the chart");
+        const ChartLocation location = placeChartOverlay(session);
+        if (!location.found) {
+            session.platform.showError(std::string(kChartNotFound) + ": " + location.reason);
+            return 1;
+        }
+        chartConfidence_ = location.confidence;
+    }
     return 0;
 }
 
@@ -148,10 +157,19 @@ const TargetLayout& ScanJob::layout() const { return session_->targetLayout; }
 const TargetMeasurement& ScanJob::measurement() const { return session_->measurement; }
 const ReferenceData& ScanJob::reference() const { return session_->reference; }
 const ModelAccuracy& ScanJob::accuracy() const { return session_->profile.accuracy; }
+std::array<ImagePoint, 4> ScanJob::chartCorners() const {
+    const auto& c = session_->overlay.corners;
+    const double h = picture_->height() - 1;
+    auto down = [&](int k) { return ImagePoint{c[static_cast<std::size_t>(k)].x, h - c[static_cast<std::size_t>(k)].y}; };
+    return {down(1), down(2), down(3), down(0)};
+}
 int ScanJob::imageWidth() const { return picture_->width(); }
 int ScanJob::imageHeight() const { return picture_->height(); }
 
-bool ScanJob::needsWholePicture(const JobTarget& target) { return target.wholePicture; }
+// The locator looks at every pixel.
+bool ScanJob::needsWholePicture(const JobTarget& target) {
+    return target.wholePicture || (target.locateChart && !target.corners);
+}
 bool ScanJob::readsInPlace() const { return dynamic_cast<const ImagePixels*>(picture_.get()) == nullptr; }
 
 }  // namespace calivant

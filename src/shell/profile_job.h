@@ -58,8 +58,11 @@ struct JobTarget {
     // The chart's corners in the picture after turning and mirroring:
     // top-left, top-right, bottom-right, bottom-left of the chart, x to the
     // right and y down from the centre of the top-left pixel. None: the
-    // corners of the whole picture.
+    // corners of the whole picture, unless locateChart.
     std::optional<std::array<ImagePoint, 4>> corners;
+    // Without corners: find the chart in the picture (with the reference
+    // when there is one); loading fails when it cannot be found.
+    bool locateChart = false;
     // Read every pixel into memory even when the patches alone would do.
     bool wholePicture = false;
 };
@@ -105,6 +108,11 @@ public:
     const ReferenceData& reference() const;
     // The cross-validated figures of the last computation.
     const ModelAccuracy& accuracy() const;
+    // Where the chart was placed: top-left, top-right, bottom-right and
+    // bottom-left in the picture after turning, y down as in JobTarget.
+    std::array<ImagePoint, 4> chartCorners() const;
+    // How sure the locator was of it (0 when the chart was not located).
+    double chartConfidence() const { return chartConfidence_; }
     // The picture's size after turning (for corner checks).
     int imageWidth() const;
     int imageHeight() const;
@@ -123,6 +131,11 @@ private:
     // What the patches are measured in: the session's image, or the file
     // read in place.
     std::unique_ptr<PixelSource> picture_;
+    double chartConfidence_ = 0.0;
 };
+
+// The start of the message when the chart cannot be found; the locator's
+// reason follows it.
+inline constexpr std::string_view kChartNotFound = "Could not find the chart";
 
 }  // namespace calivant

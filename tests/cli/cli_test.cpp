@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <sys/wait.h>
 
+#include "make-target/placement.h"
 #include "make-target/synthetic_target.h"
 #include "make-target/synthetic_tiff.h"
 #include "support/temp_folder.h"
+#include "util/format.h"
 
 namespace calivant {
 namespace {
@@ -55,7 +58,8 @@ protected:
 
     testing::TempFolder folder;
     std::string out;
-    const std::string build = "build --target colorchecker --image cc.tif --reference cc.ref --description d ";
+    // The synthetic scans fill the picture: the whole picture is the chart.
+    const std::string build = "build --target colorchecker --image cc.tif --reference cc.ref --corners full --description d ";
 };
 
 TEST_F(CliTest, UsageErrorsAndVersion) {
@@ -142,7 +146,8 @@ TEST_F(CliTest, BuildsWithSavedDefaultsAndFailures) {
 
 TEST_F(CliTest, MeasurePrintsEveryPatchAndTheContrast) {
     writeTarget("cc", 1);
-    const std::string measure = "measure --target colorchecker --image cc.tif --reference cc.ref ";
+    const std::string bare = "measure --target colorchecker --image cc.tif --reference cc.ref ";
+    const std::string measure = bare + "--corners full ";
     ASSERT_EQ(run(measure), "0 ");
     const std::string upright = out;
     // Six grays darkest first, 18 colours (name, R, G, B in percent, deviation), the contrast.
@@ -150,7 +155,7 @@ TEST_F(CliTest, MeasurePrintsEveryPatchAndTheContrast) {
     EXPECT_EQ(out.substr(0, 5) + out.substr(out.find('\n') + 1, 4), "Dmax\tGS4\t");
     EXPECT_EQ(out.find("N/A"), std::string::npos);
     // Turned twice and mirrored (upside down), the chart is found again by its corners.
-    run(measure + "--rotate 180 --mirror --corners 0,399,599,399,599,0,0,0");
+    run(bare + "--rotate 180 --mirror --corners 0,399,599,399,599,0,0,0");
     EXPECT_EQ(out, upright);
 
     // Non-uniform patches are named; building stops at them.
@@ -161,12 +166,79 @@ TEST_F(CliTest, MeasurePrintsEveryPatchAndTheContrast) {
                                                "patches: A1\nCheck the chart's corners (--corners) and the scan.\n");
 
     // Corners that are no numbers or lie absurdly far, and a picture too small for the chart.
-    EXPECT_EQ(run(measure + "--corners nan,0,1,0,1,1,0,1"), "2 error: --corners: every coordinate must be a finite number\n");
-    EXPECT_EQ(run(measure + "--corners 0,0,1,0,1,1,0,2e6"),
+    EXPECT_EQ(run(bare + "--corners nan,0,1,0,1,1,0,1"), "2 error: --corners: every coordinate must be a finite number\n");
+    EXPECT_EQ(run(bare + "--corners 0,0,1,0,1,1,0,2e6"),
               "2 error: --corners: coordinates lie within 1000000 pixels of the picture\n");
+    EXPECT_EQ(run(bare + "--corners 0,0,1,0,1,1,0"),
+              "2 error: --corners takes auto, full or eight numbers X,Y,X,Y,X,Y,X,Y\n");
     writeTarget("cc", 1, "", Grays::AsReferenced, 0.0, 0.0, 5, 3);
     EXPECT_EQ(run(measure), "1 warning: The picture is too small to hold the chart\n");
     EXPECT_EQ(run(build + "--output out.icc"), "1 error: The picture is too small to hold the chart\n");
+}
+
+// The chart found in the picture: locate prints the corners that --corners
+// takes (after --rotate and --mirror too), build and measure find it by
+// default, and a picture without a chart is an error that names the way out.
+TEST_F(CliTest, FindsTheChartInThePicture) {
+    SyntheticTargetOptions options;
+    options.width = 640;
+    options.height = 480;
+    options.targetType = 1;
+    ChartPlacement placement;
+    placement.chartWidth = 330;
+    placement.chartHeight = 230;
+    placement.centerX = 350;
+    placement.centerY = 220;
+    placement.angle = 200;
+    placement.blur = 1.0;
+    placement.background = BackgroundKind::Striped;
+    SyntheticTarget placed;
+    ASSERT_EQ(renderPlacedTarget(options, placement, generatedReference(1), placed), kSyntheticOk);
+    placed.reference = generatedReference(1);
+    ASSERT_EQ(writeSyntheticTiff((folder / "p.tif").string(), placed.picture, TiffWriteOptions{}), 0);
+    ASSERT_EQ(writeReferencePath((folder / "p.ref").string(), placed), 0);
+    // The true corners as --corners takes them: top-left first, y down.
+    std::string truth;
+    for (int k : {1, 2, 3, 0}) {
+        const ImagePoint& p = placed.quad.corners[static_cast<std::size_t>(k)];
+        truth += formatText(truth.empty() ? "%2f,%2f" : ",%2f,%2f", {p.x, options.height - 1 - p.y});
+    }
+
+    const std::string locate = "locate --target colorchecker --image p.tif --reference p.ref";
+    ASSERT_EQ(run(locate), "0 ");
+    double found[8];
+    ASSERT_EQ(std::sscanf(out.c_str(), "corners %lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf\nconfidence", &found[0], &found[1],
+                          &found[2], &found[3], &found[4], &found[5], &found[6], &found[7]),
+              8);
+    double expected[8];
+    ASSERT_EQ(std::sscanf(truth.c_str(), "%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf", &expected[0], &expected[1], &expected[2],
+                          &expected[3], &expected[4], &expected[5], &expected[6], &expected[7]),
+              8);
+    // A tenth of the ColorChecker's pitch is about 5 pixels here.
+    for (int k = 0; k < 8; ++k) EXPECT_NEAR(found[k], expected[k], 1.0) << k;
+    ASSERT_EQ(run(locate + " --rotate 90"), "0 ");
+    EXPECT_EQ(out.substr(0, 8), "corners ");
+    EXPECT_NE(out.substr(8, out.find('\n') - 8), truth);
+
+    // Found by default, the patches measure as at the true corners.
+    const std::string measure = "measure --target colorchecker --image p.tif --reference p.ref ";
+    ASSERT_EQ(run(measure), "0 ");
+    const std::string automatic = out;
+    ASSERT_EQ(run(measure + "--corners " + truth), "0 ");
+    EXPECT_EQ(automatic, out);
+
+    SyntheticPicture flat;
+    flat.width = 300;
+    flat.height = 200;
+    flat.samples.assign(300 * 200 * 3, 128);
+    ASSERT_EQ(writeSyntheticTiff((folder / "f.tif").string(), flat, TiffWriteOptions{}), 0);
+    const std::string missing = run("locate --target colorchecker --image f.tif");
+    EXPECT_EQ(missing.substr(0, 34), "1 error: Could not find the chart:");
+    EXPECT_EQ(std::count(missing.begin(), missing.end(), '\n'), 1);
+    EXPECT_EQ(run("build --target colorchecker --image f.tif --description d --output f.icc"),
+              missing + "Give the chart's corners with --corners X,Y,X,Y,X,Y,X,Y, or --corners full for the whole "
+                        "picture.\n");
+    EXPECT_FALSE(std::filesystem::exists(folder / "f.icc"));
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ struct Arguments {
     std::string target;
     std::string image;
     std::string reference;
-    std::vector<double> corners;
+    std::string corners = "auto";
     int rotate = 0;
     bool mirror = false;
     // build only
@@ -74,7 +74,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-void addCommonOptions(CLI::App& command, Arguments& a) {
+void addCommonOptions(CLI::App& command, Arguments& a, bool withCorners = true) {
     command.add_option("--target", a.target, "Target type")
         ->required()
         ->check(CLI::IsMember(kTargetNames))
@@ -82,12 +82,13 @@ void addCommonOptions(CLI::App& command, Arguments& a) {
     command.add_option("--image", a.image, "TIFF scan of the target (24-bit or 48-bit RGB)")->required();
     command.add_option("--reference", a.reference,
                        "Reference file of the target (built in for the three ColorChecker types)");
-    command.add_option("--corners", a.corners,
-                       "Chart corners top-left, top-right, bottom-right, bottom-left as X,Y pairs in pixels "
-                       "(x right, y down, 0,0 the centre of the top-left pixel); default: the whole picture")
-        ->delimiter(',')
-        ->expected(8)
-        ->type_name("X,Y,X,Y,X,Y,X,Y");
+    if (withCorners)
+        command.add_option("--corners", a.corners,
+                           "Chart corners: auto finds the chart in the picture, full is the whole picture, or "
+                           "top-left, top-right, bottom-right, bottom-left as X,Y pairs in pixels (x right, y "
+                           "down, 0,0 the centre of the top-left pixel)")
+            ->capture_default_str()
+            ->type_name("auto|full|X,Y,X,Y,X,Y,X,Y");
     command.add_option("--rotate", a.rotate, "Turn the picture clockwise by this many degrees")
         ->check(CLI::IsMember({0, 90, 180, 270}));
     command.add_flag("--mirror", a.mirror, "Mirror the picture left to right (after --rotate)");
@@ -158,8 +159,12 @@ bool isTerminal() { return ::isatty(2) == 1; }
 // outcome. Progress lines only when a person is watching.
 class CliObserver : public JobObserver {
 public:
-    CliObserver(std::ostream& err, bool building, bool continueOnGrayOrder)
-        : err_(err), showProgress_(isTerminal()), building_(building), continue_(continueOnGrayOrder) {}
+    CliObserver(std::ostream& err, bool building, bool continueOnGrayOrder, bool hintCorners = true)
+        : err_(err),
+          showProgress_(isTerminal()),
+          building_(building),
+          continue_(continueOnGrayOrder),
+          hintCorners_(hintCorners) {}
 
     // The job whose measurement names the bad patches.
     void watch(const ScanJob& job) { job_ = &job; }
@@ -173,6 +178,10 @@ public:
         if (d.message == kNonUniformError || d.message == kNonUniformWarning) {
             err_ << kNonUniformWarning << '\n' << "Non-uniform patches: " << badPatchNames() << '\n';
             if (d.severity == Severity::Error) err_ << "Check the chart's corners (--corners) and the scan.\n";
+        } else if (d.message.starts_with(kChartNotFound) && hintCorners_) {
+            err_ << d.message << '\n'
+                 << "Give the chart's corners with --corners X,Y,X,Y,X,Y,X,Y, or --corners full for the whole "
+                    "picture.\n";
         } else if (d.message == kGrayOrderWarning && building_) {
             err_ << d.message << '\n'
                  << (continue_ ? "Going on as --continue-on-gray-order asks.\n"
@@ -210,8 +219,33 @@ private:
     bool showProgress_;
     bool building_;
     bool continue_;
+    bool hintCorners_;
     const ScanJob* job_ = nullptr;
 };
+
+// Eight numbers X,Y,X,Y,X,Y,X,Y of --corners.
+std::vector<double> cornerValues(const std::string& text) {
+    std::vector<double> values;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', start);
+        const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        char* end = nullptr;
+        const double v = std::strtod(item.c_str(), &end);
+        if (item.empty() || *end != '\0' || std::isspace(static_cast<unsigned char>(item[0])))
+            throw UsageError("--corners takes auto, full or eight numbers X,Y,X,Y,X,Y,X,Y");
+        values.push_back(v);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (values.size() != 8) throw UsageError("--corners takes auto, full or eight numbers X,Y,X,Y,X,Y,X,Y");
+    for (double v : values) {
+        if (!std::isfinite(v)) throw UsageError("--corners: every coordinate must be a finite number");
+        if (std::fabs(v) > kMaxCornerCoordinate)
+            throw UsageError("--corners: coordinates lie within 1000000 pixels of the picture");
+    }
+    return values;
+}
 
 std::optional<LocalTime> reproducibleTime() {
     const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
@@ -224,10 +258,10 @@ std::optional<LocalTime> reproducibleTime() {
 
 // The target, scan and reference of the arguments. A usage error when the
 // target type needs a reference file and none was given.
-JobTarget jobTargetOf(const Arguments& a) {
+JobTarget jobTargetOf(const Arguments& a, bool referenceNeeded = true) {
     const int listIndex = kTargetNames.at(a.target);
     const TargetTypeEntry& entry = kTargetTypeEntries[static_cast<std::size_t>(listIndex)];
-    const bool needsReference = entry.targetType == 0 || entry.targetType == 4;
+    const bool needsReference = referenceNeeded && (entry.targetType == 0 || entry.targetType == 4);
     if (needsReference && a.reference.empty())
         throw UsageError(formatText("--reference is needed for the target type %s", {a.target}));
     JobTarget target;
@@ -238,14 +272,12 @@ JobTarget jobTargetOf(const Arguments& a) {
     target.dataFolder = programDataFolder(executableFolder());
     target.quarterTurns = a.rotate / 90;
     target.mirror = a.mirror;
-    if (!a.corners.empty()) {
-        for (double v : a.corners) {
-            if (!std::isfinite(v)) throw UsageError("--corners: every coordinate must be a finite number");
-            if (std::fabs(v) > kMaxCornerCoordinate)
-                throw UsageError("--corners: coordinates lie within 1000000 pixels of the picture");
-        }
+    if (a.corners == "auto") {
+        target.locateChart = true;
+    } else if (a.corners != "full") {
+        const std::vector<double> values = cornerValues(a.corners);
         std::array<ImagePoint, 4> corners;
-        for (std::size_t k = 0; k < 4; ++k) corners[k] = {a.corners[2 * k], a.corners[2 * k + 1]};
+        for (std::size_t k = 0; k < 4; ++k) corners[k] = {values[2 * k], values[2 * k + 1]};
         target.corners = corners;
     }
     return target;
@@ -283,6 +315,23 @@ int runMeasure(const Arguments& a, std::ostream& out, std::ostream& err) {
         }
     }
     return result == 0 ? kExitOk : kExitFailure;
+}
+
+// Prints where the chart lies, as --corners takes it, and how sure the
+// locator is; the reference only helps (it tells mirror images apart).
+int runLocate(const Arguments& a, std::ostream& out, std::ostream& err) {
+    CliObserver observer(err, false, false, false);
+    ScanJob job(observer);
+    JobTarget target = jobTargetOf(a, false);
+    target.locateChart = true;
+    if (job.load(target) != 0) return kExitFailure;
+    std::string corners;
+    // No "-0.00" for a corner a hair left of or above the first pixel.
+    auto tidy = [](double v) { return std::fabs(v) < 0.005 ? 0.0 : v; };
+    for (const ImagePoint& p : job.chartCorners())
+        corners += formatText(corners.empty() ? "%2f,%2f" : ",%2f,%2f", {tidy(p.x), tidy(p.y)});
+    out << "corners " << corners << '\n' << formatText("confidence %3f", {job.chartConfidence()}) << '\n';
+    return kExitOk;
 }
 
 int runBuild(const Arguments& a, std::ostream& out, std::ostream& err) {
@@ -331,9 +380,11 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         "      --corners 12,10,1988,14,1985,1402,9,1398 --model cubic --clut 65 --description \"Flatbed\" \\\n"
         "      --output flatbed.icm\n"
         "  calivant-scanner-cli measure --target hct-reflective --image hct.tif --reference hct.txt\n"
+        "  calivant-scanner-cli locate --target colorchecker --image photo.tif\n"
         "\n"
         "Target types: it8-reflective, it8-transparency, colorchecker, colorchecker-dc, colorchecker-sg,\n"
         "hct-reflective, hct-transparency. Options not given take the defaults saved by the wizard.\n"
+        "Without --corners the chart is found in the picture.\n"
         "Exit status: 0 success, 1 failure, 2 usage error.");
 
     Arguments a;
@@ -356,6 +407,10 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     measure->add_flag("--factory-defaults", a.factoryDefaults, "Ignore the option defaults saved by the wizard");
     measure->add_option("--ti3", a.ti3, "Also write the patches with their reference values as a CGATS .ti3 file");
 
+    CLI::App* locate = app.add_subcommand(
+        "locate", "Find the chart in the picture; print its corners as --corners takes them");
+    addCommonOptions(*locate, a, false);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -364,6 +419,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     }
     try {
         if (*build) return runBuild(a, out, err);
+        if (*locate) return runLocate(a, out, err);
         return runMeasure(a, out, err);
     } catch (const UsageError& e) {
         err << "error: " << e.what() << '\n';
