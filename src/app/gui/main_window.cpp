@@ -266,8 +266,6 @@ void MainWindow::layoutControls() {
     mirror_->setGeometry(mirrorX, rowY(2), buttonWidth(mirror_->text()), h);
     const int findChartX = mirrorX + textWidth(smallFont_, mirror_->text()) + 3 * m;
     findChart_->setGeometry(findChartX, rowY(2), buttonWidth(findChart_->text()), h);
-    const int noteX = findChartX + buttonWidth(findChart_->text()) + m;
-    chartNote_->setGeometry(noteX, rowY(2), std::max(0, w - m - noteX), h);
     labels_[2]->setGeometry(labelX, rowY(3), labelWidth, h);
     referencePath_->setGeometry(fieldX, rowY(3), kPathFieldWidth, h);
     referenceChooser_->setGeometry(chooserX, rowY(3), buttonWidth(referenceChooser_->text()), h);
@@ -275,7 +273,9 @@ void MainWindow::layoutControls() {
     description_->setGeometry(fieldX, rowY(4), kPathFieldWidth, h);
     labels_[4]->setGeometry(labelX, rowY(5), labelWidth, h);
     copyright_->setGeometry(fieldX, rowY(5), kPathFieldWidth, h);
-    imageWindow_->setGeometry(labelX, rowY(6), std::max(0, w - m - labelX), std::max(0, clientHeight - m - rowY(6)));
+    // The note's row stays while it is hidden: the picture does not jump.
+    chartNote_->setGeometry(labelX, rowY(6), std::max(0, w - m - labelX), h);
+    imageWindow_->setGeometry(labelX, rowY(7), std::max(0, w - m - labelX), std::max(0, clientHeight - m - rowY(7)));
 
     saveProfileButton_->setGeometry(labelX, rowY(0), buttonWidth(saveProfileButton_->text()), h);
     saveLogButton_->setGeometry(labelX + textWidth(smallFont_, saveProfileButton_->text()) + 3 * m, rowY(0),
@@ -290,19 +290,20 @@ QSize MainWindow::smallestUnclippedSize() const {
     // The instructions panel, a third of the width, holds its four buttons.
     int panel = m;
     for (const QPushButton* b : {panel_->next, panel_->prev, panel_->help, panel_->exit}) panel += buttonWidth(b) + m;
-    // Right of it: the setup rows up to the "Advanced Options..." button, or
-    // the results window.
+    // Right of it: the setup rows up to the "Advanced Options..." button, the
+    // chart note, or the results window.
     int labelWidth = 0;
     for (const QLabel* label : labels_) labelWidth = std::max(labelWidth, textWidth(smallFont_, label->text()));
     const int setupRows = 2 * m + labelWidth + 2 * m + m + kPathFieldWidth + m +
                           std::max(buttonWidth(optionsButton_), buttonWidth(imageChooser_)) + m;
-    const int rest = std::max(setupRows, 2 * m + results_->width() + m);
+    const int rest = std::max({setupRows, 2 * m + textWidth(smallFont_, chartNote_->text()) + m,
+                               2 * m + results_->width() + m});
     int width = std::max(3 * panel, rest + rest / 2);
     while (width - width / 3 < rest) ++width;
     // Below the title: the results window under a row of buttons, or the
     // setup rows over an image window with room for a picture.
     const int top = m + titleHeight_ + m;
-    const int height = std::max(top + (h + m) + results_->height() + m, top + 6 * (h + m) + 8 * h + m);
+    const int height = std::max(top + (h + m) + results_->height() + m, top + 7 * (h + m) + 8 * h + m);
     return {width, height};
 }
 
