@@ -68,13 +68,16 @@ TEST_F(WizardTest, LoadingAChartPutsTheOverlayOnItAndAChartlessPictureAsksForADr
               QStringLiteral("Could not find the chart: drag the overlay corners onto the chart's corners"));
     EXPECT_TRUE(w.findChartButton()->isEnabled() && w.rotateButton()->isEnabled());
 
-    // Dragging a corner hides the note; choosing another image disables the button.
+    // Dragging a corner hides the note, Find Chart brings it back; choosing
+    // another image disables the button.
     const WindowQuad c = overlayWindowCorners(session.overlay, w.imageCanvas()->placement());
     const QPoint press(c[2].x - 2, c[2].y + 1);
     QTest::mousePress(w.imageCanvas(), Qt::LeftButton, {}, press);
     QTest::mouseMove(w.imageCanvas(), press + QPoint(-30, 25));
     QTest::mouseRelease(w.imageCanvas(), Qt::LeftButton, {}, press + QPoint(-30, 25));
     EXPECT_FALSE(w.chartNote()->isVisible());
+    QTest::mouseClick(w.findChartButton(), Qt::LeftButton);
+    EXPECT_TRUE(w.chartNote()->isVisible());
     w.chooseTargetImage();  // cancelled
     EXPECT_FALSE(w.findChartButton()->isEnabled() || w.rotateButton()->isEnabled());
 }
