@@ -167,7 +167,9 @@ void ImageCanvas::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
     const bool wasDragging = drag_.dragging;
     setDragCursor(moveOverlay(drag_, session_.overlay, placement(), {p.x(), p.y()}));
-    if (wasDragging) update();
+    if (!wasDragging) return;
+    update();
+    if (overlayDragged) overlayDragged();
 }
 
 void ImageCanvas::mouseReleaseEvent(QMouseEvent* event) {

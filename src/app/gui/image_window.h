@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 
 #include "image/target_image.h"
 #include "target/overlay_drag.h"
@@ -39,6 +40,8 @@ public:
     // overlay; without an image that counts (imageReady 0), "No target image".
     QImage renderFrame() const;
     const OverlayDrag& drag() const { return drag_; }
+    // Called whenever a drag has moved the overlay.
+    std::function<void()> overlayDragged;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -199,11 +199,19 @@ void MainWindow::createSetupControls() {
     imageChooser_ = button(QStringLiteral("Choose..."));
     rotate_ = button(QStringLiteral("Rotate"));
     mirror_ = button(QStringLiteral("Mirror"));
+    findChart_ = button(QStringLiteral("Find Chart"));
+    chartNote_ = new QLabel(kChartNotFound, this);
+    chartNote_->setFont(smallFont_);
     referencePath_ = field(true);
     referenceChooser_ = button(QStringLiteral("Choose..."));
     description_ = field(false);
     copyright_ = field(false);
     imageWindow_ = new ImageWindow(session_, margin_, controlHeight_, this);
+    imageCanvas()->overlayDragged = [this] {
+        overlayDragged_ = true;
+        chartMissing_ = false;
+        chartNote_->hide();
+    };
 
     // The settings chose the list entry; the built-in reference of a
     // ColorChecker type is read without a word.
@@ -221,6 +229,7 @@ void MainWindow::createSetupControls() {
     connect(referenceChooser_, &QPushButton::clicked, this, [this] { chooseReferenceFile(); });
     connect(rotate_, &QPushButton::clicked, this, [this] { rotateTargetImage(); });
     connect(mirror_, &QPushButton::clicked, this, [this] { mirrorTargetImage(); });
+    connect(findChart_, &QPushButton::clicked, this, [this] { findChart(); });
     connect(description_, &QLineEdit::textChanged, this,
             [this](const QString& text) { setDescription(session_, toStdString(text)); });
     connect(copyright_, &QLineEdit::textChanged, this,
@@ -253,7 +262,10 @@ void MainWindow::layoutControls() {
     imagePath_->setGeometry(fieldX, rowY(1), kPathFieldWidth, h);
     imageChooser_->setGeometry(chooserX, rowY(1), buttonWidth(imageChooser_->text()), h);
     rotate_->setGeometry(fieldX, rowY(2), buttonWidth(rotate_->text()), h);
-    mirror_->setGeometry(fieldX + textWidth(smallFont_, rotate_->text()) + 3 * m, rowY(2), buttonWidth(mirror_->text()), h);
+    const int mirrorX = fieldX + textWidth(smallFont_, rotate_->text()) + 3 * m;
+    mirror_->setGeometry(mirrorX, rowY(2), buttonWidth(mirror_->text()), h);
+    const int findChartX = mirrorX + textWidth(smallFont_, mirror_->text()) + 3 * m;
+    findChart_->setGeometry(findChartX, rowY(2), buttonWidth(findChart_->text()), h);
     labels_[2]->setGeometry(labelX, rowY(3), labelWidth, h);
     referencePath_->setGeometry(fieldX, rowY(3), kPathFieldWidth, h);
     referenceChooser_->setGeometry(chooserX, rowY(3), buttonWidth(referenceChooser_->text()), h);
@@ -261,7 +273,9 @@ void MainWindow::layoutControls() {
     description_->setGeometry(fieldX, rowY(4), kPathFieldWidth, h);
     labels_[4]->setGeometry(labelX, rowY(5), labelWidth, h);
     copyright_->setGeometry(fieldX, rowY(5), kPathFieldWidth, h);
-    imageWindow_->setGeometry(labelX, rowY(6), std::max(0, w - m - labelX), std::max(0, clientHeight - m - rowY(6)));
+    // The note's row stays while it is hidden: the picture does not jump.
+    chartNote_->setGeometry(labelX, rowY(6), std::max(0, w - m - labelX), h);
+    imageWindow_->setGeometry(labelX, rowY(7), std::max(0, w - m - labelX), std::max(0, clientHeight - m - rowY(7)));
 
     saveProfileButton_->setGeometry(labelX, rowY(0), buttonWidth(saveProfileButton_->text()), h);
     saveLogButton_->setGeometry(labelX + textWidth(smallFont_, saveProfileButton_->text()) + 3 * m, rowY(0),
@@ -276,28 +290,30 @@ QSize MainWindow::smallestUnclippedSize() const {
     // The instructions panel, a third of the width, holds its four buttons.
     int panel = m;
     for (const QPushButton* b : {panel_->next, panel_->prev, panel_->help, panel_->exit}) panel += buttonWidth(b) + m;
-    // Right of it: the setup rows up to the "Advanced Options..." button, or
-    // the results window.
+    // Right of it: the setup rows up to the "Advanced Options..." button, the
+    // chart note, or the results window.
     int labelWidth = 0;
     for (const QLabel* label : labels_) labelWidth = std::max(labelWidth, textWidth(smallFont_, label->text()));
     const int setupRows = 2 * m + labelWidth + 2 * m + m + kPathFieldWidth + m +
                           std::max(buttonWidth(optionsButton_), buttonWidth(imageChooser_)) + m;
-    const int rest = std::max(setupRows, 2 * m + results_->width() + m);
+    const int rest = std::max({setupRows, 2 * m + textWidth(smallFont_, chartNote_->text()) + m,
+                               2 * m + results_->width() + m});
     int width = std::max(3 * panel, rest + rest / 2);
     while (width - width / 3 < rest) ++width;
     // Below the title: the results window under a row of buttons, or the
     // setup rows over an image window with room for a picture.
     const int top = m + titleHeight_ + m;
-    const int height = std::max(top + (h + m) + results_->height() + m, top + 6 * (h + m) + 8 * h + m);
+    const int height = std::max(top + (h + m) + results_->height() + m, top + 7 * (h + m) + 8 * h + m);
     return {width, height};
 }
 
 void MainWindow::resizeEvent(QResizeEvent*) { layoutControls(); }
 
 QList<QWidget*> MainWindow::pageControls() const {
-    QList<QWidget*> controls{typeList_, optionsButton_, imagePath_,  imageChooser_, rotate_,
-                             mirror_,   referencePath_, referenceChooser_, description_, copyright_,
-                             imageWindow_, saveProfileButton_, saveLogButton_, results_};
+    QList<QWidget*> controls{typeList_,      optionsButton_, imagePath_,   imageChooser_,      rotate_,
+                             mirror_,        findChart_,     chartNote_,   referencePath_,     referenceChooser_,
+                             description_,   copyright_,     imageWindow_, saveProfileButton_, saveLogButton_,
+                             results_};
     for (QLabel* label : labels_) controls.append(label);
     return controls;
 }
@@ -308,12 +324,14 @@ void MainWindow::updateSetupButtons() {
     const bool image = session_.imageReady == 1;
     rotate_->setEnabled(image);
     mirror_->setEnabled(image);
+    findChart_->setEnabled(image);
+    chartNote_->setVisible(currentPage_ == 1 && image && chartMissing_);
     imageCanvas()->update();
 }
 
 void MainWindow::setupPageShown() {
     for (QWidget* w : pageControls())
-        if (w != saveProfileButton_ && w != saveLogButton_ && w != results_) w->show();
+        if (w != saveProfileButton_ && w != saveLogButton_ && w != results_ && w != chartNote_) w->show();
     updateSetupButtons();
 }
 
@@ -380,7 +398,9 @@ void MainWindow::onTargetTypeChanged(int index) {
     referencePath_->clear();
     const int result = selectTargetType(session_, index, path);
     if (result == 0 && !path.empty()) referencePath_->setText(toQString(path));
-    updateSetupButtons();  // also redraws the overlay, reset for the type
+    // The overlay was reset for the new layout: nothing the user placed is lost.
+    if (session_.imageReady == 1) findChart();
+    else updateSetupButtons();  // also redraws the overlay, reset for the type
 }
 
 void MainWindow::chooseTargetImage() {
@@ -398,9 +418,14 @@ void MainWindow::openTargetImage(const std::string& path) {
     session_.imageReady = 0;  // also behind a message about this file
     updateSetupButtons();
     imagePath_->setText(toQString(path));
-    if (loadTargetImage(session_, path) != 0) imagePath_->clear();
-    else imageCanvas()->imageChanged();
-    updateSetupButtons();
+    chartMissing_ = false;
+    if (loadTargetImage(session_, path) != 0) {
+        imagePath_->clear();
+        updateSetupButtons();
+        return;
+    }
+    imageCanvas()->imageChanged();
+    findChart();
 }
 
 void MainWindow::chooseReferenceFile() {
@@ -415,7 +440,10 @@ void MainWindow::chooseReferenceFile() {
         referencePath_->clear();
         return;
     }
-    updateSetupButtons();
+    // A chart oriented by its gray scale alone is checked against the
+    // reference, unless the user has placed the overlay since.
+    if (session_.imageReady == 1 && !overlayDragged_) findChart();
+    else updateSetupButtons();
 }
 
 void MainWindow::rotateTargetImage() {
@@ -425,6 +453,7 @@ void MainWindow::rotateTargetImage() {
         return;
     }
     imageCanvas()->imageChanged();
+    findChart();
     update();
 }
 
@@ -435,7 +464,18 @@ void MainWindow::mirrorTargetImage() {
         return;
     }
     imageCanvas()->imageChanged();
+    findChart();
     update();
+}
+
+void MainWindow::findChart() {
+    if (session_.imageReady != 1) return;
+    session_.platform.showBusyCursor();
+    const ChartLocation location = placeChartOverlay(session_);
+    session_.platform.showArrowCursor();
+    overlayDragged_ = false;
+    chartMissing_ = !location.found;
+    updateSetupButtons();  // shows or hides the note, redraws the overlay
 }
 
 void MainWindow::runAdvancedOptions() {

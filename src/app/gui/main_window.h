@@ -60,6 +60,9 @@ public:
     void chooseReferenceFile();
     void rotateTargetImage();
     void mirrorTargetImage();
+    // Puts the overlay on the chart the locator finds in the image, or on
+    // the whole image with a note asking the user to drag it.
+    void findChart();
     void runAdvancedOptions();
     int saveProfile();
     int saveProfileLog();
@@ -76,6 +79,8 @@ public:
     QPushButton* imageChooser() const { return imageChooser_; }
     QPushButton* rotateButton() const { return rotate_; }
     QPushButton* mirrorButton() const { return mirror_; }
+    QPushButton* findChartButton() const { return findChart_; }
+    QLabel* chartNote() const { return chartNote_; }
     QLineEdit* referencePathField() const { return referencePath_; }
     QPushButton* referenceChooser() const { return referenceChooser_; }
     QLineEdit* descriptionField() const { return description_; }
@@ -100,8 +105,8 @@ private:
     // The current page's instructions; on the compute page followed by where
     // the profile and the log were saved.
     void showInstructions();
-    // Next, Rotate and Mirror, and the image window, after imageReady or
-    // referenceReady changed.
+    // Next, Rotate, Mirror and Find Chart, the chart note, and the image
+    // window, after imageReady or referenceReady changed.
     void updateSetupButtons();
     QList<QWidget*> pageControls() const;
 
@@ -118,6 +123,9 @@ private:
     bool settingsSaved_ = false;
     QString savedProfileNote_;
     QString savedLogNote_;
+    // The locator's last answer stands until the user moves the overlay.
+    bool chartMissing_ = false;
+    bool overlayDragged_ = false;
 
     QLabel* title_;
     InstructionsPanel* panel_;
@@ -128,6 +136,8 @@ private:
     QPushButton* imageChooser_ = nullptr;
     QPushButton* rotate_ = nullptr;
     QPushButton* mirror_ = nullptr;
+    QPushButton* findChart_ = nullptr;
+    QLabel* chartNote_ = nullptr;
     QLineEdit* referencePath_ = nullptr;
     QPushButton* referenceChooser_ = nullptr;
     QLineEdit* description_ = nullptr;

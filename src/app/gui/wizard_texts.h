@@ -10,6 +10,8 @@ inline const QString kWelcomeTitle = QStringLiteral("Welcome to Calivant - Scann
 inline const QString kSetupTitle = QStringLiteral("Scanner Profiling -- Setup");
 inline const QString kComputeTitle = QStringLiteral("Scanner Profiling -- Compute Profile");
 inline const QString kDepthError = QStringLiteral("Calivant requires your display to be set to at least 24-bit color.");
+inline const QString kChartNotFound =
+    QStringLiteral("Could not find the chart: drag the overlay corners onto the chart's corners");
 inline const QString kManualError = QStringLiteral("Error opening electronic manual");
 inline constexpr const char* kManualName = "Calivant - Scanner 1.0.pdf";
 
