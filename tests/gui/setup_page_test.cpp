@@ -26,7 +26,7 @@ TEST_F(WizardTest, SetupPageFollowsTheChoicesAndNamesUnusableFiles) {
     dialogs.fileAnswers = {samplePath()};
     w.chooseTargetImage();
     EXPECT_EQ(state(w, session) + toStdString(w.imagePathField()->text()), "NRM 31 " + sg + samplePath());
-    // Turned, the picture keeps its overlay, now beyond it and drawn clipped.
+    // Turned, the picture is drawn whole in the window and the overlay found on it again.
     w.rotateTargetImage();
     EXPECT_EQ(QSize(session.image.width, session.image.height), QSize(980, 1400));
     EXPECT_EQ(w.imageCanvas()->renderFrame().size(), w.imageCanvas()->size());
