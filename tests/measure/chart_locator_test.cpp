@@ -166,6 +166,10 @@ TEST(ChartLocator, ChartCutOffByThePictureIsNeverPlacedWrong) {
                 TargetImage image;
                 ASSERT_EQ(pictureToTargetImage(target.picture, image), 0);
                 const ChartLocation location = locateChart(image, target.layout, nullptr);
+                // Two and a half rows or columns gone: nothing left to measure them by.
+                if (cut > 2.0) {
+                    EXPECT_FALSE(location.found);
+                }
                 if (location.found) {
                     EXPECT_LE(worstCornerError(target.quad, location.quad, type), 0.1);
                 }
