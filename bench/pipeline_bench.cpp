@@ -293,8 +293,11 @@ double timeLocate(const fs::path& image, const ReferenceData& reference, int run
 
 std::vector<std::string> commandLine(const std::string& cli, const std::string& verb, const fs::path& data,
                                      const Scan& scan, const fs::path& output) {
-    const std::string corners = "0,0," + std::to_string(scan.width - 1) + ",0," + std::to_string(scan.width - 1) +
-                                "," + std::to_string(scan.height - 1) + ",0," + std::to_string(scan.height - 1);
+    // An older command line takes the whole picture's corners only as numbers.
+    const std::string corners = cli == CALIVANT_CLI_PATH
+                                    ? std::string("full")
+                                    : "0,0," + std::to_string(scan.width - 1) + ",0," + std::to_string(scan.width - 1) +
+                                          "," + std::to_string(scan.height - 1) + ",0," + std::to_string(scan.height - 1);
     std::vector<std::string> a = {cli,      verb,      "--target", "hct-reflective", "--image",
                                   (data / scan.name).string(), "--reference", (data / "hct.ref").string(),
                                   "--corners", corners, "--factory-defaults"};
@@ -384,7 +387,7 @@ int main(int argc, char** argv) {
 
     double load[3] = {0, 0, 0};
     getloadavg(load, 3);
-    std::printf("\npipeline: build --target hct-reflective --corners <the picture's> --model cubic "
+    std::printf("\npipeline: build --target hct-reflective --corners full --model cubic "
                 "--eliminate-residuals --clut 65\n%u cores, load average %.2f at the start; best of %d, "
                 "page cache warm; seconds\n\n",
                 std::thread::hardware_concurrency(), load[0], runs);

@@ -30,7 +30,11 @@ std::string proposedFileName(std::string_view pattern, std::string_view descript
     if (first == 0) return name;
     const std::size_t extension = name.rfind('.');
     // Nothing but dots before the extension: "_" stands for the description.
-    if (first == std::string::npos || first > extension) return "_" + name.substr(extension);
+    if (first == std::string::npos || first > extension) {
+        std::string hidden = "_";
+        hidden += std::string_view(name).substr(extension);
+        return hidden;
+    }
     return name.substr(first);
 }
 
