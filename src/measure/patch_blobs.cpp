@@ -32,75 +32,101 @@ constexpr double kMaxFill = 1.3;
 // unusual chart proportions allowing some stretch.
 constexpr double kMaxElongation = 2.5;
 
-// [1 2 1] / 4 in both directions, the edge repeated.
-std::vector<float> smoothed(const ReducedImage& image) {
+// [1 2 1] / 4 along a row of the copy, the edge repeated.
+void smoothAlongRow(const ReducedImage& image, int y, float* out) {
     const int w = image.width;
-    const int h = image.height;
-    std::vector<float> tmp(image.rgb.size());
-    std::vector<float> out(image.rgb.size());
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const float* l = image.at(std::max(x - 1, 0), y);
-            const float* c = image.at(x, y);
-            const float* r = image.at(std::min(x + 1, w - 1), y);
-            float* o = &tmp[(static_cast<std::size_t>(y) * w + x) * 3];
-            for (int k = 0; k < 3; ++k) o[k] = 0.25f * (l[k] + 2.0f * c[k] + r[k]);
-        }
-    for (int y = 0; y < h; ++y) {
-        const float* b = &tmp[static_cast<std::size_t>(std::max(y - 1, 0)) * w * 3];
-        const float* c = &tmp[static_cast<std::size_t>(y) * w * 3];
-        const float* t = &tmp[static_cast<std::size_t>(std::min(y + 1, h - 1)) * w * 3];
-        float* o = &out[static_cast<std::size_t>(y) * w * 3];
-        for (int i = 0; i < w * 3; ++i) o[i] = 0.25f * (b[i] + 2.0f * c[i] + t[i]);
+    for (int x = 0; x < w; ++x) {
+        const float* l = image.at(std::max(x - 1, 0), y);
+        const float* c = image.at(x, y);
+        const float* r = image.at(std::min(x + 1, w - 1), y);
+        float* o = out + static_cast<std::size_t>(x) * 3;
+        for (int k = 0; k < 3; ++k) o[k] = 0.25f * (l[k] + 2.0f * c[k] + r[k]);
     }
-    return out;
 }
 
-std::vector<float> gradientMagnitude(const std::vector<float>& s, int w, int h) {
+// Row y of the copy smoothed by [1 2 1] / 4 in both directions, the edge
+// repeated; `across` holds three rows of scratch.
+void smoothedRow(const ReducedImage& image, int y, std::vector<float>& across, float* out) {
+    const std::size_t row = static_cast<std::size_t>(image.width) * 3;
+    float* b = across.data();
+    float* c = b + row;
+    float* t = c + row;
+    smoothAlongRow(image, std::max(y - 1, 0), b);
+    smoothAlongRow(image, y, c);
+    smoothAlongRow(image, std::min(y + 1, image.height - 1), t);
+    for (std::size_t i = 0; i < row; ++i) out[i] = 0.25f * (b[i] + 2.0f * c[i] + t[i]);
+}
+
+// The gradient magnitude of the smoothed copy, and in `flat` the gradient
+// that noise alone gives in the flattest parts of the picture: the mean
+// gradient of the flattest of the blocks not near black or white (clipping
+// hides noise). The smoothed copy is made three rows at a time: whole, it
+// would be the largest buffer of the search, beside a picture of hundreds of
+// megabytes.
+std::vector<float> gradientMagnitude(const ReducedImage& image, float& flat) {
+    const int w = image.width;
+    const int h = image.height;
+    const std::size_t row = static_cast<std::size_t>(w) * 3;
     std::vector<float> g(static_cast<std::size_t>(w) * h);
+    std::vector<float> across(3 * row);
+    std::vector<float> rows(3 * row);
+    float* below = rows.data();
+    float* here = below + row;
+    float* above = here + row;
+    smoothedRow(image, 0, across, here);
+    std::copy(here, here + row, below);
+    smoothedRow(image, std::min(1, h - 1), across, above);
+
+    const int blockColumns = w / kNoiseBlock;
+    const int blockRows = h / kNoiseBlock;
+    std::vector<double> sums(static_cast<std::size_t>(blockColumns));
+    std::vector<double> levels(static_cast<std::size_t>(blockColumns) * 3);
+    std::vector<float> blocks;
     for (int y = 0; y < h; ++y) {
-        const float* below = &s[static_cast<std::size_t>(std::max(y - 1, 0)) * w * 3];
-        const float* row = &s[static_cast<std::size_t>(y) * w * 3];
-        const float* above = &s[static_cast<std::size_t>(std::min(y + 1, h - 1)) * w * 3];
+        float* gy = &g[static_cast<std::size_t>(y) * w];
         for (int x = 0; x < w; ++x) {
             const int xl = std::max(x - 1, 0) * 3;
             const int xr = std::min(x + 1, w - 1) * 3;
             float sum = 0.0f;
             for (int k = 0; k < 3; ++k) {
-                const float gx = 0.5f * (row[xr + k] - row[xl + k]);
-                const float gy = 0.5f * (above[x * 3 + k] - below[x * 3 + k]);
-                sum += gx * gx + gy * gy;
+                const float gx = 0.5f * (here[xr + k] - here[xl + k]);
+                const float gyk = 0.5f * (above[x * 3 + k] - below[x * 3 + k]);
+                sum += gx * gx + gyk * gyk;
             }
-            g[static_cast<std::size_t>(y) * w + x] = std::sqrt(sum);
+            gy[x] = std::sqrt(sum);
         }
+        if (y / kNoiseBlock < blockRows) {
+            for (int bx = 0; bx < blockColumns; ++bx)
+                for (int x = bx * kNoiseBlock; x < (bx + 1) * kNoiseBlock; ++x) {
+                    sums[static_cast<std::size_t>(bx)] += gy[x];
+                    for (int k = 0; k < 3; ++k) levels[static_cast<std::size_t>(bx) * 3 + k] += here[x * 3 + k];
+                }
+            if (y % kNoiseBlock == kNoiseBlock - 1) {
+                for (int bx = 0; bx < blockColumns; ++bx) {
+                    bool clipped = false;
+                    for (int k = 0; k < 3; ++k) {
+                        const double mean = levels[static_cast<std::size_t>(bx) * 3 + k] / (kNoiseBlock * kNoiseBlock);
+                        if (mean < kClipMargin || mean > 1.0 - kClipMargin) clipped = true;
+                    }
+                    if (!clipped) blocks.push_back(static_cast<float>(sums[static_cast<std::size_t>(bx)] / (kNoiseBlock * kNoiseBlock)));
+                }
+                std::fill(sums.begin(), sums.end(), 0.0);
+                std::fill(levels.begin(), levels.end(), 0.0);
+            }
+        }
+        // Move down a row.
+        std::rotate(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(row), rows.end());
+        if (y + 2 <= h - 1) smoothedRow(image, y + 2, across, above);
+        else std::copy(here, here + row, above);
+    }
+
+    flat = 0.0f;
+    if (!blocks.empty()) {
+        const std::size_t k = static_cast<std::size_t>(kNoiseQuantile * (blocks.size() - 1));
+        std::nth_element(blocks.begin(), blocks.begin() + static_cast<std::ptrdiff_t>(k), blocks.end());
+        flat = blocks[k];
     }
     return g;
-}
-
-// The gradient that noise alone gives in the flattest parts of the picture.
-float flatGradient(const std::vector<float>& g, const std::vector<float>& s, int w, int h) {
-    std::vector<float> blocks;
-    for (int by = 0; by + kNoiseBlock <= h; by += kNoiseBlock)
-        for (int bx = 0; bx + kNoiseBlock <= w; bx += kNoiseBlock) {
-            double sum = 0.0;
-            double level[3] = {0, 0, 0};
-            for (int y = by; y < by + kNoiseBlock; ++y)
-                for (int x = bx; x < bx + kNoiseBlock; ++x) {
-                    const std::size_t i = static_cast<std::size_t>(y) * w + x;
-                    sum += g[i];
-                    for (int k = 0; k < 3; ++k) level[k] += s[i * 3 + k];
-                }
-            bool clipped = false;
-            for (double l : level) {
-                const double mean = l / (kNoiseBlock * kNoiseBlock);
-                if (mean < kClipMargin || mean > 1.0 - kClipMargin) clipped = true;
-            }
-            if (!clipped) blocks.push_back(static_cast<float>(sum / (kNoiseBlock * kNoiseBlock)));
-        }
-    if (blocks.empty()) return 0.0f;
-    const std::size_t k = static_cast<std::size_t>(kNoiseQuantile * (blocks.size() - 1));
-    std::nth_element(blocks.begin(), blocks.begin() + static_cast<std::ptrdiff_t>(k), blocks.end());
-    return blocks[k];
 }
 
 int findRoot(std::vector<std::int32_t>& parent, std::int32_t i) {
@@ -123,9 +149,9 @@ std::vector<PatchBlob> findPatchBlobs(const ReducedImage& image) {
     const int h = image.height;
     std::vector<PatchBlob> blobs;
     if (w < 3 || h < 3) return blobs;
-    const std::vector<float> s = smoothed(image);
-    const std::vector<float> g = gradientMagnitude(s, w, h);
-    const float threshold = std::max(kMinEdgeGradient, kNoiseFactor * flatGradient(g, s, w, h));
+    float flat = 0.0f;
+    std::vector<float> g = gradientMagnitude(image, flat);
+    const float threshold = std::max(kMinEdgeGradient, kNoiseFactor * flat);
 
     // Union-find over the flat pixels, 4-connected.
     const std::size_t n = static_cast<std::size_t>(w) * h;
@@ -142,6 +168,7 @@ std::vector<PatchBlob> findPatchBlobs(const ReducedImage& image) {
                 if (a != b) parent[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
             }
         }
+    std::vector<float>().swap(g);
 
     std::vector<std::int32_t> slot(n, -1);
     std::vector<Moments> moments;
