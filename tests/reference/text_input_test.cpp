@@ -33,7 +33,7 @@ TEST(SplitTokens, BlanksTabsQuotesAndTheCap) {
     EXPECT_EQ(splitTokens("a \"b c"), (std::vector<std::string>{"a", "b c"}));
     EXPECT_EQ(splitTokens("ab\"c \"x\"y"), (std::vector<std::string>{"ab\"c", "x", "y"}));
     std::string line;
-    for (int i = 0; i < 101; ++i) line += "t" + std::to_string(i) + " ";
+    for (int i = 0; i < 101; ++i) line += 't' + std::to_string(i) + ' ';
     EXPECT_EQ(splitTokens(line).size(), kMaxTokens);
     EXPECT_EQ(splitTokens(line).back(), "t99");
     EXPECT_EQ(splitTokens(std::string(240, '"')).size(), kMaxTokens);  // empty quoted tokens count too

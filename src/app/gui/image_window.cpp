@@ -94,14 +94,15 @@ void ImageCanvas::resizeEvent(QResizeEvent*) {
 }
 
 void ImageCanvas::imageChanged() {
-    const std::optional<DisplaySize> size = displaySizeFor(session_.image, width(), height(), margin_);
-    if (!size) return;
-    if (buildDisplayImage(session_.image, *size, session_.displayImage) != 0) {
+    const std::optional<DisplaySize> fitted = displaySizeFor(session_.image, width(), height(), margin_);
+    if (!fitted) return;
+    const DisplaySize size = *fitted;
+    if (buildDisplayImage(session_.image, size, session_.displayImage) != 0) {
         session_.displayWidth = 0;
         session_.displayHeight = 0;
     } else {
-        session_.displayWidth = size->width;
-        session_.displayHeight = size->height;
+        session_.displayWidth = size.width;
+        session_.displayHeight = size.height;
     }
     display_ = toQImage(session_.displayImage);
     update();
