@@ -37,23 +37,6 @@ DeviceRgb mix(const Matrix3& m, const DeviceRgb& v) {
     return out;
 }
 
-Matrix3 inverse3(const Matrix3& m) {
-    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
-                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-    Matrix3 r{};
-    r[0][0] = (m[1][1] * m[2][2] - m[1][2] * m[2][1]) / det;
-    r[0][1] = (m[0][2] * m[2][1] - m[0][1] * m[2][2]) / det;
-    r[0][2] = (m[0][1] * m[1][2] - m[0][2] * m[1][1]) / det;
-    r[1][0] = (m[1][2] * m[2][0] - m[1][0] * m[2][2]) / det;
-    r[1][1] = (m[0][0] * m[2][2] - m[0][2] * m[2][0]) / det;
-    r[1][2] = (m[0][2] * m[1][0] - m[0][0] * m[1][2]) / det;
-    r[2][0] = (m[1][0] * m[2][1] - m[1][1] * m[2][0]) / det;
-    r[2][1] = (m[0][1] * m[2][0] - m[0][0] * m[2][1]) / det;
-    r[2][2] = (m[0][0] * m[1][1] - m[0][1] * m[1][0]) / det;
-    return r;
-}
-
 }  // namespace
 
 std::string_view deviceKindName(DeviceKind kind) {
@@ -119,7 +102,7 @@ DeviceRgb decodeDeviceKind(const DeviceModel& model, const DeviceRgb& device) {
         case DeviceKind::MatrixShaper:
         case DeviceKind::Crosstalk:
         {
-            const DeviceRgb unmixed = model.kind == DeviceKind::Crosstalk ? mix(inverse3(model.crosstalk), device) : device;
+            const DeviceRgb unmixed = model.kind == DeviceKind::Crosstalk ? mix(inverse(model.crosstalk), device) : device;
             for (int c = 0; c < 3; ++c) out[c] = std::pow(std::max(unmixed[c], 0.0), model.gamma[c]);
             break;
         }

@@ -49,26 +49,6 @@ constexpr double kGeneratedRange = 0.86;
 constexpr double kGrayDarkestL = 10.0;
 constexpr double kGrayLightestL = 92.0;
 
-double determinant(const Matrix3& m) {
-    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-}
-
-Matrix3 inverse(const Matrix3& m) {
-    const double det = determinant(m);
-    assert(det != 0.0);
-    Matrix3 r{};
-    r[0][0] = (m[1][1] * m[2][2] - m[1][2] * m[2][1]) / det;
-    r[0][1] = (m[0][2] * m[2][1] - m[0][1] * m[2][2]) / det;
-    r[0][2] = (m[0][1] * m[1][2] - m[0][2] * m[1][1]) / det;
-    r[1][0] = (m[1][2] * m[2][0] - m[1][0] * m[2][2]) / det;
-    r[1][1] = (m[0][0] * m[2][2] - m[0][2] * m[2][0]) / det;
-    r[1][2] = (m[0][2] * m[1][0] - m[0][0] * m[1][2]) / det;
-    r[2][0] = (m[1][0] * m[2][1] - m[1][1] * m[2][0]) / det;
-    r[2][1] = (m[0][1] * m[2][0] - m[0][0] * m[2][1]) / det;
-    r[2][2] = (m[0][0] * m[1][1] - m[0][1] * m[1][0]) / det;
-    return r;
-}
 
 std::array<double, 3> multiply(const Matrix3& m, const std::array<double, 3>& v) {
     return {m[0][0] * v[0] + m[0][1] * v[1] + m[0][2] * v[2], m[1][0] * v[0] + m[1][1] * v[1] + m[1][2] * v[2],
@@ -333,6 +313,27 @@ int findCell(const std::vector<PatchCell>& cells, const std::string& name) {
 }
 
 }  // namespace
+
+double determinant(const Matrix3& m) {
+    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+}
+
+Matrix3 inverse(const Matrix3& m) {
+    const double det = determinant(m);
+    assert(det != 0.0);
+    Matrix3 r{};
+    r[0][0] = (m[1][1] * m[2][2] - m[1][2] * m[2][1]) / det;
+    r[0][1] = (m[0][2] * m[2][1] - m[0][1] * m[2][2]) / det;
+    r[0][2] = (m[0][1] * m[1][2] - m[0][2] * m[1][1]) / det;
+    r[1][0] = (m[1][2] * m[2][0] - m[1][0] * m[2][2]) / det;
+    r[1][1] = (m[0][0] * m[2][2] - m[0][2] * m[2][0]) / det;
+    r[1][2] = (m[0][2] * m[1][0] - m[0][0] * m[1][2]) / det;
+    r[2][0] = (m[1][0] * m[2][1] - m[1][1] * m[2][0]) / det;
+    r[2][1] = (m[0][1] * m[2][0] - m[0][0] * m[2][1]) / det;
+    r[2][2] = (m[0][0] * m[1][1] - m[0][1] * m[1][0]) / det;
+    return r;
+}
 
 DeviceModel defaultDeviceModel() {
     DeviceModel model;

@@ -30,6 +30,9 @@ struct SyntheticTarget;
 // Device values, 0.0..1.0 per channel (red, green, blue).
 using DeviceRgb = std::array<double, 3>;
 using Matrix3 = std::array<std::array<double, 3>, 3>;
+double determinant(const Matrix3& m);
+// The inverse of a matrix whose determinant is not zero.
+Matrix3 inverse(const Matrix3& m);
 
 // How device values come from linear ones (see device_kinds.h).
 enum class DeviceKind { MatrixShaper, Crosstalk, Camera, Linear };
