@@ -39,6 +39,32 @@ void writeString(const std::uint64_t* table, std::int32_t code, std::uint32_t le
     }
 }
 
+// Takes the next code of `width` bits, refilling the bit buffer from
+// [in, inEnd) with whole bytes while they fit in 64 bits, so that one refill
+// serves several codes. False when the input ends first.
+inline bool nextCode(const std::uint8_t*& in, const std::uint8_t* inEnd, std::uint64_t& bits, std::int32_t& bitCount,
+                     std::int32_t width, std::int32_t& code) {
+    if (bitCount < width) {
+        if (inEnd - in >= 8) {
+            const int take = (63 - bitCount) >> 3;
+            std::uint64_t next = 0;
+            for (int k = 0; k < 8; ++k) next = (next << 8) | in[k];
+            bits = (bits << (8 * take)) | (next >> (64 - 8 * take));
+            in += take;
+            bitCount += 8 * take;
+        } else {
+            while (bitCount < width) {
+                if (in == inEnd) return false;
+                bits = (bits << 8) | *in++;
+                bitCount += 8;
+            }
+        }
+    }
+    bitCount -= width;
+    code = static_cast<std::int32_t>((bits >> bitCount) & ((1u << width) - 1u));
+    return true;
+}
+
 }  // namespace
 
 std::uint64_t lzwLargestOutput(std::uint64_t inputBytes) {
@@ -95,26 +121,8 @@ int decodeLzw(LzwDecoder& decoder, std::span<const std::uint8_t>& input, std::ui
     int result = 0;
 
     while (written < capacity && !ended) {
-        if (bitCount < width) {
-            if (inEnd - in >= 8) {
-                // Take whole bytes while they fit in 64 bits: one refill
-                // serves several codes.
-                const int take = (63 - bitCount) >> 3;
-                std::uint64_t next = 0;
-                for (int k = 0; k < 8; ++k) next = (next << 8) | in[k];
-                bits = (bits << (8 * take)) | (next >> (64 - 8 * take));
-                in += take;
-                bitCount += 8 * take;
-            } else {
-                while (bitCount < width) {
-                    if (in == inEnd) goto done;
-                    bits = (bits << 8) | *in++;
-                    bitCount += 8;
-                }
-            }
-        }
-        bitCount -= width;
-        const auto code = static_cast<std::int32_t>((bits >> bitCount) & ((1u << width) - 1u));
+        std::int32_t code = 0;
+        if (!nextCode(in, inEnd, bits, bitCount, width, code)) goto done;
 
         if (code == kLzwEnd) {
             ended = true;
@@ -245,24 +253,8 @@ int decodeLzwChunk(LzwChunkDecoder& decoder, std::span<const std::uint8_t> input
     };
 
     while (at < end) {
-        if (bitCount < width) {
-            if (inEnd - in >= 8) {
-                const int take = (63 - bitCount) >> 3;
-                std::uint64_t next = 0;
-                for (int k = 0; k < 8; ++k) next = (next << 8) | in[k];
-                bits = (bits << (8 * take)) | (next >> (64 - 8 * take));
-                in += take;
-                bitCount += 8 * take;
-            } else {
-                while (bitCount < width) {
-                    if (in == inEnd) goto done;
-                    bits = (bits << 8) | *in++;
-                    bitCount += 8;
-                }
-            }
-        }
-        bitCount -= width;
-        const auto code = static_cast<std::int32_t>((bits >> bitCount) & ((1u << width) - 1u));
+        std::int32_t code = 0;
+        if (!nextCode(in, inEnd, bits, bitCount, width, code)) goto done;
 
         if (code == kLzwEnd) break;
         if (code == kLzwClear) {
