@@ -1,10 +1,7 @@
 #include "profile/fitted_table.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <exception>
-#include <thread>
 #include <vector>
 
 #include "profile/lookup_table.h"
@@ -12,34 +9,6 @@
 #include "profile/tone_curves.h"
 
 namespace calivant {
-namespace {
-
-double gridCoordinate(std::size_t index, int n) { return static_cast<double>(index) / (n - 1); }
-
-// Rows [first, last) of the grid (a row: the n points of one R, G pair).
-bool fillRows(const FittedModel& model, const PatchResiduals& residuals, bool eliminate, int n, std::size_t first,
-              std::size_t last, std::uint16_t* clut) {
-    const std::size_t size = static_cast<std::size_t>(n);
-    std::array<double, kMaxClutGridSize> b;
-    std::array<ColorTriple, kMaxClutGridSize> corrections;
-    for (std::size_t k = 0; k < size; ++k) b[k] = gridCoordinate(k, n);
-    for (std::size_t row = first; row < last; ++row) {
-        const double r = gridCoordinate(row / size, n);
-        const double g = gridCoordinate(row % size, n);
-        if (eliminate)
-            interpolateResidualRow(residuals, r, g, std::span<const double>(b.data(), size),
-                                   std::span<ColorTriple>(corrections.data(), size));
-        for (std::size_t k = 0; k < size; ++k) {
-            CieTriple v = fittedTableLab(model, {r, g, b[k]});
-            if (eliminate)
-                for (int c = 0; c < 3; ++c) v[c] += corrections[k][c];
-            if (!encodeLabPoint(v, clut + (row * size + k) * 3)) return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
 
 double lightnessEncode(double linear) {
     return (116.0 * labF(std::clamp(linear, 0.0, 1.0)) - 16.0) / 100.0;
@@ -92,30 +61,15 @@ int buildFittedTables(const FittedModel& model, std::span<const DeviceRgb> grayD
         if (!plausibleLab(r)) return 1;
 
     const int n = options.clutSize;
-    const std::size_t rows = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
-    const unsigned threadCount = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t count = std::min<std::size_t>(threadCount, rows);
-    std::vector<char> succeeded(count, 0);
-    const bool eliminate = options.eliminateResiduals != 0;
-    auto fillRange = [&](std::size_t t) {
-        succeeded[t] = fillRows(model, residuals, eliminate, n, rows * t / count, rows * (t + 1) / count,
-                                table.clut.data())
-                           ? 1
-                           : 0;
-    };
-    std::vector<std::thread> workers;
-    std::vector<std::size_t> leftOver;
-    for (std::size_t t = 1; t < count; ++t) {
-        try {
-            workers.emplace_back(fillRange, t);
-        } catch (const std::exception&) {
-            leftOver.push_back(t);
-        }
-    }
-    fillRange(0);
-    for (std::size_t t : leftOver) fillRange(t);
-    for (std::thread& w : workers) w.join();
-    return std::all_of(succeeded.begin(), succeeded.end(), [](char ok) { return ok != 0; }) ? 0 : 1;
+    const PatchResiduals* correction = options.eliminateResiduals != 0 ? &residuals : nullptr;
+    const bool filled = fillOnCores(
+        static_cast<std::size_t>(n) * static_cast<std::size_t>(n), 0, [&](std::size_t first, std::size_t last) {
+            return fillGridRows(
+                n, correction, first, last, table.clut.data(),
+                [&](double r, double g, double b) { return fittedTableLab(model, {r, g, b}); },
+                [](const CieTriple& v, std::uint16_t* out) { return encodeLabPoint(v, out); });
+        });
+    return filled ? 0 : 1;
 }
 
 }  // namespace calivant

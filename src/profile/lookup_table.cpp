@@ -26,7 +26,6 @@ double clampTo(double v, double low, double high) { return v < low ? low : v > h
 
 std::uint16_t toCode(double v) { return static_cast<std::uint16_t>(roundHalfAway(v)); }
 
-double gridCoordinate(std::size_t index, int n) { return static_cast<double>(index) / (n - 1); }
 
 bool encodePoint(bool xyz, const ColorTriple& v, std::uint16_t* out) {
     return xyz ? encodeXyzPoint(v, out) : encodeLabPoint(v, out);
@@ -44,28 +43,13 @@ struct TableJob {
     int n;
     std::uint16_t* clut;
 
-    // Rows [first, last) of the grid, a row being the n points of one (R, G)
-    // pair; the residuals come precomputed, a row at a time. False when a
-    // value is not finite.
+    // Rows [first, last) of the grid; the residuals come precomputed, a row
+    // at a time. False when a value is not finite.
     bool fillRows(std::size_t first, std::size_t last) const {
-        const std::size_t size = static_cast<std::size_t>(n);
-        std::array<double, kMaxClutGridSize> b;
-        std::array<ColorTriple, kMaxClutGridSize> corrections;
-        for (std::size_t k = 0; k < size; ++k) b[k] = gridCoordinate(k, n);
-        for (std::size_t row = first; row < last; ++row) {
-            const double r = gridCoordinate(row / size, n);
-            const double g = gridCoordinate(row % size, n);
-            if (eliminateResiduals)
-                interpolateResidualRow(result.patchResiduals, r, g, std::span<const double>(b.data(), size),
-                                       std::span<ColorTriple>(corrections.data(), size));
-            for (std::size_t k = 0; k < size; ++k) {
-                ColorTriple v = modelAt(result, xyz, r, g, b[k]);
-                if (eliminateResiduals)
-                    for (int c = 0; c < 3; ++c) v[c] += corrections[k][c];
-                if (!encodePoint(xyz, v, clut + (row * size + k) * 3)) return false;
-            }
-        }
-        return true;
+        return fillGridRows(
+            n, eliminateResiduals ? &result.patchResiduals : nullptr, first, last, clut,
+            [&](double r, double g, double b) { return modelAt(result, xyz, r, g, b); },
+            [&](const ColorTriple& v, std::uint16_t* out) { return encodePoint(xyz, v, out); });
     }
 
     // Every point, the correction evaluated per point as defined.
@@ -150,13 +134,17 @@ int fillLookupTable(const ProfileResult& result, const AdvancedOptions& options,
     const TableJob job = jobFor(result, options, clut);
     const std::size_t rows = static_cast<std::size_t>(options.clutSize) * options.clutSize;
 
+    return fillOnCores(rows, threadCount, [&](std::size_t first, std::size_t last) { return job.fillRows(first, last); })
+               ? 0
+               : 1;
+}
+
+bool fillOnCores(std::size_t rows, unsigned threadCount, const std::function<bool(std::size_t, std::size_t)>& fill) {
     if (threadCount == 0) threadCount = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t count = std::min<std::size_t>(threadCount, rows);
+    const std::size_t count = std::max<std::size_t>(1, std::min<std::size_t>(threadCount, rows));
     // One flag per range, each written by the one thread that fills it.
     std::vector<char> succeeded(count, 0);
-    auto fillRange = [&](std::size_t t) {
-        succeeded[t] = job.fillRows(rows * t / count, rows * (t + 1) / count) ? 1 : 0;
-    };
+    auto fillRange = [&](std::size_t t) { succeeded[t] = fill(rows * t / count, rows * (t + 1) / count) ? 1 : 0; };
 
     std::vector<std::thread> workers;
     try {
@@ -178,8 +166,7 @@ int fillLookupTable(const ProfileResult& result, const AdvancedOptions& options,
     }
     fillRange(0);
     for (std::thread& worker : workers) worker.join();
-
-    return std::all_of(succeeded.begin(), succeeded.end(), [](char ok) { return ok != 0; }) ? 0 : 1;
+    return std::all_of(succeeded.begin(), succeeded.end(), [](char ok) { return ok != 0; });
 }
 
 int fillLookupTablePerQuery(const ProfileResult& result, const AdvancedOptions& options,

@@ -11,11 +11,15 @@
 //   XYZ  each component clipped to 0..D50 white, then x 327.67 (Y 100 ->
 //        32767: the historical scale, not 327.68).
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
 #include "profile/profile_result.h"
+#include "profile/regression.h"
 #include "measure/advanced_options.h"
 
 #include "util/diagnostics.h"
@@ -30,6 +34,42 @@ inline constexpr double kMaxColorantMagnitude = 3.0e6;
 // false, storing nothing, when a component is not finite.
 bool encodeLabPoint(const ColorTriple& lab, std::uint16_t* out);
 bool encodeXyzPoint(const ColorTriple& xyz, std::uint16_t* out);
+
+// Coordinate 0..1 of point `index` along an n-point axis of the grid.
+inline double gridCoordinate(std::size_t index, int n) { return static_cast<double>(index) / (n - 1); }
+
+// Rows [first, last) of an n-point grid, a row being the n points of one
+// (R, G) pair: value(r, g, b), plus the residual correction interpolated a
+// row at a time when `residuals` is given, written by encode(value, out).
+// False when encode refuses a value.
+template <class Value, class Encode>
+bool fillGridRows(int n, const PatchResiduals* residuals, std::size_t first, std::size_t last, std::uint16_t* clut,
+                  const Value& value, const Encode& encode) {
+    const std::size_t size = static_cast<std::size_t>(n);
+    std::array<double, kMaxClutGridSize> b;
+    std::array<ColorTriple, kMaxClutGridSize> corrections;
+    for (std::size_t k = 0; k < size; ++k) b[k] = gridCoordinate(k, n);
+    for (std::size_t row = first; row < last; ++row) {
+        const double r = gridCoordinate(row / size, n);
+        const double g = gridCoordinate(row % size, n);
+        if (residuals)
+            interpolateResidualRow(*residuals, r, g, std::span<const double>(b.data(), size),
+                                   std::span<ColorTriple>(corrections.data(), size));
+        for (std::size_t k = 0; k < size; ++k) {
+            auto v = value(r, g, b[k]);
+            if (residuals)
+                for (int c = 0; c < 3; ++c) v[c] += corrections[k][c];
+            if (!encode(v, clut + (row * size + k) * 3)) return false;
+        }
+    }
+    return true;
+}
+
+// Splits rows [0, rows) into threadCount ranges (0: one per core) and calls
+// fill(first, last) for each, on threads of their own where the system
+// gives them and on this one where it does not. True when every range was
+// filled. The ranges do not depend on which thread runs them.
+bool fillOnCores(std::size_t rows, unsigned threadCount, const std::function<bool(std::size_t, std::size_t)>& fill);
 
 // Fits the regression, then fills the first clutSize^3 x 3 values of clut
 // (which has room for the largest grid) on every core. Returns 1 after
