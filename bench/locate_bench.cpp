@@ -27,8 +27,8 @@
 #include "make-target/placement.h"
 #include "make-target/synthetic_target.h"
 #include "make-target/synthetic_tiff.h"
-#include "measure/chart_locator.h"
-#include "measure/layout_grid.h"
+#include "locate/chart_locator.h"
+#include "locate/layout_grid.h"
 #include "shell/data_folder.h"
 #include "util/paths.h"
 

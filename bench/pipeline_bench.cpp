@@ -48,7 +48,7 @@
 #include "image/tiff_view.h"
 #include "make-target/synthetic_target.h"
 #include "make-target/synthetic_tiff.h"
-#include "measure/chart_locator.h"
+#include "locate/chart_locator.h"
 #include "measure/patch_measurement.h"
 #include "output/icc_profile.h"
 #include "output/profile_log.h"

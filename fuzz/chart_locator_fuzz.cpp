@@ -12,7 +12,7 @@
 #include <cstdlib>
 
 #include "image/target_image.h"
-#include "measure/chart_locator.h"
+#include "locate/chart_locator.h"
 #include "reference/reference_data.h"
 #include "target/target_layout.h"
 

@@ -11,10 +11,11 @@ declare -A allowed=(
   [target]="util target"
   [reference]="util target reference"
   [measure]="util image target reference measure"
+  [locate]="util image target reference locate"
   [profile]="util image target reference measure profile"
   [output]="util image target reference measure profile output"
   [results]="util image target reference measure profile results"
-  [shell]="util image target reference measure profile output results shell"
+  [shell]="util image target reference measure locate profile output results shell"
 )
 
 status=0
@@ -29,7 +30,7 @@ for folder in "${!allowed[@]}"; do
   done < <(grep -H -E '^#include "[a-z_]+/' src/"$folder"/*.h src/"$folder"/*.cpp 2>/dev/null || true)
 done
 
-engine=(src/util src/image src/reference src/target src/measure src/profile src/output src/results)
+engine=(src/util src/image src/reference src/target src/measure src/locate src/profile src/output src/results)
 if grep -rn -E 'Platform|platform\.' "${engine[@]}"; then
   echo "layering: the engine names the platform (lines above); it must return diagnostics instead"
   status=1

@@ -12,7 +12,7 @@
 
 #include "image/orientation.h"
 #include "image/pixel_source.h"
-#include "measure/chart_locator.h"
+#include "locate/chart_locator.h"
 
 namespace calivant {
 

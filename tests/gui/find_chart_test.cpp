@@ -6,7 +6,7 @@
 #include "gui_fixture.h"
 #include "make-target/placement.h"
 #include "make-target/synthetic_tiff.h"
-#include "measure/layout_grid.h"
+#include "locate/layout_grid.h"
 
 namespace calivant::gui::testing {
 namespace {

@@ -2,7 +2,7 @@
 // charts of every layout, turned, mirrored, keystoned, blurred, noisy and
 // unevenly lit on every kind of background; charts filling the picture; and
 // pictures in which it must find nothing.
-#include "measure/chart_locator.h"
+#include "locate/chart_locator.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 #include "make-target/placement.h"
 #include "make-target/synthetic_target.h"
-#include "measure/layout_grid.h"
+#include "locate/layout_grid.h"
 #include "measure/patch_measurement.h"
 
 namespace calivant {

@@ -7,12 +7,12 @@
 #include <limits>
 
 #include "make-target/placement.h"
-#include "measure/chart_edges.h"
-#include "measure/layout_grid.h"
-#include "measure/patch_blobs.h"
-#include "measure/patch_fit.h"
-#include "measure/patch_lattice.h"
-#include "measure/reduced_image.h"
+#include "locate/chart_edges.h"
+#include "locate/layout_grid.h"
+#include "locate/patch_blobs.h"
+#include "locate/patch_fit.h"
+#include "locate/patch_lattice.h"
+#include "locate/reduced_image.h"
 
 namespace calivant {
 namespace {

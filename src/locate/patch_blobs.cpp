@@ -1,4 +1,4 @@
-#include "measure/patch_blobs.h"
+#include "locate/patch_blobs.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,7 @@
 #include <array>
 #include <vector>
 
-#include "measure/reduced_image.h"
+#include "locate/reduced_image.h"
 
 namespace calivant {
 

@@ -7,7 +7,7 @@
 #include <array>
 #include <vector>
 
-#include "measure/patch_lattice.h"
+#include "locate/patch_lattice.h"
 #include "target/target_layout.h"
 
 namespace calivant {

@@ -9,7 +9,7 @@
 #include <array>
 #include <vector>
 
-#include "measure/patch_blobs.h"
+#include "locate/patch_blobs.h"
 
 namespace calivant {
 

@@ -1,4 +1,4 @@
-#include "measure/patch_fit.h"
+#include "locate/patch_fit.h"
 
 #include <Eigen/Dense>
 

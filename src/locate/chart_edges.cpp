@@ -1,4 +1,4 @@
-#include "measure/chart_edges.h"
+#include "locate/chart_edges.h"
 
 #include <Eigen/Dense>
 

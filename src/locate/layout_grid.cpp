@@ -1,4 +1,4 @@
-#include "measure/layout_grid.h"
+#include "locate/layout_grid.h"
 
 #include <algorithm>
 #include <cmath>

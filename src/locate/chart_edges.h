@@ -8,7 +8,7 @@
 // with the rest are dropped, and the search repeats from the new corners.
 
 #include "image/target_image.h"
-#include "measure/layout_grid.h"
+#include "locate/layout_grid.h"
 #include "target/overlay.h"
 #include "target/target_layout.h"
 

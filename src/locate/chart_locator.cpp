@@ -1,16 +1,16 @@
-#include "measure/chart_locator.h"
+#include "locate/chart_locator.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
 
-#include "measure/chart_edges.h"
-#include "measure/layout_grid.h"
-#include "measure/patch_blobs.h"
-#include "measure/patch_fit.h"
-#include "measure/patch_lattice.h"
-#include "measure/reduced_image.h"
+#include "locate/chart_edges.h"
+#include "locate/layout_grid.h"
+#include "locate/patch_blobs.h"
+#include "locate/patch_fit.h"
+#include "locate/patch_lattice.h"
+#include "locate/reduced_image.h"
 
 namespace calivant {
 namespace {

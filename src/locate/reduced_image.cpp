@@ -1,4 +1,4 @@
-#include "measure/reduced_image.h"
+#include "locate/reduced_image.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "measure/patch_lattice.h"
+#include "locate/patch_lattice.h"
 
 #include <Eigen/Dense>
 
