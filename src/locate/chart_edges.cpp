@@ -36,6 +36,17 @@ constexpr int kMinEdges = 16;
 // more than half the gap between the patches, the edges across it are all
 // missed and nothing would hold the fit's scale in that direction.
 constexpr double kMinDirectionShare = 0.35;
+constexpr int kSolverSteps = 3;
+// The lens term: at most this much bending at the picture's corner, fitted
+// only for charts whose diagonal spans this share of the picture's, and
+// held near none with this weight.
+constexpr double kMaxLens = 0.05;
+constexpr double kLensChartShare = 0.3;
+constexpr double kLensPrior = 1e3;
+// Printed patches are this much smaller or larger than the layout's cells
+// at most.
+constexpr double kMinScale = 0.6;
+constexpr double kMaxScale = 1.15;
 
 struct Rgb {
     double c[3] = {0, 0, 0};
@@ -68,6 +79,9 @@ public:
         return out;
     }
 
+    int width() const { return image_.width; }
+    int height() const { return image_.height; }
+
 private:
     Rgb pixel(int x, int y) const {
         const std::uint8_t* row = image_.rows[static_cast<std::size_t>(y)];
@@ -91,71 +105,101 @@ private:
     double scale_;
 };
 
-ImagePoint at(const OverlayQuad& quad, double u, double t) { return mapTargetPoint(quad, u, 1.0 - t); }
-
 double distance(const ImagePoint& a, const ImagePoint& b) { return std::hypot(a.x - b.x, a.y - b.y); }
 
-// One edge point of a cell: where it lies in the layout, which way is out,
-// how deep the cell is behind it and how wide the gap before the next cell.
-struct EdgeProbe {
-    double u, t;    // on the edge
-    double nu, nt;  // outward normal (unit, along u or t)
-    double depth;   // cell extent along the normal
-    double gap;     // free space beyond the edge (0 where cells touch)
+// The frame and the printed patches' size: charts of one layout are printed
+// with smaller or larger patches on the same pitch (a pocket ColorChecker's
+// gaps are twice the classic one's), so the patch size is fitted too, the
+// cells scaled about their centres, and the frame follows their centres.
+struct FitState {
+    FrameModel model;
+    double scale = 1.0;
 };
 
-// A found edge: the layout point and, in the image, the point where the
-// edge really lies and the edge's normal there.
+// One edge point of a cell: its cell's centre in the layout, the edge point
+// relative to the centre at scale 1, which way is out, how deep the cell is
+// behind the edge and the pitch across it.
+struct EdgeProbe {
+    double uc, tc;
+    double du, dt;
+    double nu, nt;  // outward normal (unit, along u or t)
+    double depth;   // cell extent along the normal at scale 1
+    double pitch;   // to the next cell along the normal
+    bool neighbour; // a printed patch lies beyond the edge
+};
+
+// A found edge: its probe and, in the image, the point where the edge really
+// lies and the edge's normal there.
 struct EdgeObservation {
-    double u, t;
-    double nu, nt;  // the probe's outward normal in the layout
+    const EdgeProbe* probe;
     ImagePoint found;
     double nx, ny;
 };
 
-std::vector<EdgeProbe> edgeProbes(const TargetLayout& layout, const SiteGrid& grid) {
-    std::vector<const PatchCell*> cells;
-    for (const auto* list : {&layout.grayCells, &layout.colorCells, &layout.whiteCells, &layout.midGrayCells,
-                             &layout.blackCells})
-        for (const PatchCell& c : *list)
-            if (std::abs(c.width - grid.cellWidth) < 1e-6 && std::abs(c.height - grid.cellHeight) < 1e-6)
-                cells.push_back(&c);
+bool printed(CellKind kind) { return kind == CellKind::Site || kind == CellKind::Patch; }
+
+// The edges of every printed cell of the grid's size (evenly thinned to
+// kMaxEdgeCells), measured and unmeasured patches alike: both have edges.
+std::vector<EdgeProbe> edgeProbes(const SiteGrid& grid) {
+    std::vector<std::array<int, 2>> cells;
+    for (int q = grid.firstRow; q <= grid.lastRow; ++q)
+        for (int p = grid.firstColumn; p <= grid.lastColumn; ++p)
+            if (printed(grid.kindAt(p, q))) cells.push_back({p, q});
     const std::size_t stride = std::max<std::size_t>(1, (cells.size() + kMaxEdgeCells - 1) / kMaxEdgeCells);
-    const double gapU = std::max(0.0, grid.pitchU - grid.cellWidth);
-    const double gapT = std::max(0.0, grid.pitchT - grid.cellHeight);
     std::vector<EdgeProbe> probes;
     for (std::size_t k = 0; k < cells.size(); k += stride) {
-        const PatchCell& c = *cells[k];
+        const int p = cells[k][0];
+        const int q = cells[k][1];
+        const double uc = grid.u0 + p * grid.pitchU;
+        const double tc = grid.t0 + q * grid.pitchT;
+        const double w = grid.cellWidth;
+        const double h = grid.cellHeight;
+        auto beside = [&](int dp, int dq) { return printed(grid.kindAt(p + dp, q + dq)); };
         for (double f : kEdgeFractions) {
-            probes.push_back({c.u, c.t + f * c.height, -1, 0, c.width, gapU});
-            probes.push_back({c.u + c.width, c.t + f * c.height, 1, 0, c.width, gapU});
-            probes.push_back({c.u + f * c.width, c.t, 0, -1, c.height, gapT});
-            probes.push_back({c.u + f * c.width, c.t + c.height, 0, 1, c.height, gapT});
+            const double along = f - 0.5;
+            probes.push_back({uc, tc, -0.5 * w, along * h, -1, 0, w, grid.pitchU, beside(-1, 0)});
+            probes.push_back({uc, tc, 0.5 * w, along * h, 1, 0, w, grid.pitchU, beside(1, 0)});
+            probes.push_back({uc, tc, along * w, -0.5 * h, 0, -1, h, grid.pitchT, beside(0, -1)});
+            probes.push_back({uc, tc, along * w, 0.5 * h, 0, 1, h, grid.pitchT, beside(0, 1)});
         }
     }
     return probes;
 }
 
+// The layout point of a probe's edge at a patch scale.
+void edgePoint(const EdgeProbe& e, double scale, double& u, double& t) {
+    u = e.uc + scale * e.du;
+    t = e.tc + scale * e.dt;
+}
+
 // Looks for one edge along its normal, up to `search` pixels either way.
-bool findEdge(const FullSampler& image, const OverlayQuad& quad, const EdgeProbe& e, double search,
+bool findEdge(const FullSampler& image, const FitState& state, const EdgeProbe& e, double search,
               EdgeObservation& found) {
-    const ImagePoint centre = at(quad, e.u, e.t);
+    const FrameModel& model = state.model;
+    double u, t;
+    edgePoint(e, state.scale, u, t);
+    const ImagePoint centre = model.map(u, t);
+    if (centre.x < 0.0 || centre.y < 0.0 || centre.x > image.width() - 1.0 || centre.y > image.height() - 1.0)
+        return false;
     constexpr double kDelta = 1e-3;
     // Pixels per layout unit along the normal and along the edge.
-    const double normalScale = distance(at(quad, e.u + kDelta * e.nu, e.t + kDelta * e.nt), centre) / kDelta;
-    const ImagePoint ahead = at(quad, e.u + kDelta * e.nt, e.t + kDelta * e.nu);
+    const double normalScale = distance(model.map(u + kDelta * e.nu, t + kDelta * e.nt), centre) / kDelta;
+    const ImagePoint ahead = model.map(u + kDelta * e.nt, t + kDelta * e.nu);
     const double edgeScale = distance(ahead, centre) / kDelta;
     if (!(normalScale > 0.0) || !(edgeScale > 0.0)) return false;
 
-    const double inside = 0.25 * e.depth;
-    const double outside = e.gap > 0.05 * e.depth ? 0.5 * e.gap : 0.25 * e.depth;
+    const double depth = state.scale * e.depth;
+    const double gap = e.pitch - depth;
+    const double inside = 0.25 * depth;
+    // Beyond a cell without a printed neighbour lies card or background.
+    const double outside = e.neighbour && gap > 0.05 * depth ? 0.5 * gap : e.neighbour ? 0.25 * depth : std::max(0.5 * gap, 0.3 * depth);
     const double strip = kStripHalfWidth / edgeScale;
     // Mean colour across a short strip along the edge, at offset s along the normal.
     auto colourAt = [&](double s) {
         Rgb sum;
         for (int k = -1; k <= 1; ++k) {
-            const double along = k * strip;
-            const ImagePoint p = at(quad, e.u + s * e.nu + along * e.nt, e.t + s * e.nt + along * e.nu);
+            const double a = k * strip;
+            const ImagePoint p = model.map(u + s * e.nu + a * e.nt, t + s * e.nt + a * e.nu);
             const Rgb v = image.at(p.x, p.y);
             for (int c = 0; c < 3; ++c) sum.c[c] += v.c[c] / 3.0;
         }
@@ -186,11 +230,8 @@ bool findEdge(const FullSampler& image, const OverlayQuad& quad, const EdgeProbe
         const double current = share(s);
         if (current >= 0.5) {
             const double edge = previousS + (s - previousS) * (0.5 - previous) / (current - previous);
-            found.u = e.u;
-            found.t = e.t;
-            found.nu = e.nu;
-            found.nt = e.nt;
-            found.found = at(quad, e.u + edge * e.nu, e.t + edge * e.nt);
+            found.probe = &e;
+            found.found = model.map(u + edge * e.nu, t + edge * e.nt);
             // The normal in the image is perpendicular to the edge's direction there.
             const double tx = ahead.x - centre.x;
             const double ty = ahead.y - centre.y;
@@ -207,48 +248,66 @@ bool findEdge(const FullSampler& image, const OverlayQuad& quad, const EdgeProbe
 
 bool everyEdgeDirectionSeen(const std::vector<EdgeObservation>& obs, std::size_t probes) {
     int seen[4] = {0, 0, 0, 0};
-    for (const EdgeObservation& o : obs) ++seen[(o.nu != 0.0 ? 0 : 2) + (o.nu + o.nt > 0.0 ? 1 : 0)];
+    for (const EdgeObservation& o : obs) ++seen[(o.probe->nu != 0.0 ? 0 : 2) + (o.probe->nu + o.probe->nt > 0.0 ? 1 : 0)];
     for (int count : seen)
         if (count < kMinDirectionShare * static_cast<double>(probes) / 4.0) return false;
     return true;
 }
 
-std::array<double, 8> rowOf(const EdgeObservation& o) {
-    const double u = o.u;
-    const double v = 1.0 - o.t;
-    const double w[4] = {(1 - u) * (1 - v), (1 - u) * v, u * v, u * (1 - v)};
-    std::array<double, 8> row{};
-    for (int k = 0; k < 4; ++k) {
-        row[static_cast<std::size_t>(2 * k)] = w[k] * o.nx;
-        row[static_cast<std::size_t>(2 * k + 1)] = w[k] * o.ny;
-    }
-    return row;
-}
-
-double residualOf(const EdgeObservation& o, const OverlayQuad& quad) {
-    const ImagePoint p = at(quad, o.u, o.t);
+double residualOf(const EdgeObservation& o, const FitState& state) {
+    double u, t;
+    edgePoint(*o.probe, state.scale, u, t);
+    const ImagePoint p = state.model.map(u, t);
     return (p.x - o.found.x) * o.nx + (p.y - o.found.y) * o.ny;
 }
 
-// Least squares corners for the kept observations; false when singular.
-bool solveCorners(const std::vector<EdgeObservation>& obs, const std::vector<char>& keep, OverlayQuad& quad) {
-    Eigen::Matrix<double, 8, 8> normal = Eigen::Matrix<double, 8, 8>::Zero();
-    Eigen::Matrix<double, 8, 1> rhs = Eigen::Matrix<double, 8, 1>::Zero();
-    for (std::size_t k = 0; k < obs.size(); ++k) {
-        if (!keep[k]) continue;
-        const std::array<double, 8> row = rowOf(obs[k]);
-        const Eigen::Map<const Eigen::Matrix<double, 8, 1>> a(row.data());
-        normal += a * a.transpose();
-        rhs += a * (obs[k].found.x * obs[k].nx + obs[k].found.y * obs[k].ny);
+// The free values: the homography's eight, the patch scale and, when
+// fitted, the lens term.
+constexpr int kParameters = 10;
+double& parameter(FitState& s, int i) {
+    return i < 8 ? s.model.h[static_cast<std::size_t>(i)] : i == 8 ? s.scale : s.model.k;
+}
+
+// Gauss-Newton steps on the kept observations; false when singular. Where
+// patches touch, their common edge says nothing of their size, and the
+// scale stays where it is.
+bool solveModel(const std::vector<EdgeObservation>& obs, const std::vector<char>& keep, bool withLens,
+                bool withScale, FitState& state) {
+    using Matrix = Eigen::Matrix<double, kParameters, kParameters>;
+    using Vector = Eigen::Matrix<double, kParameters, 1>;
+    for (int iteration = 0; iteration < kSolverSteps; ++iteration) {
+        // Finite-difference steps suited to each value's scale.
+        double steps[kParameters];
+        for (int i = 0; i < kParameters; ++i) steps[i] = 1e-7 * std::max(std::abs(parameter(state, i)), 1e-3);
+        Matrix normal = Matrix::Zero();
+        Vector rhs = Vector::Zero();
+        for (std::size_t k = 0; k < obs.size(); ++k) {
+            if (!keep[k]) continue;
+            const double r = residualOf(obs[k], state);
+            Vector row = Vector::Zero();
+            for (int i = 0; i < kParameters; ++i) {
+                if ((i == 8 && !withScale) || (i == 9 && !withLens)) continue;
+                FitState moved = state;
+                parameter(moved, i) += steps[i];
+                row(i) = (residualOf(obs[k], moved) - r) / steps[i];
+            }
+            normal += row * row.transpose();
+            rhs -= row * r;
+        }
+        // The lens term is held near none by a weak prior: a few per cent
+        // of bending is all a lens gives, and a small chart cannot tell it.
+        normal(8, 8) += withScale ? 0.0 : 1.0;
+        normal(9, 9) += withLens ? kLensPrior : 1.0;
+        const Eigen::LDLT<Matrix> ldlt(normal);
+        if (ldlt.info() != Eigen::Success || !ldlt.isPositive()) return false;
+        const auto diagonal = ldlt.vectorD();
+        if (diagonal.minCoeff() <= 1e-14 * diagonal.maxCoeff()) return false;
+        const Vector delta = ldlt.solve(rhs);
+        if (!delta.allFinite()) return false;
+        for (int i = 0; i < kParameters; ++i) parameter(state, i) += delta(i);
+        state.model.k = std::clamp(state.model.k, -kMaxLens, kMaxLens);
+        state.scale = std::clamp(state.scale, kMinScale, kMaxScale);
     }
-    const Eigen::LDLT<Eigen::Matrix<double, 8, 8>> ldlt(normal);
-    if (ldlt.info() != Eigen::Success || !ldlt.isPositive()) return false;
-    // A tiny pivot means some corner is not held by any edge.
-    const auto diagonal = ldlt.vectorD();
-    if (diagonal.minCoeff() <= 1e-9 * diagonal.maxCoeff()) return false;
-    const Eigen::Matrix<double, 8, 1> x = ldlt.solve(rhs);
-    if (!x.allFinite()) return false;
-    for (int k = 0; k < 4; ++k) quad.corners[static_cast<std::size_t>(k)] = {x(2 * k), x(2 * k + 1)};
     return true;
 }
 
@@ -261,50 +320,64 @@ double median(std::vector<double> values) {
 
 }  // namespace
 
-bool fitChartEdges(const TargetImage& image, const TargetLayout& layout, const SiteGrid& grid,
-                   const OverlayQuad& start, double searchPixels, EdgeFit& fit) {
+bool fitChartEdges(const TargetImage& image, const SiteGrid& grid, const FrameModel& start, double searchPixels,
+                   EdgeFit& fit) {
     if (grid.sites.empty()) return false;
     const FullSampler sampler(image);
-    const std::vector<EdgeProbe> probes = edgeProbes(layout, grid);
-    OverlayQuad quad = start;
+    const std::vector<EdgeProbe> probes = edgeProbes(grid);
+    FitState state;
+    state.model = start;
+    // Lens bending shows only over a good part of the picture.
+    const OverlayQuad startQuad = start.quad();
+    const double diagonal = std::hypot(image.width, image.height);
+    const bool withLens = std::max(distance(startQuad.corners[0], startQuad.corners[2]),
+                                   distance(startQuad.corners[1], startQuad.corners[3])) > kLensChartShare * diagonal;
+    const bool withScale = grid.pitchU - grid.cellWidth > 0.02 * grid.pitchU && grid.pitchT - grid.cellHeight > 0.02 * grid.pitchT;
     std::vector<EdgeObservation> obs;
     std::vector<char> keep;
-    double limit = 0.0;
     double moved = searchPixels;
     for (int round = 0; round < kMaxRounds && (round < kMinRounds || moved > kSettledMove); ++round) {
         const double search = std::min(searchPixels, std::max(kSettledSearch, moved));
         obs.clear();
         for (const EdgeProbe& p : probes) {
             EdgeObservation o;
-            if (findEdge(sampler, quad, p, search, o)) obs.push_back(o);
+            if (findEdge(sampler, state, p, search, o)) obs.push_back(o);
         }
         if (static_cast<int>(obs.size()) < kMinEdges || !everyEdgeDirectionSeen(obs, probes.size())) return false;
         keep.assign(obs.size(), 1);
-        OverlayQuad solved = quad;
+        FitState solved = state;
         for (int pass = 0; pass < 3; ++pass) {
-            if (!solveCorners(obs, keep, solved)) return false;
+            if (!solveModel(obs, keep, withLens, withScale, solved)) return false;
             std::vector<double> magnitudes;
             for (std::size_t k = 0; k < obs.size(); ++k) magnitudes.push_back(std::abs(residualOf(obs[k], solved)));
-            limit = std::max(kOutlierFloor, kOutlierSigmas * 1.4826 * median(magnitudes));
+            const double limit = std::max(kOutlierFloor, kOutlierSigmas * 1.4826 * median(magnitudes));
             for (std::size_t k = 0; k < obs.size(); ++k) keep[k] = magnitudes[k] <= limit;
         }
+        // How far any edge point moved: the frame's corners, and the patch
+        // edges through the scale.
+        const OverlayQuad a = state.model.quad(), b = solved.model.quad();
         moved = 0.0;
-        for (std::size_t k = 0; k < 4; ++k) moved = std::max(moved, distance(solved.corners[k], quad.corners[k]));
-        quad = solved;
+        for (std::size_t k = 0; k < 4; ++k) moved = std::max(moved, distance(a.corners[k], b.corners[k]));
+        const ImagePoint c = solved.model.map(0.5, 0.5);
+        const double pitch = distance(solved.model.map(0.5 + grid.pitchU, 0.5), c);
+        moved = std::max(moved, std::abs(solved.scale - state.scale) * 0.5 * grid.cellWidth / grid.pitchU * pitch);
+        state = solved;
     }
-    fit.quad = quad;
+    fit.model = state.model;
+    fit.quad = state.model.quad();
+    fit.patchScale = state.scale;
     fit.edges = static_cast<int>(obs.size());
     double sum = 0.0;
     int kept = 0;
     for (std::size_t k = 0; k < obs.size(); ++k)
         if (keep[k]) {
-            const double r = residualOf(obs[k], quad);
+            const double r = residualOf(obs[k], state);
             sum += r * r;
             ++kept;
         }
-    const double uc = 0.5, tc = 0.5;
-    const ImagePoint c = at(quad, uc, tc);
-    fit.pitchPixels = std::min(distance(at(quad, uc + grid.pitchU, tc), c), distance(at(quad, uc, tc + grid.pitchT), c));
+    const FrameModel& model = state.model;
+    const ImagePoint c = model.map(0.5, 0.5);
+    fit.pitchPixels = std::min(distance(model.map(0.5 + grid.pitchU, 0.5), c), distance(model.map(0.5, 0.5 + grid.pitchT), c));
     fit.inlierShare = static_cast<double>(kept) / static_cast<double>(obs.size());
     fit.rmsPitch = kept > 0 && fit.pitchPixels > 0.0 ? std::sqrt(sum / kept) / fit.pitchPixels : 1.0;
     return true;

@@ -4,8 +4,11 @@
 #include <cmath>
 #include <limits>
 #include <vector>
+#include <cstdio>
+#include <cstdlib>
 
 #include "locate/chart_edges.h"
+#include "locate/frame_model.h"
 #include "locate/layout_grid.h"
 #include "locate/patch_blobs.h"
 #include "locate/patch_fit.h"
@@ -15,67 +18,60 @@
 namespace calivant {
 namespace {
 
-// The search runs on a copy whose shorter side is about this many pixels:
-// the smallest chart allowed (a quarter of the shorter side) then still has
-// patches of several pixels on the densest layout.
-constexpr int kWorkingSide = 800;
+// The copies the patches are looked for in: the largest holds at most this
+// many pixels (its working memory, beside a picture of hundreds of
+// megabytes, stays within a few tens of them), each next one half as wide,
+// down to this shorter side. A patch is plain in the copy where it is some
+// ten to forty pixels across.
+constexpr double kMaxLevelPixels = 1.0e6;
+constexpr int kMinLevelSide = 48;
 constexpr int kMinPictureSide = 16;
-constexpr int kMaxLattices = 4;
+constexpr int kMaxLattices = 6;
 // Placements of the layout's grid kept for a closer look: those matching at
-// least this share of the best one's patches (no other can be chosen). More
-// of them than this means a lattice too small to tell where the layout lies.
-constexpr double kKeepPlacementShare = 0.9;
-constexpr std::size_t kMaxHypotheses = 96;
+// least this share of the best one's patches. More of them than this means a
+// lattice too small to tell where the layout lies.
+constexpr double kKeepPlacementShare = 0.6;
+constexpr std::size_t kMaxPlacements = 160;
 // Sample points per side of a cell when the copy is measured.
 constexpr int kCellSamples = 4;
-// The frame may reach this many pitches beyond the picture (a chart cropped
-// at its edge); a placement reaching further is kept as a rival, but a chart
-// found there counts as cut off, since a part of the chart that is missing
-// leaves room for wrong placements that fit what is left.
-constexpr double kOutsidePitches = 1.0;
 // Two placements differ when a corner moves by more than this many pitches.
 constexpr double kDistinctPitches = 0.5;
-// Patches of the lattice outside the frame (by more than half a pitch), as a
-// share of those on it: the lattice goes on where the layout ends, so this
-// is a larger chart, or another one, of which the layout matches a part.
-constexpr double kMaxStrayShare = 0.1;
-constexpr std::size_t kMaxLatticeOverSites = 2;
+// A site counts as seen when a patch lies within this share of a pitch of it
+// (for placements not made from a lattice).
+constexpr double kNodeReach = 0.3;
 
 // Thresholds of the decision; each criterion is scaled so that 0 is its
 // threshold and 1 a comfortable pass.
-constexpr double kMinGridShare = 0.4;       // of the layout's sites met by patches
-// Without a reference the gray scale cannot tell a placement shifted by a
-// row or column from the right one (it still rises), so the chosen one must
-// match nearly as many patches as the best of all.
-constexpr double kMinBestShareByGrayScale = 0.98;
-constexpr double kMaxMisfit = 0.45;         // referenceMisfit of the chosen orientation
-constexpr double kMisfitMargin = 1.5;       // the next distinct placement fits this much worse
-constexpr double kMinRise = 0.9;            // grayScaleRise without a reference
-constexpr double kMatchedMargin = 0.03;     // the next rising placement matches this share fewer
-constexpr double kMaxEdgeResidual = 0.06;   // pitches
+constexpr double kMinGridShare = 0.4;  // of the layout's sites met by patches
+// Patches of the lattice where the printed chart has none (an IT8's
+// letters), or just beyond its frame, as a share of the sites met: the
+// layout is put a row or column off, or turned the wrong way.
+constexpr double kMaxConflictShare = 0.04;
+constexpr double kMaxMisfit = 0.45;    // referenceMisfit of the chosen orientation
+constexpr double kMisfitMargin = 1.5;  // the next distinct placement fits this much worse
+constexpr double kMinRise = 0.9;       // grayScaleRise without a reference
+constexpr double kMaxEdgeResidual = 0.08;  // pitches
 constexpr double kMinEdgeInliers = 0.6;
-constexpr double kMaxCornerShift = 0.5;     // pitches between the search's and the fitted corners
-// The edges are looked for this far from where the lattice puts them.
-constexpr double kSearchReducedPixels = 2.5;
-constexpr double kSearchPitches = 0.15;
+constexpr double kMaxCornerShift = 0.5;  // pitches between the search's and the fitted corners
+// The edges are looked for this far from where the search puts them.
+constexpr double kSearchLevelPixels = 2.5;
+constexpr double kSearchPitches = 0.2;
+// A site's centre may lie this share of a pitch beyond the picture: a chart
+// cropped through its outer patches is still whole enough to measure.
+constexpr double kCutSlack = 0.05;
 
 struct Hypothesis {
-    const PatchLattice* lattice = nullptr;
-    GridPlacement placement;
-    OverlayQuad quad;  // image coordinates
+    FrameModel model;  // image coordinates
+    OverlayQuad quad;
     double pitch = 0.0;  // image pixels
+    int matched = 0;
+    int conflicts = 0;
+    int level = 1;  // the copy's reduction factor
+    bool mirrored = false;
+    bool cutOff = false;  // a site lies off the picture
     double misfit = 1.0;
     double rise = -1.0;
-    bool outside = false;  // reaches beyond the picture
 };
-
-ImagePoint hypothesisPoint(const Hypothesis& h, const SiteGrid& grid, const ReducedImage& reduced, double u,
-                           double t) {
-    double i, j, x, y;
-    h.placement.toLattice(grid, u, t, i, j);
-    h.lattice->map(i, j, x, y);
-    return {reduced.toImage(x), reduced.toImage(y)};
-}
 
 double signedArea(const OverlayQuad& q) {
     double sum = 0.0;
@@ -94,33 +90,69 @@ double largestCornerShift(const OverlayQuad& a, const OverlayQuad& b) {
     return shift;
 }
 
+ImagePoint centreOf(const OverlayQuad& q) {
+    ImagePoint c{0.0, 0.0};
+    for (const ImagePoint& p : q.corners) {
+        c.x += 0.25 * p.x;
+        c.y += 0.25 * p.y;
+    }
+    return c;
+}
+
+// Whether two frames lie apart (another chart), not over each other.
+bool apart(const Hypothesis& a, const Hypothesis& b) {
+    const ImagePoint ca = centreOf(a.quad);
+    const ImagePoint cb = centreOf(b.quad);
+    const double size = std::max(std::sqrt(std::abs(signedArea(a.quad))), std::sqrt(std::abs(signedArea(b.quad))));
+    return std::hypot(ca.x - cb.x, ca.y - cb.y) > 0.6 * size;
+}
+
+// The shorter patch pitch at the frame's centre, in image pixels.
+double pitchOf(const FrameModel& model, const SiteGrid& grid) {
+    const ImagePoint c = model.map(0.5, 0.5);
+    const ImagePoint u = model.map(0.5 + grid.pitchU, 0.5);
+    const ImagePoint t = model.map(0.5, 0.5 + grid.pitchT);
+    return std::min(std::hypot(u.x - c.x, u.y - c.y), std::hypot(t.x - c.x, t.y - c.y));
+}
+
+bool anySiteOffPicture(const FrameModel& model, const SiteGrid& grid, int width, int height, double pitch) {
+    const double slack = kCutSlack * pitch;
+    for (const auto& s : grid.sites) {
+        const ImagePoint p = model.map(grid.u0 + s[0] * grid.pitchU, grid.t0 + s[1] * grid.pitchT);
+        if (!(p.x >= -slack && p.y >= -slack && p.x <= width - 1 + slack && p.y <= height - 1 + slack)) return true;
+    }
+    return false;
+}
+
 // Means of the middle half of every gray (in gray order) and colour cell,
 // from the reduced copy; NaN where a cell's centre lies off the picture.
 // `graySpread` gets the scatter of each gray cell's samples.
-void measureCells(const Hypothesis& h, const SiteGrid& grid, const ReducedImage& reduced, const TargetLayout& layout,
+void measureCells(const FrameModel& model, const ReducedImage& reduced, const TargetLayout& layout,
                   std::vector<PatchRgb>& gray, std::vector<double>& graySpread, std::vector<PatchRgb>& color) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     constexpr int kSamples = kCellSamples * kCellSamples;
+    auto toReduced = [&](double u, double t) {
+        const ImagePoint p = model.map(u, t);
+        return ImagePoint{reduced.fromImage(p.x), reduced.fromImage(p.y)};
+    };
     auto measure = [&](const PatchCell& cell, double& spread) {
-        double i, j, x, y;
-        h.placement.toLattice(grid, cell.u + 0.5 * cell.width, cell.t + 0.5 * cell.height, i, j);
-        h.lattice->map(i, j, x, y);
         spread = 0.0;
-        if (x < 0.0 || y < 0.0 || x > reduced.width - 1.0 || y > reduced.height - 1.0) return PatchRgb{nan, nan, nan};
+        const ImagePoint c = toReduced(cell.u + 0.5 * cell.width, cell.t + 0.5 * cell.height);
+        if (!(c.x >= 0.0 && c.y >= 0.0 && c.x <= reduced.width - 1.0 && c.y <= reduced.height - 1.0))
+            return PatchRgb{nan, nan, nan};
         float samples[kSamples][3];
         PatchRgb mean{0, 0, 0};
         for (int a = 0; a < kCellSamples; ++a)
             for (int b = 0; b < kCellSamples; ++b) {
-                const double u = cell.u + cell.width * (0.25 + 0.5 * (a + 0.5) / kCellSamples);
-                const double t = cell.t + cell.height * (0.25 + 0.5 * (b + 0.5) / kCellSamples);
-                h.placement.toLattice(grid, u, t, i, j);
-                h.lattice->map(i, j, x, y);
+                const ImagePoint p = toReduced(cell.u + cell.width * (0.25 + 0.5 * (a + 0.5) / kCellSamples),
+                                               cell.t + cell.height * (0.25 + 0.5 * (b + 0.5) / kCellSamples));
                 float* v = samples[a * kCellSamples + b];
-                sampleReduced(reduced, x, y, v);
-                for (int c = 0; c < 3; ++c) mean[static_cast<std::size_t>(c)] += v[c] / static_cast<double>(kSamples);
+                sampleReduced(reduced, p.x, p.y, v);
+                for (int k = 0; k < 3; ++k) mean[static_cast<std::size_t>(k)] += v[k] / static_cast<double>(kSamples);
             }
         for (const float* v : samples)
-            for (int c = 0; c < 3; ++c) spread += (v[c] - mean[static_cast<std::size_t>(c)]) * (v[c] - mean[static_cast<std::size_t>(c)]);
+            for (int k = 0; k < 3; ++k)
+                spread += (v[k] - mean[static_cast<std::size_t>(k)]) * (v[k] - mean[static_cast<std::size_t>(k)]);
         spread = std::sqrt(spread / (3.0 * kSamples));
         return mean;
     };
@@ -135,30 +167,181 @@ void measureCells(const Hypothesis& h, const SiteGrid& grid, const ReducedImage&
     for (const PatchCell& cell : layout.colorCells) color.push_back(measure(cell, unused));
 }
 
-double strayShare(const Hypothesis& h, const SiteGrid& grid) {
-    int stray = 0;
-    for (const LatticeNode& n : h.lattice->nodes) {
-        double u, t;
-        h.placement.toLayout(grid, n.i, n.j, u, t);
-        if (u < -0.5 * grid.pitchU || u > 1.0 + 0.5 * grid.pitchU || t < -0.5 * grid.pitchT || t > 1.0 + 0.5 * grid.pitchT)
-            ++stray;
+// Sites met and places contradicted by patches at layout grid places.
+struct Tally {
+    int matched = 0;
+    int conflicts = 0;
+};
+
+void countPlace(const SiteGrid& grid, int p, int q, std::vector<char>& seen, Tally& tally) {
+    switch (grid.kindAt(p, q)) {
+    case CellKind::Site: {
+        const std::size_t k = static_cast<std::size_t>(q - grid.firstRow) * (grid.lastColumn - grid.firstColumn + 1) +
+                              (p - grid.firstColumn);
+        if (!seen[k]) {
+            seen[k] = 1;
+            ++tally.matched;
+        }
+        break;
     }
-    return static_cast<double>(stray) / std::max(1, h.placement.matched);
+    case CellKind::Empty:
+        ++tally.conflicts;
+        break;
+    case CellKind::Outside:
+        // A patch right beside the frame: the lattice runs on where the
+        // chart ends, so the layout lies a row or column off.
+        if (p >= grid.firstColumn - 1 && p <= grid.lastColumn + 1 && q >= grid.firstRow - 1 && q <= grid.lastRow + 1)
+            ++tally.conflicts;
+        break;
+    default:
+        break;
+    }
 }
+
+class Search {
+public:
+    Search(const TargetImage& image, const TargetLayout& layout, const ReferenceData* reference)
+        : image_(image), layout_(layout), grid_(siteGrid(layout)),
+          reference_(reference != nullptr && reference->grayCount == layout.grayCount &&
+                             reference->colorCount == layout.colorCount
+                         ? reference
+                         : nullptr) {}
+
+    const SiteGrid& grid() const { return grid_; }
+    bool withReference() const { return reference_ != nullptr; }
+    const std::vector<Hypothesis>& hypotheses() const { return hypotheses_; }
+    bool sawPatches() const { return sawPatches_; }
+
+    void searchLevel(const ReducedImage& reduced) {
+        const std::vector<PatchBlob> blobs = findPatchBlobs(reduced);
+        const std::vector<PatchLattice> lattices = findPatchLattices(blobs, kMaxLattices);
+        if (!lattices.empty()) sawPatches_ = true;
+        for (const PatchLattice& lattice : lattices) {
+            const std::vector<GridPlacement> placements = matchLayoutGrid(grid_, lattice, kKeepPlacementShare);
+            if (placements.empty() || placements.size() > kMaxPlacements) continue;
+            for (const GridPlacement& placement : placements)
+                if (placement.matched >= kMinGridShare * static_cast<double>(grid_.sites.size()))
+                    addLatticeHypothesis(reduced, blobs, lattice, placement);
+        }
+        if (!lattices.empty()) addWholePicture(reduced, blobs, lattices.front());
+    }
+
+private:
+    void addLatticeHypothesis(const ReducedImage& reduced, const std::vector<PatchBlob>& blobs,
+                              const PatchLattice& lattice, const GridPlacement& placement) {
+        Tally tally;
+        std::vector<char> seen(grid_.kinds.size(), 0);
+        std::vector<std::array<double, 2>> layoutPoints;
+        std::vector<ImagePoint> picturePoints;
+        for (const LatticeNode& n : lattice.nodes) {
+            double u, t;
+            placement.toLayout(grid_, n.i, n.j, u, t);
+            const int p = static_cast<int>(std::lround((u - grid_.u0) / grid_.pitchU));
+            const int q = static_cast<int>(std::lround((t - grid_.t0) / grid_.pitchT));
+            countPlace(grid_, p, q, seen, tally);
+            const CellKind kind = grid_.kindAt(p, q);
+            if (kind == CellKind::Site || kind == CellKind::Patch) {
+                layoutPoints.push_back({u, t});
+                const PatchBlob& b = blobs[static_cast<std::size_t>(n.blob)];
+                picturePoints.push_back({reduced.toImage(b.x), reduced.toImage(b.y)});
+            }
+        }
+        Hypothesis h;
+        h.model = lensFor(image_.width, image_.height);
+        if (!fitHomography(h.model, layoutPoints, picturePoints)) return;
+        h.matched = tally.matched;
+        h.conflicts = tally.conflicts;
+        finish(h, reduced);
+    }
+
+    // The whole picture as the chart's frame, in each orientation, judged
+    // on the same evidence: the patches of the largest lattice that fall on
+    // its sites, and how the cells fit the reference or rise.
+    void addWholePicture(const ReducedImage& reduced, const std::vector<PatchBlob>& blobs, const PatchLattice& lattice) {
+        const double w = image_.width - 1.0;
+        const double hgt = image_.height - 1.0;
+        const ImagePoint corners[4] = {{0.0, 0.0}, {0.0, hgt}, {w, hgt}, {w, 0.0}};
+        for (int orientation = 0; orientation < 8; ++orientation) {
+            OverlayQuad quad;
+            for (int k = 0; k < 4; ++k) {
+                const int turned = (orientation & 4) ? (4 - k + orientation) % 4 : (k + orientation) % 4;
+                quad.corners[static_cast<std::size_t>(k)] = corners[turned];
+            }
+            Hypothesis h;
+            h.model = lensFor(image_.width, image_.height);
+            if (!modelThroughQuad(h.model, quad)) continue;
+            const double pitch = pitchOf(h.model, grid_);
+            // Each patch of the lattice, carried into the layout.
+            Tally tally;
+            std::vector<char> seen(grid_.kinds.size(), 0);
+            const FrameModel inverse = inverseOf(h.model);
+            for (const LatticeNode& n : lattice.nodes) {
+                const PatchBlob& b = blobs[static_cast<std::size_t>(n.blob)];
+                const ImagePoint uv = inverse.map(reduced.toImage(b.x), reduced.toImage(b.y));
+                const double fp = (uv.x - grid_.u0) / grid_.pitchU;
+                const double fq = (uv.y - grid_.t0) / grid_.pitchT;
+                const double p = std::round(fp), q = std::round(fq);
+                if (std::hypot(fp - p, fq - q) * std::min(grid_.pitchU, grid_.pitchT) >
+                    kNodeReach * std::min(grid_.pitchU, grid_.pitchT))
+                    continue;
+                countPlace(grid_, static_cast<int>(p), static_cast<int>(q), seen, tally);
+            }
+            (void)pitch;
+            if (tally.matched < kMinGridShare * static_cast<double>(grid_.sites.size())) continue;
+            h.matched = tally.matched;
+            h.conflicts = tally.conflicts;
+            finish(h, reduced);
+        }
+    }
+
+    // The homography from the picture back to the layout (the lens ignored).
+    static FrameModel inverseOf(const FrameModel& m) {
+        const auto& h = m.h;
+        FrameModel inv;
+        const double a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], i = h[7], j = h[8];
+        const double det = a * (e * j - f * i) - b * (d * j - f * g) + c * (d * i - e * g);
+        inv.h = {(e * j - f * i) / det, (c * i - b * j) / det, (b * f - c * e) / det,
+                 (f * g - d * j) / det, (a * j - c * g) / det, (c * d - a * f) / det,
+                 (d * i - e * g) / det, (b * g - a * i) / det, (a * e - b * d) / det};
+        for (double& v : inv.h) v /= inv.h[8] == 0.0 ? 1.0 : inv.h[8];
+        return inv;
+    }
+
+    void finish(Hypothesis& h, const ReducedImage& reduced) {
+        h.quad = h.model.quad();
+        h.pitch = pitchOf(h.model, grid_);
+        if (!(h.pitch > 0.0)) return;
+        h.level = reduced.factor;
+        h.mirrored = signedArea(h.quad) >= 0.0;
+        h.cutOff = anySiteOffPicture(h.model, grid_, image_.width, image_.height, h.pitch);
+        std::vector<PatchRgb> gray, color;
+        std::vector<double> graySpread;
+        measureCells(h.model, reduced, layout_, gray, graySpread, color);
+        if (reference_) h.misfit = referenceMisfit(gray, color, *reference_);
+        else h.rise = grayScaleRise(gray, graySpread);
+        hypotheses_.push_back(h);
+    }
+
+    const TargetImage& image_;
+    const TargetLayout& layout_;
+    SiteGrid grid_;
+    const ReferenceData* reference_;
+    std::vector<Hypothesis> hypotheses_;
+    bool sawPatches_ = false;
+};
 
 double clampUnit(double v) { return std::clamp(v, -1.0, 1.0); }
-
-ChartLocation notFound(const char* reason) {
-    ChartLocation location;
-    location.reason = reason;
-    return location;
-}
 
 struct Choice {
     const Hypothesis* best = nullptr;
     double score = -1.0;  // the smallest criterion, -1..1
-    const char* reason = "the patches do not fit the target layout";
+    std::string reason;
+    bool referenceWouldHelp = false;
 };
+
+bool fitsGrid(const Hypothesis& h) {
+    return h.conflicts <= kMaxConflictShare * h.matched;
+}
 
 // Picks the placement whose patches fit the reference best, if it is clearly
 // better than every placement that differs from it.
@@ -166,141 +349,160 @@ Choice chooseByReference(const std::vector<Hypothesis>& hypotheses) {
     Choice choice;
     const Hypothesis* best = nullptr;
     for (const Hypothesis& h : hypotheses)
-        if (!best || h.misfit < best->misfit) best = &h;
-    if (!best) return choice;
+        if (fitsGrid(h) && (!best || h.misfit < best->misfit)) best = &h;
+    if (!best) {
+        choice.reason = "the patches do not fit the target layout";
+        return choice;
+    }
     double second = 1.0;
+    const Hypothesis* rival = nullptr;
     for (const Hypothesis& h : hypotheses)
-        if (largestCornerShift(h.quad, best->quad) > kDistinctPitches * best->pitch) second = std::min(second, h.misfit);
+        if (largestCornerShift(h.quad, best->quad) > kDistinctPitches * best->pitch && h.misfit < second) {
+            second = h.misfit;
+            rival = &h;
+        }
     choice.best = best;
     const double fit = (kMaxMisfit - best->misfit) / 0.3;
     const double margin = (second / std::max(best->misfit, 1e-6) - kMisfitMargin) / kMisfitMargin;
     choice.score = clampUnit(std::min(fit, margin));
     if (fit < 0.0) choice.reason = "the patches do not match the reference in any orientation";
-    else if (margin < 0.0) choice.reason = "the chart's orientation is not clear";
+    else if (margin < 0.0)
+        choice.reason = rival && apart(*rival, *best) && second <= kMaxMisfit ? "two charts in the picture"
+                                                                             : "the chart's orientation is not clear";
     return choice;
 }
 
 // Without a reference: the unmirrored placement with a rising gray scale
-// that meets the most patches, if no other rising one comes close.
-Choice chooseByGrayScale(const std::vector<Hypothesis>& hypotheses, int bestMatched) {
+// that meets the most patches, if no other one comes close.
+Choice chooseByGrayScale(const std::vector<Hypothesis>& hypotheses, const char* name) {
     Choice choice;
+    auto better = [](const Hypothesis& a, const Hypothesis& b) {
+        const int sa = a.matched - 2 * a.conflicts, sb = b.matched - 2 * b.conflicts;
+        return sa != sb ? sa > sb : a.rise > b.rise;
+    };
     const Hypothesis* best = nullptr;
+    const Hypothesis* mirrored = nullptr;
     for (const Hypothesis& h : hypotheses) {
-        if (signedArea(h.quad) >= 0.0 || h.rise < kMinRise) continue;
-        if (!best || h.placement.matched > best->placement.matched ||
-            (h.placement.matched == best->placement.matched && h.rise > best->rise))
-            best = &h;
+        if (h.rise < kMinRise || !fitsGrid(h)) continue;
+        const Hypothesis*& slot = h.mirrored ? mirrored : best;
+        if (!slot || better(h, *slot)) slot = &h;
     }
     if (!best) {
-        choice.reason = "no gray scale found: the chart's orientation is not clear";
+        if (mirrored) {
+            choice.reason = std::string("a mirrored ") + name + " can only be found with its reference";
+            choice.referenceWouldHelp = true;
+        } else {
+            choice.reason = "no gray scale found: the chart's orientation is not clear";
+            choice.referenceWouldHelp = true;
+        }
         return choice;
     }
-    int rival = 0;
+    const Hypothesis* rival = nullptr;
     for (const Hypothesis& h : hypotheses)
-        if (&h != best && signedArea(h.quad) < 0.0 && h.rise >= kMinRise &&
-            largestCornerShift(h.quad, best->quad) > kDistinctPitches * best->pitch)
-            rival = std::max(rival, h.placement.matched);
+        if (&h != best && !h.mirrored && h.rise >= kMinRise && fitsGrid(h) &&
+            largestCornerShift(h.quad, best->quad) > kDistinctPitches * best->pitch && (!rival || better(h, *rival)))
+            rival = &h;
     choice.best = best;
-    const double share = static_cast<double>(best->placement.matched) / bestMatched;
-    const double lead = 1.0 - static_cast<double>(rival) / best->placement.matched;
-    choice.score = clampUnit(std::min({(best->rise - kMinRise) / (1.0 - kMinRise) * 2.0,
-                                       (share - kMinBestShareByGrayScale) / (1.0 - kMinBestShareByGrayScale),
-                                       (lead - kMatchedMargin) / 0.07}));
-    if (choice.score < 0.0) choice.reason = "the chart's orientation is not clear";
+    const double bestScore = best->matched - 2.0 * best->conflicts;
+    const double rivalScore = rival ? rival->matched - 2.0 * rival->conflicts : 0.0;
+    const double lead = 1.0 - rivalScore / std::max(bestScore, 1.0);
+    choice.score = clampUnit(std::min((best->rise - kMinRise) / (1.0 - kMinRise) * 2.0, (lead - 0.03) / 0.07));
+    if (choice.score < 0.0) {
+        choice.reason = rival && apart(*rival, *best) ? "two charts in the picture" : "the chart's orientation is not clear";
+        choice.referenceWouldHelp = !(rival && apart(*rival, *best));
+    }
     return choice;
 }
 
+ChartLocation notFound(std::string reason, bool referenceWouldHelp = false) {
+    ChartLocation location;
+    location.reason = std::move(reason);
+    location.referenceWouldHelp = referenceWouldHelp;
+    return location;
+}
+
+std::vector<int> levelFactors(int width, int height) {
+    int factor = 1;
+    while (static_cast<double>(width / factor) * (height / factor) > kMaxLevelPixels) ++factor;
+    std::vector<int> factors;
+    for (; std::min(width, height) / factor >= kMinLevelSide; factor *= 2) factors.push_back(factor);
+    return factors;
+}
+
 }  // namespace
+
+const char* chartName(const TargetLayout& layout) {
+    switch (static_cast<TargetType>(layout.targetType)) {
+    case TargetType::It8: return "IT8";
+    case TargetType::ColorChecker: return "ColorChecker";
+    case TargetType::ColorCheckerDc: return "ColorChecker DC";
+    case TargetType::ColorCheckerSg: return "ColorChecker SG";
+    case TargetType::Hct: return "HCT";
+    }
+    return "chart";
+}
 
 ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, const ReferenceData* reference) {
     if ((image.format != PixelFormat::Rgb24 && image.format != PixelFormat::Rgb48) || image.width < 1 ||
         image.height < 1 || static_cast<std::int64_t>(image.rows.size()) < image.height)
         return notFound("the picture is not an RGB picture");
     if (std::min(image.width, image.height) < kMinPictureSide) return notFound("the picture is too small");
-    const SiteGrid grid = siteGrid(layout);
+    Search search(image, layout, reference);
+    const SiteGrid& grid = search.grid();
     if (grid.sites.size() < 4 || grid.columns < 2 || grid.rows < 2) return notFound("the target has no patch grid");
-    const bool withReference = reference != nullptr && reference->grayCount == layout.grayCount &&
-                               reference->colorCount == layout.colorCount;
 
-    const ReducedImage reduced = reduceImage(image, reductionFactor(image.width, image.height, kWorkingSide));
-    if (reduced.rgb.empty()) return notFound("the picture is too small");
-    const std::vector<PatchBlob> blobs = findPatchBlobs(reduced);
-    const std::vector<PatchLattice> lattices = findPatchLattices(blobs, kMaxLattices);
-    if (lattices.empty()) return notFound("no patches found in the picture");
-
-    ChartLocation best = notFound("the patches do not fit the target layout");
-    double bestScore = -2.0;
-    const double sites = static_cast<double>(grid.sites.size());
-    for (const PatchLattice& lattice : lattices) {
-        // A lattice far larger than the layout is some regular texture, or
-        // a larger chart; the chart itself would leave most of it stray.
-        if (lattice.nodes.size() > kMaxLatticeOverSites * grid.sites.size()) continue;
-        std::vector<GridPlacement> placements = matchLayoutGrid(grid, lattice, kKeepPlacementShare);
-        if (placements.empty()) continue;
-        const int bestMatched = placements.front().matched;
-        const double gridScore = clampUnit((bestMatched / sites - kMinGridShare) / 0.5);
-        if (gridScore < 0.0) continue;
-        if (placements.size() > kMaxHypotheses) continue;
-
-        std::vector<Hypothesis> hypotheses;
-        for (const GridPlacement& placement : placements) {
-            Hypothesis h;
-            h.lattice = &lattice;
-            h.placement = placement;
-            const double corners[4][2] = {{0, 1}, {0, 0}, {1, 0}, {1, 1}};
-            for (std::size_t k = 0; k < 4; ++k)
-                h.quad.corners[k] = hypothesisPoint(h, grid, reduced, corners[k][0], corners[k][1]);
-            h.pitch = lattice.pitch * reduced.factor;
-            if (strayShare(h, grid) > kMaxStrayShare) continue;
-            const double slack = kOutsidePitches * h.pitch;
-            for (const ImagePoint& c : h.quad.corners)
-                if (c.x < -slack || c.y < -slack || c.x > image.width - 1 + slack || c.y > image.height - 1 + slack)
-                    h.outside = true;
-            std::vector<PatchRgb> gray, color;
-            std::vector<double> graySpread;
-            measureCells(h, grid, reduced, layout, gray, graySpread, color);
-            if (withReference) h.misfit = referenceMisfit(gray, color, *reference);
-            else h.rise = grayScaleRise(gray, graySpread);
-            hypotheses.push_back(h);
-        }
-        if (hypotheses.empty()) continue;
-        const Choice choice = withReference ? chooseByReference(hypotheses)
-                                            : chooseByGrayScale(hypotheses, bestMatched);
-        if (!choice.best || choice.best->outside) {
-            if (bestScore < -1.0) best.reason = choice.best ? "the chart reaches beyond the picture" : choice.reason;
-            continue;
-        }
-
-        EdgeFit fit;
-        const double search = std::max(kSearchReducedPixels * reduced.factor + 2.0, kSearchPitches * choice.best->pitch);
-        double score = std::min(gridScore, choice.score);
-        const char* reason = choice.reason;
-        if (!fitChartEdges(image, layout, grid, choice.best->quad, search, fit)) {
-            score = -1.0;
-            reason = "the chart's edges could not be found";
-        } else {
-            const double edgeScore = std::min({(kMaxEdgeResidual - fit.rmsPitch) / 0.04,
-                                               (fit.inlierShare - kMinEdgeInliers) / 0.3,
-                                               (kMaxCornerShift * fit.pitchPixels -
-                                                largestCornerShift(fit.quad, choice.best->quad)) /
-                                                   (0.3 * fit.pitchPixels)});
-            if (edgeScore < std::min(score, 0.0)) reason = "the chart's edges could not be placed precisely";
-            score = std::min(score, clampUnit(edgeScore));
-        }
-        if (score > bestScore) {
-            bestScore = score;
-            best = ChartLocation{};
-            best.confidence = std::clamp(0.5 + 0.5 * score, 0.0, 1.0);
-            best.orientedByReference = withReference;
-            if (score >= 0.0) {
-                best.found = true;
-                best.quad = fit.quad;
-            } else {
-                best.reason = reason;
-            }
-        }
+    const std::vector<int> factors = levelFactors(image.width, image.height);
+    if (factors.empty()) return notFound("the picture is too small");
+    ReducedImage reduced = reduceImage(image, factors.front());
+    for (std::size_t k = 0; k < factors.size() && !reduced.rgb.empty(); ++k) {
+        search.searchLevel(reduced);
+        if (k + 1 < factors.size()) reduced = halveImage(reduced);
     }
-    return best;
+    reduced = ReducedImage{};
+
+    const std::vector<Hypothesis>& hypotheses = search.hypotheses();
+    const char* name = chartName(layout);
+    if (hypotheses.empty()) {
+        if (!search.sawPatches()) return notFound("no chart patches in the picture");
+        return notFound(std::string("no ") + name + " patches in the picture: is the target type right?");
+    }
+    const Choice choice = search.withReference() ? chooseByReference(hypotheses) : chooseByGrayScale(hypotheses, name);
+    if (!choice.best) return notFound(choice.reason, choice.referenceWouldHelp);
+    if (choice.best->cutOff) return notFound("the chart reaches beyond the picture");
+    if (choice.score < 0.0) return notFound(choice.reason, choice.referenceWouldHelp);
+
+    // The same placement found in a finer copy is placed more precisely.
+    const Hypothesis* finest = choice.best;
+    for (const Hypothesis& h : hypotheses)
+        if (h.level < finest->level && h.mirrored == choice.best->mirrored &&
+            largestCornerShift(h.quad, choice.best->quad) < kDistinctPitches * choice.best->pitch)
+            finest = &h;
+    const Hypothesis& best = *finest;
+    EdgeFit fit;
+    const double window = std::max(kSearchLevelPixels * best.level + 2.0, kSearchPitches * best.pitch);
+    const bool dbg = std::getenv("LOCDBG") != nullptr;
+    if (dbg) {
+        std::fprintf(stderr, "hyps %zu best: level %d matched %d conflicts %d misfit %.3f rise %.3f pitch %.1f score %.2f\n", hypotheses.size(), best.level, best.matched, best.conflicts, best.misfit, best.rise, best.pitch, choice.score);
+        for (const auto& c : best.quad.corners) std::fprintf(stderr, "  %.1f,%.1f", c.x, image.height - 1 - c.y);
+        std::fprintf(stderr, "\n");
+    }
+    if (!fitChartEdges(image, grid, best.model, window, fit)) {
+        if (dbg) std::fprintf(stderr, "edge fit failed: window %.1f\n", window);
+        return notFound("the chart's edges could not be found");
+    }
+    if (dbg) std::fprintf(stderr, "fit: edges %d inliers %.3f rms %.3f pitch %.1f shift %.2f k %.4f\n", fit.edges, fit.inlierShare, fit.rmsPitch, fit.pitchPixels, largestCornerShift(fit.quad, best.quad), fit.model.k);
+    const double edgeScore =
+        std::min({(kMaxEdgeResidual - fit.rmsPitch) / 0.04, (fit.inlierShare - kMinEdgeInliers) / 0.3,
+                  (kMaxCornerShift * fit.pitchPixels - largestCornerShift(fit.quad, best.quad)) / (0.3 * fit.pitchPixels)});
+    if (edgeScore < 0.0) return notFound("the chart's edges could not be placed precisely");
+    if (anySiteOffPicture(fit.model, grid, image.width, image.height, fit.pitchPixels))
+        return notFound("the chart reaches beyond the picture");
+    ChartLocation location;
+    location.found = true;
+    location.quad = fit.quad;
+    location.confidence = std::clamp(0.5 + 0.5 * std::min(choice.score, clampUnit(edgeScore)), 0.0, 1.0);
+    location.orientedByReference = search.withReference();
+    return location;
 }
 
 }  // namespace calivant

@@ -3,13 +3,18 @@
 // frame, wherever the chart lies and however it is turned or mirrored, so
 // that the overlay can be put on it without the user dragging corners.
 //
-// The patches are found as flat regions on a reduced copy of the picture and
-// joined into a lattice; the layout's grid is matched against the lattice in
-// each of its eight orientations, the orientation decided by how the patches
-// fit the reference (or, without one, by a monotone gray scale); the frame is
-// then fitted to the patch edges at full resolution. When any step is not
-// sure of its answer the chart counts as not found: a wrong placement does
-// more harm than none.
+// The picture is looked at in copies of several sizes, so that patches of
+// any size are seen at a size where they are plain: in each, the patches are
+// found as regions flatter inside than at their border and joined into
+// lattices; the layout's grid is matched against each lattice in its eight
+// orientations, and each placement is checked against what the printed
+// chart must show there (patches where it prints them, none where it does
+// not) and against the reference: the colours of the right placement, in
+// the right orientation, follow the reference through a smooth device
+// model, and those of a wrong one do not. Without a reference the gray scale
+// must rise. The frame is then fitted to the patch edges at full
+// resolution, in perspective. When any step is not sure of its answer the
+// chart counts as not found: a wrong placement does more harm than none.
 
 #include <string>
 
@@ -32,8 +37,12 @@ struct ChartLocation {
     // when the gray scale alone did, which a reference loaded later should
     // check by locating again.
     bool orientedByReference = false;
-    // Why the chart was not found, one short sentence without a full stop.
+    // Why the chart was not found, one short sentence without a full stop,
+    // naming what was seen.
     std::string reason;
+    // Not found, but the chart's reference would let it be found (a
+    // mirrored chart, or one whose orientation only the reference can tell).
+    bool referenceWouldHelp = false;
 };
 
 inline constexpr double kMinChartConfidence = 0.5;
@@ -45,5 +54,8 @@ inline constexpr double kMinChartConfidence = 0.5;
 // lightest patch. Never prints, never fails: bad or unusable input gives a
 // location that is not found.
 ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, const ReferenceData* reference);
+
+// The chart's name as the reasons give it ("ColorChecker SG").
+const char* chartName(const TargetLayout& layout);
 
 }  // namespace calivant

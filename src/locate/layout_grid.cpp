@@ -34,7 +34,63 @@ void gridAxis(const std::vector<double>& centres, int& count, double& pitch) {
     pitch = span / (count - 1);
 }
 
+bool covers(const PatchCell& c, double u, double t) {
+    return u > c.u && u < c.u + c.width && t > c.t && t < c.t + c.height;
+}
+
+// Places of the grid that the layout leaves out: a printed IT8 has the
+// maker's patches in columns 20..22 and letters or numbers around its
+// colour rows; an HCT prints a patch in every cell.
+CellKind unlistedKind(const TargetLayout& layout, const SiteGrid& grid, int p, int q) {
+    if (layout.targetType == static_cast<int>(TargetType::Hct)) return CellKind::Patch;
+    if (layout.targetType == static_cast<int>(TargetType::It8)) {
+        int lastSiteRow = 0, lastSiteColumn = 0;
+        for (const auto& s : grid.sites) {
+            lastSiteColumn = std::max(lastSiteColumn, s[0]);
+            lastSiteRow = std::max(lastSiteRow, s[1]);
+        }
+        if (q >= 0 && q <= lastSiteRow && p > lastSiteColumn && p <= lastSiteColumn + 3) return CellKind::Patch;
+    }
+    return CellKind::Empty;
+}
+
+void classifyCells(const TargetLayout& layout, SiteGrid& grid) {
+    grid.firstColumn = static_cast<int>(std::ceil(-grid.u0 / grid.pitchU - 1e-9));
+    grid.lastColumn = static_cast<int>(std::floor((1.0 - grid.u0) / grid.pitchU + 1e-9));
+    grid.firstRow = static_cast<int>(std::ceil(-grid.t0 / grid.pitchT - 1e-9));
+    grid.lastRow = static_cast<int>(std::floor((1.0 - grid.t0) / grid.pitchT + 1e-9));
+    const int columns = grid.lastColumn - grid.firstColumn + 1;
+    const int rows = grid.lastRow - grid.firstRow + 1;
+    if (columns < 1 || rows < 1) return;
+    grid.kinds.assign(static_cast<std::size_t>(columns) * rows, CellKind::Empty);
+    auto at = [&](int p, int q) -> CellKind& {
+        return grid.kinds[static_cast<std::size_t>(q - grid.firstRow) * columns + (p - grid.firstColumn)];
+    };
+    std::vector<const PatchCell*> others;
+    for (const auto* list : {&layout.grayCells, &layout.colorCells, &layout.whiteCells, &layout.midGrayCells,
+                             &layout.blackCells})
+        for (const PatchCell& c : *list)
+            if (std::abs(c.width - grid.cellWidth) > kSizeTolerance || std::abs(c.height - grid.cellHeight) > kSizeTolerance)
+                others.push_back(&c);
+    for (int q = grid.firstRow; q <= grid.lastRow; ++q)
+        for (int p = grid.firstColumn; p <= grid.lastColumn; ++p) {
+            const double u = grid.u0 + p * grid.pitchU;
+            const double t = grid.t0 + q * grid.pitchT;
+            bool other = false;
+            for (const PatchCell* c : others) other = other || covers(*c, u, t);
+            at(p, q) = other ? CellKind::Other : unlistedKind(layout, grid, p, q);
+        }
+    for (const auto& s : grid.sites)
+        if (s[0] >= grid.firstColumn && s[0] <= grid.lastColumn && s[1] >= grid.firstRow && s[1] <= grid.lastRow)
+            at(s[0], s[1]) = CellKind::Site;
+}
+
 }  // namespace
+
+CellKind SiteGrid::kindAt(int p, int q) const {
+    if (p < firstColumn || p > lastColumn || q < firstRow || q > lastRow) return CellKind::Outside;
+    return kinds[static_cast<std::size_t>(q - firstRow) * (lastColumn - firstColumn + 1) + (p - firstColumn)];
+}
 
 SiteGrid siteGrid(const TargetLayout& layout) {
     SiteGrid grid;
@@ -70,6 +126,7 @@ SiteGrid siteGrid(const TargetLayout& layout) {
     for (std::size_t k = 0; k < us.size(); ++k)
         grid.sites.push_back({static_cast<int>(std::lround((us[k] - grid.u0) / grid.pitchU)),
                               static_cast<int>(std::lround((ts[k] - grid.t0) / grid.pitchT))});
+    classifyCells(layout, grid);
     return grid;
 }
 

@@ -12,6 +12,13 @@
 
 namespace calivant {
 
+// What the printed chart has at a place of the grid: a patch the layout
+// measures (a site), a patch it does not (the maker's own columns of an IT8,
+// the cells an HCT leaves out of its lists), nothing (an IT8's row letters
+// and column numbers), a cell of another size (gray scale), or the frame's
+// outside.
+enum class CellKind : unsigned char { Site, Patch, Empty, Other, Outside };
+
 struct SiteGrid {
     // Centre of the first column and row, and the pitch, in layout units.
     double u0 = 0.0;
@@ -24,6 +31,12 @@ struct SiteGrid {
     double cellWidth = 0.0;
     double cellHeight = 0.0;
     std::vector<std::array<int, 2>> sites;  // column, row
+    // Grid places (column p, row q) whose centres lie inside the frame:
+    // p in firstColumn..lastColumn, q in firstRow..lastRow.
+    int firstColumn = 0, lastColumn = -1, firstRow = 0, lastRow = -1;
+    std::vector<CellKind> kinds;  // row by row over those places
+
+    CellKind kindAt(int p, int q) const;
 };
 
 // The grid of a layout; empty (no sites) for a layout without cells.

@@ -3,144 +3,305 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <numeric>
 
 namespace calivant {
 namespace {
 
-// An edge must rise this far above nothing even in a noise-free picture
-// (gradient per pixel on the 0..1 scale).
-constexpr float kMinEdgeGradient = 0.004f;
-// ... and this many times the gradient of the flattest parts of the picture.
-constexpr float kNoiseFactor = 3.0f;
-// Side of the blocks whose mean gradient estimates the noise, and the share
-// of the flattest blocks that stands for it.
-constexpr int kNoiseBlock = 8;
-constexpr double kNoiseQuantile = 0.02;
-// Blocks this near black or white may be clipped, and clipping hides noise.
-constexpr float kClipMargin = 0.02f;
+std::vector<float>& scratch() {
+    thread_local std::vector<float> buffer;
+    return buffer;
+}
 
-constexpr double kMinBlobArea = 8.0;
+// The gradient is measured on the square root of the values: photon noise
+// grows with the square root of the light, so the root gives dark and light
+// patches alike noise, and a dark, linear exposure the same edges as a
+// bright one.
+// Gradient levels: this many per doubling, from kFloorGradient up.
+constexpr int kLevelsPerOctave = 32;
+constexpr int kLevels = 768;
+constexpr double kFloorGradient = 1e-5;
+
+constexpr double kMinBlobArea = 10.0;
 // No patch covers more than this share of the picture (a ColorChecker
 // filling the whole picture has patches of about 2 %).
 constexpr double kMaxBlobShare = 0.125;
 // area / (12 sqrt(det covariance)) is 1 for any parallelogram; a little more
 // for small pixel blocks, less for ragged or hollow regions.
-constexpr double kMinFill = 0.8;
+constexpr double kMinFill = 0.78;
 constexpr double kMaxFill = 1.3;
-// Longer over shorter axis: cells are about square, with keystone and
-// unusual chart proportions allowing some stretch.
-constexpr double kMaxElongation = 2.5;
+// Longer over shorter axis: cells are square, seen at an angle or with
+// keystone; two cells run together are twice as long as wide.
+constexpr double kMaxElongation = 1.75;
+// The ridge around a patch stands at least this far above the gradient
+// inside it (levels, kLevelsPerOctave to a doubling).
+constexpr int kMinContrastLevels = kLevelsPerOctave / 2;
+// Blobs closer than this share of their side, and within this factor in
+// area, stand for the same patch.
+constexpr double kSamePlaceShare = 0.3;
+constexpr double kSameSize = 2.0;
 
-// [1 2 1] / 4 along a row of the copy, the edge repeated.
-void smoothAlongRow(const ReducedImage& image, int y, float* out) {
+// Row y of the copy as square roots, smoothed by [1 2 1] / 4 along the row,
+// the edge repeated.
+void rootRow(const ReducedImage& image, int y, float* out) {
     const int w = image.width;
+    const float* row = image.at(0, y);
+    std::vector<float>& roots = scratch();
+    roots.resize(static_cast<std::size_t>(w) * 3);
+    for (std::size_t i = 0; i < roots.size(); ++i) roots[i] = std::sqrt(std::max(row[i], 0.0f));
     for (int x = 0; x < w; ++x) {
-        const float* l = image.at(std::max(x - 1, 0), y);
-        const float* c = image.at(x, y);
-        const float* r = image.at(std::min(x + 1, w - 1), y);
-        float* o = out + static_cast<std::size_t>(x) * 3;
-        for (int k = 0; k < 3; ++k) o[k] = 0.25f * (l[k] + 2.0f * c[k] + r[k]);
+        const int l = std::max(x - 1, 0) * 3;
+        const int r = std::min(x + 1, w - 1) * 3;
+        for (int k = 0; k < 3; ++k) out[x * 3 + k] = 0.25f * (roots[l + k] + 2.0f * roots[x * 3 + k] + roots[r + k]);
     }
 }
 
-// Row y of the copy smoothed by [1 2 1] / 4 in both directions, the edge
-// repeated; `across` holds three rows of scratch.
-void smoothedRow(const ReducedImage& image, int y, std::vector<float>& across, float* out) {
-    const std::size_t row = static_cast<std::size_t>(image.width) * 3;
-    float* b = across.data();
-    float* c = b + row;
-    float* t = c + row;
-    smoothAlongRow(image, std::max(y - 1, 0), b);
-    smoothAlongRow(image, y, c);
-    smoothAlongRow(image, std::min(y + 1, image.height - 1), t);
-    for (std::size_t i = 0; i < row; ++i) out[i] = 0.25f * (b[i] + 2.0f * c[i] + t[i]);
-}
-
-// The gradient magnitude of the smoothed copy, and in `flat` the gradient
-// that noise alone gives in the flattest parts of the picture: the mean
-// gradient of the flattest of the blocks not near black or white (clipping
-// hides noise). The smoothed copy is made three rows at a time: whole, it
-// would be the largest buffer of the search, beside a picture of hundreds of
-// megabytes.
-std::vector<float> gradientMagnitude(const ReducedImage& image, float& flat) {
+// The gradient level of every pixel. The smoothed copy ([1 2 1] / 4 both
+// ways, on the square roots) is made a row at a time: three rows along the
+// picture, three across.
+std::vector<std::uint16_t> gradientLevels(const ReducedImage& image) {
     const int w = image.width;
     const int h = image.height;
     const std::size_t row = static_cast<std::size_t>(w) * 3;
-    std::vector<float> g(static_cast<std::size_t>(w) * h);
-    std::vector<float> across(3 * row);
-    std::vector<float> rows(3 * row);
-    float* below = rows.data();
-    float* here = below + row;
-    float* above = here + row;
-    smoothedRow(image, 0, across, here);
-    std::copy(here, here + row, below);
-    smoothedRow(image, std::min(1, h - 1), across, above);
-
-    const int blockColumns = w / kNoiseBlock;
-    const int blockRows = h / kNoiseBlock;
-    std::vector<double> sums(static_cast<std::size_t>(blockColumns));
-    std::vector<double> levels(static_cast<std::size_t>(blockColumns) * 3);
-    std::vector<float> blocks;
+    std::vector<std::uint16_t> levels(static_cast<std::size_t>(w) * h);
+    // along[k]: row y + k - 1 smoothed along; smooth[k]: row y + k - 1 smoothed both ways.
+    std::vector<float> along(4 * row), smooth(3 * row);
+    auto alongRow = [&](int y) { return &along[static_cast<std::size_t>((y + 4) % 4) * row]; };
+    auto smoothRow = [&](int y) { return &smooth[static_cast<std::size_t>((y + 3) % 3) * row]; };
+    auto makeAlong = [&](int y) { rootRow(image, std::clamp(y, 0, h - 1), alongRow(y)); };
+    auto makeSmooth = [&](int y) {
+        const float* b = alongRow(y - 1);
+        const float* c = alongRow(y);
+        const float* t = alongRow(y + 1);
+        float* out = smoothRow(y);
+        for (std::size_t i = 0; i < row; ++i) out[i] = 0.25f * (b[i] + 2.0f * c[i] + t[i]);
+    };
+    makeAlong(-1);
+    makeAlong(0);
+    makeAlong(1);
+    makeSmooth(0);
+    std::copy(smoothRow(0), smoothRow(0) + row, smoothRow(-1));
+    const float scale = static_cast<float>(kLevelsPerOctave);
+    const float floor2 = static_cast<float>(kFloorGradient * kFloorGradient);
     for (int y = 0; y < h; ++y) {
-        float* gy = &g[static_cast<std::size_t>(y) * w];
+        if (y + 1 < h) {
+            makeAlong(y + 2);
+            makeSmooth(y + 1);
+        } else {
+            std::copy(smoothRow(y), smoothRow(y) + row, smoothRow(y + 1));
+        }
+        const float* below = smoothRow(y - 1);
+        const float* here = smoothRow(y);
+        const float* above = smoothRow(y + 1);
+        std::uint16_t* out = &levels[static_cast<std::size_t>(y) * w];
         for (int x = 0; x < w; ++x) {
             const int xl = std::max(x - 1, 0) * 3;
             const int xr = std::min(x + 1, w - 1) * 3;
             float sum = 0.0f;
             for (int k = 0; k < 3; ++k) {
                 const float gx = 0.5f * (here[xr + k] - here[xl + k]);
-                const float gyk = 0.5f * (above[x * 3 + k] - below[x * 3 + k]);
-                sum += gx * gx + gyk * gyk;
+                const float gy = 0.5f * (above[x * 3 + k] - below[x * 3 + k]);
+                sum += gx * gx + gy * gy;
             }
-            gy[x] = std::sqrt(sum);
+            // log2 of the magnitude is half the log2 of its square.
+            const float level = sum > floor2 ? 0.5f * scale * std::log2(sum / floor2) : 0.0f;
+            out[x] = static_cast<std::uint16_t>(std::min(level, static_cast<float>(kLevels - 1)));
         }
-        if (y / kNoiseBlock < blockRows) {
-            for (int bx = 0; bx < blockColumns; ++bx)
-                for (int x = bx * kNoiseBlock; x < (bx + 1) * kNoiseBlock; ++x) {
-                    sums[static_cast<std::size_t>(bx)] += gy[x];
-                    for (int k = 0; k < 3; ++k) levels[static_cast<std::size_t>(bx) * 3 + k] += here[x * 3 + k];
-                }
-            if (y % kNoiseBlock == kNoiseBlock - 1) {
-                for (int bx = 0; bx < blockColumns; ++bx) {
-                    bool clipped = false;
-                    for (int k = 0; k < 3; ++k) {
-                        const double mean = levels[static_cast<std::size_t>(bx) * 3 + k] / (kNoiseBlock * kNoiseBlock);
-                        if (mean < kClipMargin || mean > 1.0 - kClipMargin) clipped = true;
-                    }
-                    if (!clipped) blocks.push_back(static_cast<float>(sums[static_cast<std::size_t>(bx)] / (kNoiseBlock * kNoiseBlock)));
-                }
-                std::fill(sums.begin(), sums.end(), 0.0);
-                std::fill(levels.begin(), levels.end(), 0.0);
-            }
-        }
-        // Move down a row.
-        std::rotate(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(row), rows.end());
-        if (y + 2 <= h - 1) smoothedRow(image, y + 2, across, above);
-        else std::copy(here, here + row, above);
     }
-
-    flat = 0.0f;
-    if (!blocks.empty()) {
-        const std::size_t k = static_cast<std::size_t>(kNoiseQuantile * (blocks.size() - 1));
-        std::nth_element(blocks.begin(), blocks.begin() + static_cast<std::ptrdiff_t>(k), blocks.end());
-        flat = blocks[k];
-    }
-    return g;
+    return levels;
 }
 
-int findRoot(std::vector<std::int32_t>& parent, std::int32_t i) {
-    while (parent[i] != i) {
-        parent[i] = parent[parent[i]];
-        i = parent[i];
-    }
-    return i;
-}
-
-struct Moments {
+// A region's sums, kept only while it is the root of its pixels.
+struct Region {
     double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
-    double rgb[3] = {0, 0, 0};
+    // The level at which it last took in a region of some size (or became
+    // one itself): how uneven its inside is.
+    int inner = 0;
 };
+
+class Flood {
+public:
+    Flood(const ReducedImage& image, std::vector<PatchBlob>& blobs)
+        : image_(image), blobs_(blobs), parent_(static_cast<std::size_t>(image.width) * image.height, kUnset),
+          maxArea_(kMaxBlobShare * static_cast<double>(image.width) * image.height) {}
+
+    void add(std::int32_t pixel, int level) {
+        const int w = image_.width;
+        const int x = pixel % w;
+        const int y = pixel / w;
+        const std::int32_t neighbours[4] = {x > 0 ? pixel - 1 : -1, x + 1 < w ? pixel + 1 : -1,
+                                            y > 0 ? pixel - w : -1, y + 1 < image_.height ? pixel + w : -1};
+        // The pixel joins the region of its first flooded neighbour, and
+        // that region then meets the others; only a pixel with none begins a
+        // region of its own.
+        std::int32_t root = -1;
+        for (std::int32_t q : neighbours) {
+            if (q < 0 || parent_[static_cast<std::size_t>(q)] == kUnset) continue;
+            if (root < 0) {
+                root = find(q);
+                Region& r = regions_[static_cast<std::size_t>(decodeRoot(parent_[static_cast<std::size_t>(root)]))];
+                addPixel(r, x, y);
+                if (r.n == kMinBlobArea) r.inner = level;
+                parent_[static_cast<std::size_t>(pixel)] = root;
+            } else {
+                join(root, q, level);
+                root = find(root);
+            }
+        }
+        if (root < 0) parent_[static_cast<std::size_t>(pixel)] = encodeRoot(newRegion(x, y, level));
+    }
+
+    // The regions never met by another of their size.
+    void finish(int level) {
+        for (std::size_t i = 0; i < parent_.size(); ++i)
+            if (parent_[i] <= kRootBase) offer(regions_[static_cast<std::size_t>(decodeRoot(parent_[i]))], level);
+    }
+
+private:
+    static constexpr std::int32_t kUnset = -1;
+    // Roots hold -(slot + 2): every parent value below -1 is a root.
+    static constexpr std::int32_t kRootBase = -2;
+    static std::int32_t encodeRoot(std::int32_t slot) { return kRootBase - slot; }
+    static std::int32_t decodeRoot(std::int32_t value) { return kRootBase - value; }
+
+    std::int32_t newRegion(int x, int y, int level) {
+        std::int32_t slot;
+        if (!free_.empty()) {
+            slot = free_.back();
+            free_.pop_back();
+        } else {
+            slot = static_cast<std::int32_t>(regions_.size());
+            regions_.emplace_back();
+        }
+        Region& r = regions_[static_cast<std::size_t>(slot)];
+        r = Region{};
+        addPixel(r, x, y);
+        r.inner = level;
+        return slot;
+    }
+
+    static void addPixel(Region& r, int x, int y) {
+        r.n += 1;
+        r.sx += x;
+        r.sy += y;
+        r.sxx += static_cast<double>(x) * x;
+        r.sxy += static_cast<double>(x) * y;
+        r.syy += static_cast<double>(y) * y;
+    }
+
+    std::int32_t find(std::int32_t i) {
+        std::int32_t root = i;
+        while (parent_[static_cast<std::size_t>(root)] >= 0) root = parent_[static_cast<std::size_t>(root)];
+        while (parent_[static_cast<std::size_t>(i)] >= 0) {
+            const std::int32_t next = parent_[static_cast<std::size_t>(i)];
+            parent_[static_cast<std::size_t>(i)] = root;
+            i = next;
+        }
+        return root;
+    }
+
+    void join(std::int32_t a, std::int32_t b, int level) {
+        a = find(a);
+        b = find(b);
+        if (a == b) return;
+        Region& ra = regions_[static_cast<std::size_t>(decodeRoot(parent_[static_cast<std::size_t>(a)]))];
+        Region& rb = regions_[static_cast<std::size_t>(decodeRoot(parent_[static_cast<std::size_t>(b)]))];
+        const bool sizeable = ra.n >= kMinBlobArea && rb.n >= kMinBlobArea;
+        if (sizeable) {
+            offer(ra, level);
+            offer(rb, level);
+        }
+        // The larger region keeps its root.
+        if (ra.n < rb.n) {
+            std::swap(a, b);
+        }
+        Region& keep = regions_[static_cast<std::size_t>(decodeRoot(parent_[static_cast<std::size_t>(a)]))];
+        const std::int32_t goneSlot = decodeRoot(parent_[static_cast<std::size_t>(b)]);
+        const Region& gone = regions_[static_cast<std::size_t>(goneSlot)];
+        const bool wasSmall = keep.n < kMinBlobArea;
+        keep.n += gone.n;
+        keep.sx += gone.sx;
+        keep.sy += gone.sy;
+        keep.sxx += gone.sxx;
+        keep.sxy += gone.sxy;
+        keep.syy += gone.syy;
+        if (sizeable || (wasSmall && keep.n >= kMinBlobArea)) keep.inner = level;
+        free_.push_back(goneSlot);
+        parent_[static_cast<std::size_t>(b)] = a;
+    }
+
+    // Looks at a region about to meet another as a possible patch.
+    void offer(const Region& r, int level) {
+        const int contrast = level - r.inner;
+        if (contrast < kMinContrastLevels || r.n > maxArea_) return;
+        const double cx = r.sx / r.n;
+        const double cy = r.sy / r.n;
+        const double vxx = r.sxx / r.n - cx * cx;
+        const double vxy = r.sxy / r.n - cx * cy;
+        const double vyy = r.syy / r.n - cy * cy;
+        const double det = vxx * vyy - vxy * vxy;
+        if (!(det > 0.0)) return;
+        const double fill = r.n / (12.0 * std::sqrt(det));
+        if (fill < kMinFill || fill > kMaxFill) return;
+        const double half = 0.5 * (vxx + vyy);
+        const double root = std::sqrt(std::max(0.0, half * half - det));
+        const double major = half + root;
+        const double minor = half - root;
+        if (!(minor > 0.0) || major > kMaxElongation * kMaxElongation * minor) return;
+        PatchBlob blob;
+        blob.x = cx;
+        blob.y = cy;
+        blob.area = r.n;
+        blob.contrast = static_cast<float>(std::exp2(static_cast<double>(contrast) / kLevelsPerOctave));
+        blobs_.push_back(blob);
+    }
+
+    const ReducedImage& image_;
+    std::vector<PatchBlob>& blobs_;
+    std::vector<std::int32_t> parent_;
+    std::vector<Region> regions_;
+    std::vector<std::int32_t> free_;
+    double maxArea_;
+};
+
+// A patch is offered again each time a region around it is looked at (with
+// a little more of its border, or a speck of glare taken in): of the blobs
+// at one place and of about one size, the one with the clearest border
+// stays. Blobs of other sizes at the same place (a block of four patches
+// that run together, centred on their common corner) are kept.
+std::vector<PatchBlob> onePerPlace(std::vector<PatchBlob> blobs, int width, int height) {
+    std::stable_sort(blobs.begin(), blobs.end(),
+                     [](const PatchBlob& a, const PatchBlob& b) { return a.contrast > b.contrast; });
+    constexpr int kBucket = 8;
+    const int columns = width / kBucket + 1;
+    const int rows = height / kBucket + 1;
+    std::vector<std::vector<std::int32_t>> buckets(static_cast<std::size_t>(columns) * rows);
+    std::vector<PatchBlob> kept;
+    for (const PatchBlob& b : blobs) {
+        if (kept.size() >= static_cast<std::size_t>(kMaxBlobs)) break;
+        const double reach = kSamePlaceShare * std::sqrt(b.area);
+        const int x0 = std::max(0, static_cast<int>((b.x - reach) / kBucket));
+        const int x1 = std::min(columns - 1, static_cast<int>((b.x + reach) / kBucket));
+        const int y0 = std::max(0, static_cast<int>((b.y - reach) / kBucket));
+        const int y1 = std::min(rows - 1, static_cast<int>((b.y + reach) / kBucket));
+        bool taken = false;
+        for (int by = y0; by <= y1 && !taken; ++by)
+            for (int bx = x0; bx <= x1 && !taken; ++bx)
+                for (std::int32_t k : buckets[static_cast<std::size_t>(by) * columns + bx]) {
+                    const PatchBlob& o = kept[static_cast<std::size_t>(k)];
+                    if (std::hypot(o.x - b.x, o.y - b.y) <= reach && o.area <= kSameSize * b.area &&
+                        b.area <= kSameSize * o.area) {
+                        taken = true;
+                        break;
+                    }
+                }
+        if (taken) continue;
+        const int bx = std::clamp(static_cast<int>(b.x / kBucket), 0, columns - 1);
+        const int by = std::clamp(static_cast<int>(b.y / kBucket), 0, rows - 1);
+        buckets[static_cast<std::size_t>(by) * columns + bx].push_back(static_cast<std::int32_t>(kept.size()));
+        kept.push_back(b);
+    }
+    return kept;
+}
 
 }  // namespace
 
@@ -149,79 +310,26 @@ std::vector<PatchBlob> findPatchBlobs(const ReducedImage& image) {
     const int h = image.height;
     std::vector<PatchBlob> blobs;
     if (w < 3 || h < 3) return blobs;
-    float flat = 0.0f;
-    std::vector<float> g = gradientMagnitude(image, flat);
-    const float threshold = std::max(kMinEdgeGradient, kNoiseFactor * flat);
-
-    // Union-find over the flat pixels, 4-connected.
     const std::size_t n = static_cast<std::size_t>(w) * h;
-    std::vector<std::int32_t> parent(n, -1);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const std::int32_t i = y * w + x;
-            if (g[static_cast<std::size_t>(i)] > threshold) continue;
-            parent[static_cast<std::size_t>(i)] = i;
-            if (x > 0 && parent[static_cast<std::size_t>(i - 1)] >= 0) parent[static_cast<std::size_t>(i)] = findRoot(parent, i - 1);
-            if (y > 0 && parent[static_cast<std::size_t>(i - w)] >= 0) {
-                const std::int32_t a = findRoot(parent, i - w);
-                const std::int32_t b = findRoot(parent, i);
-                if (a != b) parent[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
-            }
-        }
-    std::vector<float>().swap(g);
 
-    std::vector<std::int32_t> slot(n, -1);
-    std::vector<Moments> moments;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const std::int32_t i = y * w + x;
-            if (parent[static_cast<std::size_t>(i)] < 0) continue;
-            const std::size_t root = static_cast<std::size_t>(findRoot(parent, i));
-            if (slot[root] < 0) {
-                slot[root] = static_cast<std::int32_t>(moments.size());
-                moments.emplace_back();
-            }
-            Moments& m = moments[static_cast<std::size_t>(slot[root])];
-            m.n += 1;
-            m.sx += x;
-            m.sy += y;
-            m.sxx += static_cast<double>(x) * x;
-            m.sxy += static_cast<double>(x) * y;
-            m.syy += static_cast<double>(y) * y;
-            const float* p = image.at(x, y);
-            for (int k = 0; k < 3; ++k) m.rgb[k] += p[k];
-        }
+    // The pixels in order of rising gradient (a counting sort).
+    std::vector<std::int32_t> order(n);
+    std::vector<std::uint32_t> start(kLevels + 1, 0);
+    {
+        const std::vector<std::uint16_t> levels = gradientLevels(image);
+        for (std::uint16_t l : levels) ++start[l + 1u];
+        for (int l = 0; l < kLevels; ++l) start[static_cast<std::size_t>(l) + 1] += start[static_cast<std::size_t>(l)];
+        std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
+        for (std::size_t i = 0; i < n; ++i) order[next[levels[i]]++] = static_cast<std::int32_t>(i);
+    }
 
-    const double maxArea = kMaxBlobShare * static_cast<double>(n);
-    for (const Moments& m : moments) {
-        if (m.n < kMinBlobArea || m.n > maxArea) continue;
-        const double cx = m.sx / m.n;
-        const double cy = m.sy / m.n;
-        const double vxx = m.sxx / m.n - cx * cx;
-        const double vxy = m.sxy / m.n - cx * cy;
-        const double vyy = m.syy / m.n - cy * cy;
-        const double det = vxx * vyy - vxy * vxy;
-        if (!(det > 0.0)) continue;
-        const double fill = m.n / (12.0 * std::sqrt(det));
-        if (fill < kMinFill || fill > kMaxFill) continue;
-        const double half = 0.5 * (vxx + vyy);
-        const double root = std::sqrt(std::max(0.0, half * half - det));
-        const double major = half + root;
-        const double minor = half - root;
-        if (!(minor > 0.0) || major > kMaxElongation * kMaxElongation * minor) continue;
-        PatchBlob blob;
-        blob.x = cx;
-        blob.y = cy;
-        blob.area = m.n;
-        for (int k = 0; k < 3; ++k) blob.rgb[k] = static_cast<float>(m.rgb[k] / m.n);
-        blobs.push_back(blob);
-    }
-    if (blobs.size() > static_cast<std::size_t>(kMaxBlobs)) {
-        std::nth_element(blobs.begin(), blobs.begin() + kMaxBlobs, blobs.end(),
-                         [](const PatchBlob& a, const PatchBlob& b) { return a.area > b.area; });
-        blobs.resize(kMaxBlobs);
-    }
-    return blobs;
+    Flood flood(image, blobs);
+    for (int level = 0; level < kLevels; ++level)
+        for (std::uint32_t k = start[static_cast<std::size_t>(level)]; k < start[static_cast<std::size_t>(level) + 1]; ++k)
+            flood.add(order[k], level);
+    flood.finish(kLevels);
+
+    return onePerPlace(std::move(blobs), w, h);
 }
 
 }  // namespace calivant

@@ -1,8 +1,17 @@
 #pragma once
-// Candidate patches: the flat regions of the reduced picture. Pixels whose
-// colour gradient stands above the picture's noise are edges; the connected
-// regions between them that are compact and of a plausible size are kept,
-// each with its centroid, size and mean colour.
+// Candidate patches: regions of the reduced picture that are flatter inside
+// than at their border, compact and about square.
+//
+// The picture's colour gradient is flooded from its lowest value up: pixels
+// join the regions beside them in order of rising gradient, so every region
+// grows from a flat inside to the ridge of gradient around it, where it meets
+// the next region. Just before two regions of some size meet, each is
+// looked at as a possible patch. No single threshold on the gradient decides
+// where an edge is: a patch of a noisy photograph is whole once its own
+// noise is passed, and two touching patches that differ by little still
+// meet only at the faint ridge between them. The same patch may be offered
+// more than once, as part of larger regions; the lattice keeps those that
+// line up with their neighbours.
 
 #include <array>
 #include <vector>
@@ -15,11 +24,13 @@ struct PatchBlob {
     double x = 0.0;  // centroid, reduced coordinates
     double y = 0.0;
     double area = 0.0;  // pixels
-    std::array<float, 3> rgb{};
+    // How far the gradient at its border stands above the gradient inside
+    // it (a ratio, at least 1): how sure the region is a patch of its own.
+    float contrast = 1.0f;
 };
 
-// Finds the candidate patches. At most kMaxBlobs are returned (the largest
-// first when there are more).
+// Finds the candidate patches. At most kMaxBlobs are returned (those of the
+// clearest border first when there are more).
 std::vector<PatchBlob> findPatchBlobs(const ReducedImage& image);
 
 inline constexpr int kMaxBlobs = 20000;

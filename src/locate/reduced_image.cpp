@@ -80,6 +80,25 @@ ReducedImage reduceImage(const TargetImage& image, int factor) {
     return out;
 }
 
+ReducedImage halveImage(const ReducedImage& image) {
+    ReducedImage out;
+    out.width = image.width / 2;
+    out.height = image.height / 2;
+    out.factor = image.factor * 2;
+    if (out.width < 1 || out.height < 1) return ReducedImage{};
+    out.rgb.resize(static_cast<std::size_t>(out.width) * out.height * 3);
+    for (int y = 0; y < out.height; ++y)
+        for (int x = 0; x < out.width; ++x) {
+            const float* a = image.at(2 * x, 2 * y);
+            const float* b = image.at(2 * x + 1, 2 * y);
+            const float* c = image.at(2 * x, 2 * y + 1);
+            const float* d = image.at(2 * x + 1, 2 * y + 1);
+            float* o = &out.rgb[(static_cast<std::size_t>(y) * out.width + x) * 3];
+            for (int k = 0; k < 3; ++k) o[k] = 0.25f * (a[k] + b[k] + c[k] + d[k]);
+        }
+    return out;
+}
+
 void sampleReduced(const ReducedImage& image, double x, double y, float out[3]) {
     // Written so that a NaN lands on the edge too.
     x = x > 0.0 ? std::min(x, image.width - 1.0) : 0.0;

@@ -32,6 +32,10 @@ int reductionFactor(int width, int height, int side);
 // or smaller than one block, gives an empty copy.
 ReducedImage reduceImage(const TargetImage& image, int factor);
 
+// The copy reduced by two more (its factor doubled): 2 x 2 means of its
+// pixels, the odd last row or column dropped. Empty when nothing is left.
+ReducedImage halveImage(const ReducedImage& image);
+
 // Bilinear sample of all three channels at reduced coordinates, clamped to
 // the copy's edge.
 void sampleReduced(const ReducedImage& image, double x, double y, float out[3]);
