@@ -24,6 +24,7 @@ constexpr double kStripHalfWidth = 1.5;
 // pixels; the fit has settled when no corner moves by more than kSettledMove.
 constexpr double kSettledSearch = 3.0;
 constexpr double kSettledMove = 0.05;
+constexpr double kScatterReach = 3.0;
 constexpr int kMinRounds = 2;
 constexpr int kMaxRounds = 6;
 // Residuals beyond this many robust standard deviations (and beyond the
@@ -336,8 +337,10 @@ bool fitChartEdges(const TargetImage& image, const SiteGrid& grid, const FrameMo
     std::vector<EdgeObservation> obs;
     std::vector<char> keep;
     double moved = searchPixels;
+    // The scatter of the edges about the fit: later rounds look that far too.
+    double scatter = 0.0;
     for (int round = 0; round < kMaxRounds && (round < kMinRounds || moved > kSettledMove); ++round) {
-        const double search = std::min(searchPixels, std::max(kSettledSearch, moved));
+        const double search = std::min(searchPixels, std::max(kSettledSearch, moved + kScatterReach * scatter));
         obs.clear();
         for (const EdgeProbe& p : probes) {
             EdgeObservation o;
@@ -350,7 +353,8 @@ bool fitChartEdges(const TargetImage& image, const SiteGrid& grid, const FrameMo
             if (!solveModel(obs, keep, withLens, withScale, solved)) return false;
             std::vector<double> magnitudes;
             for (std::size_t k = 0; k < obs.size(); ++k) magnitudes.push_back(std::abs(residualOf(obs[k], solved)));
-            const double limit = std::max(kOutlierFloor, kOutlierSigmas * 1.4826 * median(magnitudes));
+            scatter = 1.4826 * median(magnitudes);
+            const double limit = std::max(kOutlierFloor, kOutlierSigmas * scatter);
             for (std::size_t k = 0; k < obs.size(); ++k) keep[k] = magnitudes[k] <= limit;
         }
         // How far any edge point moved: the frame's corners, and the patch

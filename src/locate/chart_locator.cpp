@@ -4,8 +4,6 @@
 #include <cmath>
 #include <limits>
 #include <vector>
-#include <cstdio>
-#include <cstdlib>
 
 #include "locate/chart_edges.h"
 #include "locate/frame_model.h"
@@ -28,10 +26,9 @@ constexpr int kMinLevelSide = 48;
 constexpr int kMinPictureSide = 16;
 constexpr int kMaxLattices = 6;
 // Placements of the layout's grid kept for a closer look: those matching at
-// least this share of the best one's patches. More of them than this means a
-// lattice too small to tell where the layout lies.
+// least this share of the best one's patches, at most this many.
 constexpr double kKeepPlacementShare = 0.6;
-constexpr std::size_t kMaxPlacements = 160;
+constexpr std::size_t kMaxPlacements = 64;
 // Sample points per side of a cell when the copy is measured.
 constexpr int kCellSamples = 4;
 // Two placements differ when a corner moves by more than this many pitches.
@@ -115,12 +112,16 @@ double pitchOf(const FrameModel& model, const SiteGrid& grid) {
     return std::min(std::hypot(u.x - c.x, u.y - c.y), std::hypot(t.x - c.x, t.y - c.y));
 }
 
-bool anySiteOffPicture(const FrameModel& model, const SiteGrid& grid, int width, int height, double pitch) {
+// Whether a measured patch's centre lies off the picture.
+bool anyCellOffPicture(const FrameModel& model, const TargetLayout& layout, int width, int height, double pitch) {
     const double slack = kCutSlack * pitch;
-    for (const auto& s : grid.sites) {
-        const ImagePoint p = model.map(grid.u0 + s[0] * grid.pitchU, grid.t0 + s[1] * grid.pitchT);
-        if (!(p.x >= -slack && p.y >= -slack && p.x <= width - 1 + slack && p.y <= height - 1 + slack)) return true;
-    }
+    for (const auto* cells : {&layout.grayCells, &layout.colorCells, &layout.whiteCells, &layout.midGrayCells,
+                              &layout.blackCells})
+        for (const PatchCell& c : *cells) {
+            const ImagePoint p = model.map(c.u + 0.5 * c.width, c.t + 0.5 * c.height);
+            if (!(p.x >= -slack && p.y >= -slack && p.x <= width - 1 + slack && p.y <= height - 1 + slack))
+                return true;
+        }
     return false;
 }
 
@@ -217,11 +218,13 @@ public:
         const std::vector<PatchLattice> lattices = findPatchLattices(blobs, kMaxLattices);
         if (!lattices.empty()) sawPatches_ = true;
         for (const PatchLattice& lattice : lattices) {
+            // The best placements by patches met (best first): the right one
+            // meets the most, give or take a row or column that the chart
+            // prints beyond the layout's sites.
             const std::vector<GridPlacement> placements = matchLayoutGrid(grid_, lattice, kKeepPlacementShare);
-            if (placements.empty() || placements.size() > kMaxPlacements) continue;
-            for (const GridPlacement& placement : placements)
-                if (placement.matched >= kMinGridShare * static_cast<double>(grid_.sites.size()))
-                    addLatticeHypothesis(reduced, blobs, lattice, placement);
+            for (std::size_t k = 0; k < placements.size() && k < kMaxPlacements; ++k)
+                if (placements[k].matched >= kMinGridShare * static_cast<double>(grid_.sites.size()))
+                    addLatticeHypothesis(reduced, blobs, lattice, placements[k]);
         }
         if (!lattices.empty()) addWholePicture(reduced, blobs, lattices.front());
     }
@@ -313,7 +316,7 @@ private:
         if (!(h.pitch > 0.0)) return;
         h.level = reduced.factor;
         h.mirrored = signedArea(h.quad) >= 0.0;
-        h.cutOff = anySiteOffPicture(h.model, grid_, image_.width, image_.height, h.pitch);
+        h.cutOff = anyCellOffPicture(h.model, layout_, image_.width, image_.height, h.pitch);
         std::vector<PatchRgb> gray, color;
         std::vector<double> graySpread;
         measureCells(h.model, reduced, layout_, gray, graySpread, color);
@@ -480,22 +483,12 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
     const Hypothesis& best = *finest;
     EdgeFit fit;
     const double window = std::max(kSearchLevelPixels * best.level + 2.0, kSearchPitches * best.pitch);
-    const bool dbg = std::getenv("LOCDBG") != nullptr;
-    if (dbg) {
-        std::fprintf(stderr, "hyps %zu best: level %d matched %d conflicts %d misfit %.3f rise %.3f pitch %.1f score %.2f\n", hypotheses.size(), best.level, best.matched, best.conflicts, best.misfit, best.rise, best.pitch, choice.score);
-        for (const auto& c : best.quad.corners) std::fprintf(stderr, "  %.1f,%.1f", c.x, image.height - 1 - c.y);
-        std::fprintf(stderr, "\n");
-    }
-    if (!fitChartEdges(image, grid, best.model, window, fit)) {
-        if (dbg) std::fprintf(stderr, "edge fit failed: window %.1f\n", window);
-        return notFound("the chart's edges could not be found");
-    }
-    if (dbg) std::fprintf(stderr, "fit: edges %d inliers %.3f rms %.3f pitch %.1f shift %.2f k %.4f\n", fit.edges, fit.inlierShare, fit.rmsPitch, fit.pitchPixels, largestCornerShift(fit.quad, best.quad), fit.model.k);
+    if (!fitChartEdges(image, grid, best.model, window, fit)) return notFound("the chart's edges could not be found");
     const double edgeScore =
         std::min({(kMaxEdgeResidual - fit.rmsPitch) / 0.04, (fit.inlierShare - kMinEdgeInliers) / 0.3,
                   (kMaxCornerShift * fit.pitchPixels - largestCornerShift(fit.quad, best.quad)) / (0.3 * fit.pitchPixels)});
     if (edgeScore < 0.0) return notFound("the chart's edges could not be placed precisely");
-    if (anySiteOffPicture(fit.model, grid, image.width, image.height, fit.pitchPixels))
+    if (anyCellOffPicture(fit.model, layout, image.width, image.height, fit.pitchPixels))
         return notFound("the chart reaches beyond the picture");
     ChartLocation location;
     location.found = true;

@@ -34,7 +34,7 @@ constexpr double kMaxFill = 1.3;
 constexpr double kMaxElongation = 1.75;
 // The ridge around a patch stands at least this far above the gradient
 // inside it (levels, kLevelsPerOctave to a doubling).
-constexpr int kMinContrastLevels = kLevelsPerOctave / 2;
+constexpr int kMinContrastLevels = kLevelsPerOctave;
 // Blobs closer than this share of their side, and within this factor in
 // area, stand for the same patch.
 constexpr double kSamePlaceShare = 0.3;

@@ -273,6 +273,7 @@ int renderPlacedTarget(const SyntheticTargetOptions& options, const ChartPlaceme
         c.y -= y0;
     }
     crop.chartQuad = cropQuad;
+    crop.perspective = true;
     if (renderSyntheticTarget(crop, reference, target, error) != kSyntheticOk) return kSyntheticBadOptions;
     Random random(options.seed ^ 0x5DEECE66Dull);
     Plane plane(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);

@@ -187,6 +187,55 @@ private:
     double ex_, ey_, fx_, fy_, gx_, gy_, k2_;
 };
 
+// The homography carrying the unit square's (u, v) onto a quad's corners
+// (corner 0 at (0, 0), 1 at (0, 1), 2 at (1, 1), 3 at (1, 0)), and back.
+class QuadHomography {
+public:
+    explicit QuadHomography(const OverlayQuad& quad) {
+        // The square-to-quad map of Heckbert's "Fundamentals of texture
+        // mapping": x = (a u + b v + c) / (g u + h v + 1), alike for y.
+        const auto& c = quad.corners;
+        const double x0 = c[0].x, y0 = c[0].y, x1 = c[3].x, y1 = c[3].y;
+        const double x2 = c[2].x, y2 = c[2].y, x3 = c[1].x, y3 = c[1].y;
+        const double sx = x0 - x1 + x2 - x3, sy = y0 - y1 + y2 - y3;
+        const double dx1 = x1 - x2, dx2 = x3 - x2, dy1 = y1 - y2, dy2 = y3 - y2;
+        const double det = dx1 * dy2 - dx2 * dy1;
+        double g = 0.0, h = 0.0;
+        if (det != 0.0) {
+            g = (sx * dy2 - dx2 * sy) / det;
+            h = (dx1 * sy - sx * dy1) / det;
+        }
+        m_ = {x1 - x0 + g * x1, x3 - x0 + h * x3, x0, y1 - y0 + g * y1, y3 - y0 + h * y3, y0, g, h, 1.0};
+        const auto& m = m_;
+        const double d = m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) +
+                         m[2] * (m[3] * m[7] - m[4] * m[6]);
+        inverse_ = {(m[4] * m[8] - m[5] * m[7]) / d, (m[2] * m[7] - m[1] * m[8]) / d, (m[1] * m[5] - m[2] * m[4]) / d,
+                    (m[5] * m[6] - m[3] * m[8]) / d, (m[0] * m[8] - m[2] * m[6]) / d, (m[2] * m[3] - m[0] * m[5]) / d,
+                    (m[3] * m[7] - m[4] * m[6]) / d, (m[1] * m[6] - m[0] * m[7]) / d, (m[0] * m[4] - m[1] * m[3]) / d};
+    }
+
+    ImagePoint forward(double u, double v) const { return apply(m_, u, v); }
+
+    // False when the point lies outside the chart.
+    bool map(double x, double y, double& u, double& v) const {
+        const ImagePoint p = apply(inverse_, x, y);
+        constexpr double kSlack = 1e-9;
+        if (!(p.x >= -kSlack && p.x <= 1.0 + kSlack && p.y >= -kSlack && p.y <= 1.0 + kSlack)) return false;
+        u = p.x;
+        v = p.y;
+        return true;
+    }
+
+private:
+    static ImagePoint apply(const std::array<double, 9>& m, double a, double b) {
+        const double w = m[6] * a + m[7] * b + m[8];
+        return {(m[0] * a + m[1] * b + m[2]) / w, (m[3] * a + m[4] * b + m[5]) / w};
+    }
+
+    std::array<double, 9> m_{};
+    std::array<double, 9> inverse_{};
+};
+
 // One colour the picture is painted with.
 struct Paint {
     DeviceRgb device{};
@@ -518,8 +567,9 @@ int renderSyntheticTarget(const SyntheticTargetOptions& options, const Reference
 
     // The expected values: the nominal paint at each cell's centre.
     auto expectedOf = [&](const PaintedCell& cell) {
+        const double u = 0.5 * (cell.u0 + cell.u1), v = 1.0 - 0.5 * (cell.t0 + cell.t1);
         const ImagePoint centre =
-            mapTargetPoint(target.quad, 0.5 * (cell.u0 + cell.u1), 1.0 - 0.5 * (cell.t0 + cell.t1));
+            options.perspective ? QuadHomography(target.quad).forward(u, v) : mapTargetPoint(target.quad, u, v);
         const double light = lightAt(std::clamp(std::round(centre.x), 0.0, right));
         DeviceRgb value{};
         for (int c = 0; c < 3; ++c)
@@ -548,7 +598,11 @@ int renderSyntheticTarget(const SyntheticTargetOptions& options, const Reference
     const bool plain = options.noiseSigma == 0.0 && options.gradient == 0.0;
 
     const CellIndex index(cells);
-    const QuadInverse inverseMap(target.quad);
+    const QuadInverse bilinear(target.quad);
+    const QuadHomography perspective(target.quad);
+    auto inverseMap = [&](double x, double y, double& u, double& v) {
+        return options.perspective ? perspective.map(x, y, u, v) : bilinear.map(x, y, u, v);
+    };
     GaussianNoise noise(options.seed);
     std::uint16_t* out = picture.samples.data();
     for (int row = 0; row < options.height; ++row) {
@@ -557,7 +611,7 @@ int renderSyntheticTarget(const SyntheticTargetOptions& options, const Reference
             double u = 0.0;
             double v = 0.0;
             int paint = kSurround;
-            if (inverseMap.map(x, y, u, v)) {
+            if (inverseMap(x, y, u, v)) {
                 const double t = 1.0 - v;
                 const int cell = index.find(u, t);
                 if (cell < 0) paint = kBackground;

@@ -120,6 +120,11 @@ struct SyntheticTargetOptions {
     // top-left, 2 top-right, 3 bottom-right, y counted from the bottom row).
     // Unset: the corners of the picture, where resetOverlay puts the overlay.
     std::optional<OverlayQuad> chartQuad;
+    // The quad is a flat card seen in perspective: the chart is mapped
+    // through the homography through its corners (rows further away are
+    // smaller), as a camera sees it, not bilinearly as the overlay maps.
+    // The two agree for rectangles and parallelograms.
+    bool perspective = false;
     // Between the cells of the chart, and outside the chart.
     DeviceRgb background{0.25, 0.25, 0.25};
     DeviceRgb surround{0.08, 0.08, 0.08};
