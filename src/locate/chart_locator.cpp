@@ -44,6 +44,7 @@ constexpr double kMinGridShare = 0.4;  // of the layout's sites met by patches
 // letters), or just beyond its frame, as a share of the sites met: the
 // layout is put a row or column off, or turned the wrong way.
 constexpr double kMaxConflictShare = 0.04;
+constexpr double kMaxConflictShareWithReference = 0.25;
 constexpr double kMaxMisfit = 0.45;    // referenceMisfit of the chosen orientation
 constexpr double kMisfitMargin = 1.5;  // the next distinct placement fits this much worse
 constexpr double kMinRise = 0.9;       // grayScaleRise without a reference
@@ -342,17 +343,25 @@ struct Choice {
     bool referenceWouldHelp = false;
 };
 
-bool fitsGrid(const Hypothesis& h) {
-    return h.conflicts <= kMaxConflictShare * h.matched;
+// Without a reference, where the patches lie is all that tells a placement
+// a row or column off from the right one (a whole row or column of patches
+// then lies where the chart prints none); a stray patch or two of the
+// background beside the chart does not count against it. With a reference
+// the colours tell them apart.
+bool fitsGrid(const Hypothesis& h, const SiteGrid& grid, bool withReference) {
+    const double allowed = withReference ? kMaxConflictShareWithReference * h.matched
+                                         : std::max(kMaxConflictShare * h.matched,
+                                                    0.5 * std::min(grid.columns, grid.rows) - 1.0);
+    return h.conflicts <= allowed;
 }
 
 // Picks the placement whose patches fit the reference best, if it is clearly
 // better than every placement that differs from it.
-Choice chooseByReference(const std::vector<Hypothesis>& hypotheses) {
+Choice chooseByReference(const std::vector<Hypothesis>& hypotheses, const SiteGrid& grid) {
     Choice choice;
     const Hypothesis* best = nullptr;
     for (const Hypothesis& h : hypotheses)
-        if (fitsGrid(h) && (!best || h.misfit < best->misfit)) best = &h;
+        if (fitsGrid(h, grid, true) && (!best || h.misfit < best->misfit)) best = &h;
     if (!best) {
         choice.reason = "the patches do not fit the target layout";
         return choice;
@@ -377,7 +386,7 @@ Choice chooseByReference(const std::vector<Hypothesis>& hypotheses) {
 
 // Without a reference: the unmirrored placement with a rising gray scale
 // that meets the most patches, if no other one comes close.
-Choice chooseByGrayScale(const std::vector<Hypothesis>& hypotheses, const char* name) {
+Choice chooseByGrayScale(const std::vector<Hypothesis>& hypotheses, const SiteGrid& grid, const char* name) {
     Choice choice;
     auto better = [](const Hypothesis& a, const Hypothesis& b) {
         const int sa = a.matched - 2 * a.conflicts, sb = b.matched - 2 * b.conflicts;
@@ -386,7 +395,7 @@ Choice chooseByGrayScale(const std::vector<Hypothesis>& hypotheses, const char* 
     const Hypothesis* best = nullptr;
     const Hypothesis* mirrored = nullptr;
     for (const Hypothesis& h : hypotheses) {
-        if (h.rise < kMinRise || !fitsGrid(h)) continue;
+        if (h.rise < kMinRise || !fitsGrid(h, grid, false)) continue;
         const Hypothesis*& slot = h.mirrored ? mirrored : best;
         if (!slot || better(h, *slot)) slot = &h;
     }
@@ -402,7 +411,7 @@ Choice chooseByGrayScale(const std::vector<Hypothesis>& hypotheses, const char* 
     }
     const Hypothesis* rival = nullptr;
     for (const Hypothesis& h : hypotheses)
-        if (&h != best && !h.mirrored && h.rise >= kMinRise && fitsGrid(h) &&
+        if (&h != best && !h.mirrored && h.rise >= kMinRise && fitsGrid(h, grid, false) &&
             largestCornerShift(h.quad, best->quad) > kDistinctPitches * best->pitch && (!rival || better(h, *rival)))
             rival = &h;
     choice.best = best;
@@ -469,7 +478,8 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
         if (!search.sawPatches()) return notFound("no chart patches in the picture");
         return notFound(std::string("no ") + name + " patches in the picture: is the target type right?");
     }
-    const Choice choice = search.withReference() ? chooseByReference(hypotheses) : chooseByGrayScale(hypotheses, name);
+    const Choice choice = search.withReference() ? chooseByReference(hypotheses, grid)
+                                                 : chooseByGrayScale(hypotheses, grid, name);
     if (!choice.best) return notFound(choice.reason, choice.referenceWouldHelp);
     if (choice.best->cutOff) return notFound("the chart reaches beyond the picture");
     if (choice.score < 0.0) return notFound(choice.reason, choice.referenceWouldHelp);

@@ -87,12 +87,11 @@ int ScanJob::load(const JobTarget& target) {
     if (!target.reference.empty() && loadReferenceFile(session, target.reference) != 0) return 1;
     if (target.locateChart && !target.corners) {
         messages_->observer().progress("Finding the chart");
-        const ChartLocation location = placeChartOverlay(session);
-        if (!location.found) {
-            session.platform.showError(std::string(kChartNotFound) + ": " + location.reason);
+        chartLocation_ = placeChartOverlay(session);
+        if (!chartLocation_.found) {
+            session.platform.showError(std::string(kChartNotFound) + ": " + chartLocation_.reason);
             return 1;
         }
-        chartConfidence_ = location.confidence;
     }
     return 0;
 }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "image/pixel_source.h"
+#include "locate/chart_locator.h"
 #include "measure/advanced_options.h"
 #include "measure/patch_measurement.h"
 #include "profile/profile_result.h"
@@ -112,7 +113,9 @@ public:
     // bottom-left in the picture after turning, y down as in JobTarget.
     std::array<ImagePoint, 4> chartCorners() const;
     // How sure the locator was of it (0 when the chart was not located).
-    double chartConfidence() const { return chartConfidence_; }
+    double chartConfidence() const { return chartLocation_.found ? chartLocation_.confidence : 0.0; }
+    // What the locator last said, found or not.
+    const ChartLocation& chartLocation() const { return chartLocation_; }
     // The picture's size after turning (for corner checks).
     int imageWidth() const;
     int imageHeight() const;
@@ -131,7 +134,7 @@ private:
     // What the patches are measured in: the session's image, or the file
     // read in place.
     std::unique_ptr<PixelSource> picture_;
-    double chartConfidence_ = 0.0;
+    ChartLocation chartLocation_;
 };
 
 // The start of the message when the chart cannot be found; the locator's

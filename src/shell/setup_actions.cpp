@@ -10,6 +10,7 @@
 #include "util/format.h"
 #include "reference/reference_file.h"
 #include "shell/platform.h"
+#include "shell/profile_job.h"
 #include "shell/scan_session.h"
 #include "util/paths.h"
 #include "util/utf8.h"
@@ -79,6 +80,13 @@ int selectTargetType(ScanSession& session, int listIndex, std::string& reference
     referencePath = path;
     session.referenceReady = 1;
     return 0;
+}
+
+std::string chartNotFoundLine(const ChartLocation& location) {
+    std::string line(kChartNotFound);
+    if (!location.reason.empty()) line += " (" + location.reason + ")";
+    return line + (location.referenceWouldHelp ? ": choose the reference first"
+                                               : ": drag the overlay corners onto the chart's corners");
 }
 
 ChartLocation placeChartOverlay(ScanSession& session) {

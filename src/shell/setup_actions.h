@@ -82,6 +82,12 @@ int mirrorTargetImage(ScanSession& session);
 // found the overlay is reset to the whole image. The location says which.
 ChartLocation placeChartOverlay(ScanSession& session);
 
+// The wizard's line for a chart not found: the locator's reason and what
+// the user can do next ("Could not find the chart (no ColorChecker SG
+// patches in the picture: is the target type right?): drag the overlay
+// corners onto the chart's corners").
+std::string chartNotFoundLine(const ChartLocation& location);
+
 // Copies a typed text into description or copyright, cut at 338 bytes
 // without splitting a character.
 void setDescription(ScanSession& session, std::string_view text);

@@ -64,8 +64,8 @@ TEST_F(WizardTest, LoadingAChartPutsTheOverlayOnItAndAChartlessPictureAsksForADr
     resetOverlay(session, 600, 450);
     EXPECT_EQ(whole.corners, session.overlay.corners);
     EXPECT_TRUE(w.chartNote()->isVisible());
-    EXPECT_EQ(w.chartNote()->text(),
-              QStringLiteral("Could not find the chart: drag the overlay corners onto the chart's corners"));
+    EXPECT_EQ(w.chartNote()->text(), QStringLiteral("Could not find the chart (no chart patches in the picture): drag "
+                                                    "the overlay corners onto the chart's corners"));
     EXPECT_TRUE(w.findChartButton()->isEnabled() && w.rotateButton()->isEnabled());
 
     // Dragging a corner hides the note, Find Chart brings it back; choosing
@@ -95,6 +95,8 @@ TEST_F(WizardTest, ChartIsLocatedAgainWhenTheReferenceIsLoaded) {
     ASSERT_EQ(writeReferencePath(referencePath, target), 0);
     w.openTargetImage(chart);
     EXPECT_TRUE(w.chartNote()->isVisible());
+    EXPECT_EQ(w.chartNote()->text(), QStringLiteral("Could not find the chart (a mirrored IT8 can only be found with "
+                                                    "its reference): choose the reference first"));
     dialogs.fileAnswers = {referencePath};
     w.chooseReferenceFile();
     ASSERT_EQ(session.referenceReady, 1) << ::testing::PrintToString(dialogs.messages);

@@ -179,9 +179,13 @@ public:
             err_ << kNonUniformWarning << '\n' << "Non-uniform patches: " << badPatchNames() << '\n';
             if (d.severity == Severity::Error) err_ << "Check the chart's corners (--corners) and the scan.\n";
         } else if (d.message.starts_with(kChartNotFound) && hintCorners_) {
-            err_ << d.message << '\n'
-                 << "Give the chart's corners with --corners X,Y,X,Y,X,Y,X,Y, or --corners full for the whole "
-                    "picture.\n";
+            err_ << d.message << '\n';
+            if (job_ && job_->chartLocation().referenceWouldHelp)
+                err_ << "Give the chart's reference file with --reference FILE, or its corners with --corners "
+                        "X,Y,X,Y,X,Y,X,Y.\n";
+            else
+                err_ << "Give the chart's corners with --corners X,Y,X,Y,X,Y,X,Y, or --corners full for the whole "
+                        "picture.\n";
         } else if (d.message == kGrayOrderWarning && building_) {
             err_ << d.message << '\n'
                  << (continue_ ? "Going on as --continue-on-gray-order asks.\n"
@@ -320,8 +324,9 @@ int runMeasure(const Arguments& a, std::ostream& out, std::ostream& err) {
 // Prints where the chart lies, as --corners takes it, and how sure the
 // locator is; the reference only helps (it tells mirror images apart).
 int runLocate(const Arguments& a, std::ostream& out, std::ostream& err) {
-    CliObserver observer(err, false, false, false);
+    CliObserver observer(err, false, false);
     ScanJob job(observer);
+    observer.watch(job);
     JobTarget target = jobTargetOf(a, false);
     target.locateChart = true;
     if (job.load(target) != 0) return kExitFailure;

@@ -296,7 +296,7 @@ QSize MainWindow::smallestUnclippedSize() const {
     for (const QLabel* label : labels_) labelWidth = std::max(labelWidth, textWidth(smallFont_, label->text()));
     const int setupRows = 2 * m + labelWidth + 2 * m + m + kPathFieldWidth + m +
                           std::max(buttonWidth(optionsButton_), buttonWidth(imageChooser_)) + m;
-    const int rest = std::max({setupRows, 2 * m + textWidth(smallFont_, chartNote_->text()) + m,
+    const int rest = std::max({setupRows, 2 * m + textWidth(smallFont_, kChartNotFound) + m,
                                2 * m + results_->width() + m});
     int width = std::max(3 * panel, rest + rest / 2);
     while (width - width / 3 < rest) ++width;
@@ -475,6 +475,7 @@ void MainWindow::findChart() {
     session_.platform.showArrowCursor();
     overlayDragged_ = false;
     chartMissing_ = !location.found;
+    if (chartMissing_) chartNote_->setText(QString::fromStdString(chartNotFoundLine(location)));
     updateSetupButtons();  // shows or hides the note, redraws the overlay
 }
 
