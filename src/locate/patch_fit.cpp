@@ -10,6 +10,8 @@ namespace calivant {
 namespace {
 
 constexpr int kMinFitPatches = 8;
+// Linear, display-encoded and between: what cameras and scanners deliver.
+constexpr double kDevicePowers[] = {1.0, 0.6, 0.4};
 constexpr int kMinGrayPatches = 4;
 // A printed gray scale runs from near black to near white; uneven light on a
 // plain surface also darkens steadily, but by far less.
@@ -68,19 +70,31 @@ double referenceMisfit(const std::vector<PatchRgb>& gray, const std::vector<Patc
         }
     const Eigen::Index n = static_cast<Eigen::Index>(rgb.size());
     if (n < kMinFitPatches) return 1.0;
-    Eigen::MatrixXd a(n, 4);
     Eigen::MatrixXd y(n, 3);
-    for (Eigen::Index k = 0; k < n; ++k) {
-        a(k, 0) = 1.0;
+    double top = 0.0;
+    for (Eigen::Index k = 0; k < n; ++k)
         for (int c = 0; c < 3; ++c) {
-            a(k, c + 1) = (*rgb[static_cast<std::size_t>(k)])[static_cast<std::size_t>(c)];
             y(k, c) = (*lab[static_cast<std::size_t>(k)])[static_cast<std::size_t>(c)];
+            top = std::max(top, (*rgb[static_cast<std::size_t>(k)])[static_cast<std::size_t>(c)]);
         }
-    }
-    const Eigen::MatrixXd fit = a.colPivHouseholderQr().solve(y);
-    const double residual = (a * fit - y).squaredNorm();
     const double spread = (y.rowwise() - y.colwise().mean()).squaredNorm();
-    return spread > 0.0 ? std::min(1.0, std::sqrt(residual / spread)) : 1.0;
+    if (!(spread > 0.0) || !(top > 0.0)) return 1.0;
+    // The device values may be encoded for display (a JPEG, a gamma-encoded
+    // scan) or linear (a raw camera file): an affine map from a power of
+    // them, whichever power fits best, stands for the device.
+    double best = 1.0;
+    for (double power : kDevicePowers) {
+        Eigen::MatrixXd a(n, 4);
+        for (Eigen::Index k = 0; k < n; ++k) {
+            a(k, 0) = 1.0;
+            for (int c = 0; c < 3; ++c)
+                a(k, c + 1) = std::pow(std::max(0.0, (*rgb[static_cast<std::size_t>(k)])[static_cast<std::size_t>(c)] / top), power);
+        }
+        const Eigen::MatrixXd fit = a.colPivHouseholderQr().solve(y);
+        const double residual = (a * fit - y).squaredNorm();
+        best = std::min(best, std::sqrt(residual / spread));
+    }
+    return best;
 }
 
 double grayScaleRise(const std::vector<PatchRgb>& gray, const std::vector<double>& spread) {

@@ -15,7 +15,8 @@ namespace calivant {
 
 using PatchRgb = std::array<double, 3>;  // red, green, blue 0..1; NaN: not measured
 
-// Residual of the best affine map from device RGB to the reference's L*a*b*
+// Residual of the best affine map from device RGB (raised to one of a few
+// powers, for linear and display-encoded devices) to the reference's L*a*b*
 // over every measured gray (in gray order) and colour patch that the
 // reference holds (X not kReferenceMissing), as a share of the reference's
 // own spread: near 0 for a good fit, near 1 for none. 1 when fewer than
