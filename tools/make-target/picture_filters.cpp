@@ -133,7 +133,7 @@ void paintTextLine(Plane& plane, int width, int height, Random& random, double s
 
 void addClutter(Plane& plane, int width, int height, Random& random) {
     const double shortSide = std::min(width, height);
-    const int count = 30 + random.index(70);
+    const int count = 60 + random.index(100);
     for (int k = 0; k < count; ++k) {
         const int kind = random.index(4);
         if (kind == 3) {
@@ -170,7 +170,8 @@ void fillBackground(Plane& plane, int width, int height, BackgroundKind kind, do
             }
         return;
     }
-    fillClassicBackground(plane, width, height, kind == BackgroundKind::Busy ? BackgroundKind::Noisy : kind, level,
+    // Clutter lies on a plain surface (a desk, a floor, a sheet).
+    fillClassicBackground(plane, width, height, kind == BackgroundKind::Busy ? BackgroundKind::Flat : kind, level,
                           random);
     if (kind == BackgroundKind::Busy) addClutter(plane, width, height, random);
 }

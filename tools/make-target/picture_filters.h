@@ -14,8 +14,8 @@ namespace calivant {
 
 using Plane = std::vector<float>;
 
-// Flat, noisy and striped as the plain placement draws them; busy: the noisy
-// base under random clutter (rectangles and ellipses at any angle and
+// Flat, noisy and striped as the plain placement draws them; busy: a flat
+// surface under random clutter (rectangles and ellipses at any angle and
 // colour, lines of text-like strokes), never on a regular grid; lid: a
 // scanner's white lid, nearly flat.
 enum class BackgroundKind { Flat, Noisy, Striped, Busy, Lid };
