@@ -12,7 +12,6 @@
 namespace calivant {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kMaxVignetting = 0.95;
 constexpr double kMaxGain = 4.0;
 constexpr double kMaxGlare = 5.0;

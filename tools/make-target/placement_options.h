@@ -83,8 +83,8 @@ public:
                            "Linear light scaled by this (0.2 with --device linear: a dark gamma-1 exposure)")
                 ->check(CLI::Range(0.001, 4.0)),
             app.add_option("--glare", glare_,
-                           "Glare spot adding S x white at layout point U,T (0..1 across the frame), "
-                           "R patch pitches wide (default 0.5,0.5,1)")
+                           "Glare spot adding S x white at layout point U,T (0..1 across the frame), a Gaussian "
+                           "of R patch pitches (default 0.5,0.5,1)")
                 ->delimiter(',')->expected(1, 4)->type_name("S[,U,T[,R]]"),
             app.add_option("--shadow", shadow_,
                            "Shadow: light falls by D left of the line through layout point U,T at A degrees "
@@ -110,8 +110,8 @@ public:
             app.add_option("--scan-border", placement_.scanBorder,
                            "Around a cropped scan's chart: none (its card to the edges), white, gray, black, lid")
                 ->transform(CLI::CheckedTransformer(borders, CLI::ignore_case)),
-            app.add_option("--threads", placement_.workers, "Rendering threads (0: every core)"),
         };
+        app.add_option("--threads", placement_.workers, "Threads that render a placed chart (0: every core)");
     }
 
     bool given() const {
