@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <iostream>
 #include <map>
 #include <string>
@@ -15,6 +16,8 @@
 
 #include "make-target/device_kinds.h"
 #include "make-target/placement_options.h"
+#include "make-target/printed_chart.h"
+#include "make-target/synthetic_jpeg.h"
 #include "make-target/synthetic_target.h"
 #include "make-target/synthetic_tiff.h"
 #include "reference/reference_file.h"
@@ -31,15 +34,17 @@ int failWith(const std::string& message) {
 }
 
 // The reference the picture is rendered from: the given file, else the
-// built-in file of a ColorChecker type, else a generated one.
-int loadReference(int targetType, const std::string& referenceIn, bool generate, ReferenceData& reference) {
+// built-in file of a ColorChecker type, else a generated one (for a printed
+// IT8, one with the printed chart's structure).
+int loadReference(int targetType, const std::string& referenceIn, bool generate, bool printed, ReferenceData& reference) {
     std::string path = referenceIn;
     if (path.empty() && !generate && !builtInReferenceName(targetType).empty()) {
         const std::string folder = joinPath(programDataFolder(executableFolder()), "Reference Files/Macbeth");
         path = joinPath(folder, builtInReferenceName(targetType));
     }
     if (path.empty()) {
-        reference = generatedReference(targetType);
+        reference = printed && targetType == static_cast<int>(TargetType::It8) ? printedIt8Reference()
+                                                                                : generatedReference(targetType);
         return 0;
     }
     const int result = readReferencePath(path, targetType, reference);
@@ -102,12 +107,22 @@ int main(int argc, char** argv) {
     auto* referenceOption = app.add_option("--reference-in", referenceIn, "Reference file to render from");
     app.add_flag("--generate-reference", generate, "Generate the reference even for a ColorChecker type")
         ->excludes(referenceOption);
-    app.add_option("--out-image", outImage, "TIFF file to write")->required();
+    app.add_option("--out-image", outImage, "TIFF file to write (a JPEG file for a .jpg or .jpeg name, with --jpeg)")
+        ->required();
     app.add_option("--out-reference", outReference, "Reference file to write");
     PlacementArguments placed;
     placed.add(app);
     CLI11_PARSE(app, argc, argv);
     if (placed.given() && (inset >= 0 || !quad.empty())) return failWith("--inset and --quad do not go with placement");
+    ChartPlacement placement;
+    if (const std::string problem = placed.placement(placement); !problem.empty()) return failWith(problem);
+    const bool printed = placement.style == ChartStyle::Printed;
+    if (printed && !referenceIn.empty()) placement.extraPatches = readExtraPatches(referenceIn, options.targetType);
+    const std::size_t dot = outImage.rfind('.');
+    std::string extension = dot == std::string::npos ? "" : outImage.substr(dot);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool jpegFile = extension == ".jpg" || extension == ".jpeg";
+    if (jpegFile && placement.jpegQuality == 0) return failWith("a JPEG image needs --jpeg QUALITY");
     options.device = deviceModelOfKind(*deviceKindNamed(device));
 
     if (inset >= 0) {
@@ -127,14 +142,15 @@ int main(int argc, char** argv) {
                                : badPatch[0];
 
     ReferenceData reference;
-    if (loadReference(options.targetType, referenceIn, generate, reference) != 0) return 1;
+    if (loadReference(options.targetType, referenceIn, generate, printed, reference) != 0) return 1;
 
     SyntheticTarget target;
     std::string error;
-    const int rendered = placed.given() ? renderPlacedTarget(options, placed.placement(), reference, target, &error)
+    const int rendered = placed.given() ? renderPlacedTarget(options, placement, reference, target, &error)
                                         : renderSyntheticTarget(options, reference, target, &error);
     if (rendered != kSyntheticOk) return failWith(error);
-    if (writeSyntheticTiff(outImage, target.picture, tiff, &error) != 0) return failWith(error);
+    if (jpegFile ? writeBytes(outImage, target.jpeg) != 0 : writeSyntheticTiff(outImage, target.picture, tiff, &error) != 0)
+        return failWith(jpegFile ? "cannot write " + outImage : error);
     if (placed.given() && writeCornersPath(placed.cornersPath(outImage), target.quad, options.height) != 0)
         return failWith("cannot write corners file: " + placed.cornersPath(outImage));
     if (!outReference.empty() && writeReferencePath(outReference, target) != 0)

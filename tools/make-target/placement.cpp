@@ -6,6 +6,9 @@
 #include <fstream>
 #include <vector>
 
+#include "make-target/picture_filters.h"
+#include "make-target/random.h"
+#include "util/parallel.h"
 #include "util/format.h"
 
 namespace calivant {
@@ -14,44 +17,10 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 // The default frame's shorter side, as a fraction of the picture's.
 constexpr double kDefaultFill = 0.6;
-// Entries of the light fall-off table across the picture.
-constexpr int kLightSteps = 4096;
-
-// splitmix64: reproducible on every platform and standard library.
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t bits() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    double uniform() { return static_cast<double>(bits() >> 11) * 0x1.0p-53; }
-    double uniform(double lo, double hi) { return lo + (hi - lo) * uniform(); }
-    // A normal deviate from four 16-bit uniforms: close enough for picture
-    // noise and several times cheaper than Box-Muller.
-    double normal() {
-        const std::uint64_t b = bits();
-        const double sum = static_cast<double>((b & 0xFFFF) + ((b >> 16) & 0xFFFF) + ((b >> 32) & 0xFFFF) + (b >> 48));
-        return (sum * (1.0 / 65536.0) - 2.0) * 1.7320508075688772;
-    }
-
-private:
-    std::uint64_t state_;
-};
 
 bool fail(std::string* error, const std::string& message) {
     if (error) *error = message;
     return false;
-}
-
-// Width over height of a frame whose cells come out square.
-double naturalAspect(int targetType) {
-    const TargetLayout layout = makeTargetLayout(targetType);
-    if (layout.colorCells.empty()) return 1.5;
-    const PatchCell& cell = layout.colorCells.front();
-    return cell.height / cell.width;
 }
 
 double cross(const ImagePoint& a, const ImagePoint& b, double x, double y) {
@@ -71,132 +40,14 @@ bool insideQuad(const OverlayQuad& quad, double x, double y) {
     return !(negative && positive);
 }
 
-using Plane = std::vector<float>;  // width x height x 3, rows top first
-
-void fillBackground(Plane& plane, int width, int height, const ChartPlacement& p, Random& random) {
-    const double level = std::clamp(p.backgroundLevel, 0.0, 1.0);
-    const std::array<double, 3> tint = {1.0, 0.98, 0.95};
-    if (p.background == BackgroundKind::Flat) {
-        for (std::size_t i = 0; i < plane.size(); ++i) plane[i] = static_cast<float>(level * tint[i % 3]);
-        return;
-    }
-    const double shortSide = std::min(width, height);
-    if (p.background == BackgroundKind::Striped) {
-        const double period = std::max(6.0, shortSide / 20.0);
-        const double angle = random.uniform(0.0, kPi);
-        const double dx = std::cos(angle) / period;
-        const double dy = std::sin(angle) / period;
-        const double dark = std::clamp(level - 0.3, 0.0, 1.0);
-        const double light = std::clamp(level + 0.3, 0.0, 1.0);
-        for (int row = 0; row < height; ++row)
-            for (int x = 0; x < width; ++x) {
-                const double phase = x * dx + row * dy;
-                const double value = phase - std::floor(phase) < 0.5 ? dark : light;
-                float* out = &plane[(static_cast<std::size_t>(row) * width + x) * 3];
-                for (int c = 0; c < 3; ++c) out[c] = static_cast<float>(value * tint[c]);
-            }
-        return;
-    }
-    // Noisy: smooth random blobs on a coarse grid, with fine grain on top.
-    const double spacing = std::max(8.0, shortSide / 24.0);
-    const int gridW = static_cast<int>(width / spacing) + 2;
-    const int gridH = static_cast<int>(height / spacing) + 2;
-    std::vector<double> grid(static_cast<std::size_t>(gridW) * gridH * 3);
-    for (double& g : grid) g = random.uniform(-0.3, 0.3);
-    auto smooth = [](double f) { return f * f * (3.0 - 2.0 * f); };
-    for (int row = 0; row < height; ++row) {
-        const double gy = row / spacing;
-        const int iy = static_cast<int>(gy);
-        const double fy = smooth(gy - iy);
-        for (int x = 0; x < width; ++x) {
-            const double gx = x / spacing;
-            const int ix = static_cast<int>(gx);
-            const double fx = smooth(gx - ix);
-            float* out = &plane[(static_cast<std::size_t>(row) * width + x) * 3];
-            for (int c = 0; c < 3; ++c) {
-                auto at = [&](int i, int j) { return grid[(static_cast<std::size_t>(j) * gridW + i) * 3 + c]; };
-                const double top = at(ix, iy) + (at(ix + 1, iy) - at(ix, iy)) * fx;
-                const double bottom = at(ix, iy + 1) + (at(ix + 1, iy + 1) - at(ix, iy + 1)) * fx;
-                const double value = level + top + (bottom - top) * fy + 0.05 * random.normal();
-                out[c] = static_cast<float>(std::clamp(value, 0.0, 1.0) * tint[c]);
-            }
-        }
-    }
-}
-
-// Light falls off linearly in linear light; on device values a power curve
-// with exponent gamma turns that into a factor of light^(1 / gamma).
-void applyLighting(Plane& plane, int width, int height, double falloff, double angleDegrees, const DeviceModel& model) {
-    if (falloff <= 0.0) return;
-    const double a = angleDegrees * kPi / 180.0;
-    // Direction in picture rows (y down): counter-clockwise as seen.
-    const double dx = std::cos(a);
-    const double dy = -std::sin(a);
-    const double corners[4] = {0.0, (width - 1) * dx, (height - 1) * dy, (width - 1) * dx + (height - 1) * dy};
-    const double lo = *std::min_element(corners, corners + 4);
-    const double hi = *std::max_element(corners, corners + 4);
-    const double span = hi > lo ? hi - lo : 1.0;
-    std::vector<std::array<float, 3>> factor(kLightSteps + 1);
-    for (int i = 0; i <= kLightSteps; ++i) {
-        const double light = 1.0 - falloff * i / kLightSteps;
-        for (int c = 0; c < 3; ++c) factor[i][c] = static_cast<float>(std::pow(light, 1.0 / model.gamma[c]));
-    }
-    for (int row = 0; row < height; ++row)
-        for (int x = 0; x < width; ++x) {
-            const int step = static_cast<int>((x * dx + row * dy - lo) / span * kLightSteps + 0.5);
-            float* out = &plane[(static_cast<std::size_t>(row) * width + x) * 3];
-            for (int c = 0; c < 3; ++c) out[c] *= factor[static_cast<std::size_t>(step)][c];
-        }
-}
-
-// Separable Gaussian, the picture's edge repeated beyond it. Both passes
-// run along whole rows, which keeps them fast on large pictures.
-void applyBlur(Plane& plane, int width, int height, double sigma) {
-    if (sigma <= 0.0) return;
-    const int radius = static_cast<int>(std::ceil(3.0 * sigma));
-    std::vector<float> kernel(static_cast<std::size_t>(2 * radius + 1));
-    double sum = 0.0;
-    for (int i = -radius; i <= radius; ++i) sum += kernel[static_cast<std::size_t>(i + radius)] =
-                                                    static_cast<float>(std::exp(-0.5 * i * i / (sigma * sigma)));
-    for (float& k : kernel) k = static_cast<float>(k / sum);
-    const std::size_t rowFloats = static_cast<std::size_t>(width) * 3;
-
-    std::vector<float> line((static_cast<std::size_t>(width) + 2 * radius) * 3);
-    for (int y = 0; y < height; ++y) {
-        float* row = &plane[static_cast<std::size_t>(y) * rowFloats];
-        for (int i = -radius; i < width + radius; ++i) {
-            const float* src = row + static_cast<std::size_t>(std::clamp(i, 0, width - 1)) * 3;
-            std::copy(src, src + 3, &line[static_cast<std::size_t>(i + radius) * 3]);
-        }
-        std::fill(row, row + rowFloats, 0.0f);
-        for (std::size_t k = 0; k < kernel.size(); ++k) {
-            const float* shifted = &line[k * 3];
-            const float weight = kernel[k];
-            for (std::size_t i = 0; i < rowFloats; ++i) row[i] += weight * shifted[i];
-        }
-    }
-    // Down the columns through a ring of the source rows still needed.
-    const int taps = 2 * radius + 1;
-    std::vector<float> ring(static_cast<std::size_t>(taps) * rowFloats);
-    auto slot = [&](int index) { return &ring[static_cast<std::size_t>((index % taps + taps) % taps) * rowFloats]; };
-    auto keep = [&](int index) {
-        const float* src = &plane[static_cast<std::size_t>(std::clamp(index, 0, height - 1)) * rowFloats];
-        std::copy(src, src + rowFloats, slot(index));
-    };
-    for (int index = -radius; index < radius; ++index) keep(index);
-    for (int y = 0; y < height; ++y) {
-        keep(y + radius);
-        float* row = &plane[static_cast<std::size_t>(y) * rowFloats];
-        std::fill(row, row + rowFloats, 0.0f);
-        for (int k = -radius; k <= radius; ++k) {
-            const float* src = slot(y + k);
-            const float weight = kernel[static_cast<std::size_t>(k + radius)];
-            for (std::size_t i = 0; i < rowFloats; ++i) row[i] += weight * src[i];
-        }
-    }
-}
-
 }  // namespace
+
+double naturalAspect(int targetType) {
+    const TargetLayout layout = makeTargetLayout(targetType);
+    if (layout.colorCells.empty()) return 1.5;
+    const PatchCell& cell = layout.colorCells.front();
+    return cell.height / cell.width;
+}
 
 OverlayQuad placementQuad(int targetType, int width, int height, const ChartPlacement& p) {
     double w = p.chartWidth;
@@ -214,6 +65,11 @@ OverlayQuad placementQuad(int targetType, int width, int height, const ChartPlac
     // Corner 0 bottom-left, 1 top-left, 2 top-right, 3 bottom-right; y up.
     std::array<ImagePoint, 4> local = {ImagePoint{-0.5 * w, -0.5 * h}, ImagePoint{-top, 0.5 * h},
                                        ImagePoint{top, 0.5 * h}, ImagePoint{0.5 * w, -0.5 * h}};
+    if (p.keystoneLeft != 0.0) {
+        // The left edge shortened towards its middle (right edge for a negative value).
+        const int shorter[2] = {p.keystoneLeft > 0.0 ? 0 : 3, p.keystoneLeft > 0.0 ? 1 : 2};
+        for (int k : shorter) local[static_cast<std::size_t>(k)].y *= 1.0 - std::abs(p.keystoneLeft);
+    }
     const double a = p.angle * kPi / 180.0;
     const double cx = p.centerX >= 0.0 ? p.centerX : 0.5 * (width - 1);
     const double cy = (height - 1) - (p.centerY >= 0.0 ? p.centerY : 0.5 * (height - 1));
@@ -228,7 +84,7 @@ OverlayQuad placementQuad(int targetType, int width, int height, const ChartPlac
 
 int renderPlacedTarget(const SyntheticTargetOptions& options, const ChartPlacement& placement,
                        const ReferenceData& reference, SyntheticTarget& target, std::string* error) {
-    if (!(std::abs(placement.keystone) <= kMaxKeystone)) {
+    if (!(std::abs(placement.keystone) <= kMaxKeystone) || !(std::abs(placement.keystoneLeft) <= kMaxKeystone)) {
         fail(error, "keystone must lie in -0.2..0.2");
         return kSyntheticBadOptions;
     }
@@ -236,6 +92,7 @@ int renderPlacedTarget(const SyntheticTargetOptions& options, const ChartPlaceme
         fail(error, "blur must lie in 0..10");
         return kSyntheticBadOptions;
     }
+    if (placement.needsCamera()) return renderCameraPlacement(options, placement, reference, target, error);
     const int width = options.width;
     const int height = options.height;
     // Checked here: the chart is rendered on its bounding box only.
@@ -277,7 +134,7 @@ int renderPlacedTarget(const SyntheticTargetOptions& options, const ChartPlaceme
     if (renderSyntheticTarget(crop, reference, target, error) != kSyntheticOk) return kSyntheticBadOptions;
     Random random(options.seed ^ 0x5DEECE66Dull);
     Plane plane(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
-    fillBackground(plane, width, height, placement, random);
+    fillBackground(plane, width, height, placement.background, placement.backgroundLevel, random);
     const SyntheticPicture& chart = target.picture;
     const double scale = 1.0 / (options.bitsPerSample == 8 ? 255.0 : 65535.0);
     for (int row = 0; row < chart.height; ++row) {
@@ -292,7 +149,7 @@ int renderPlacedTarget(const SyntheticTargetOptions& options, const ChartPlaceme
         }
     }
     applyLighting(plane, width, height, options.gradient, placement.gradientAngle, options.device);
-    applyBlur(plane, width, height, placement.blur);
+    applyBlur(plane, width, height, 3, placement.blur, placement.workers > 0 ? placement.workers : coreCount());
 
     SyntheticPicture& picture = target.picture;
     picture.width = width;

@@ -193,6 +193,8 @@ struct SyntheticTarget {
     // (as the bad-patch flags count them), -1 when there is none.
     int badGrayPosition = -1;
     int badColorIndex = -1;
+    // The JPEG file the picture was decoded from, when it went through one.
+    std::vector<unsigned char> jpeg;
 };
 
 // Result codes of renderSyntheticTarget.
