@@ -192,8 +192,11 @@ bool findEdge(const FullSampler& image, const FitState& state, const EdgeProbe& 
     const double depth = state.scale * e.depth;
     const double gap = e.pitch - depth;
     const double inside = 0.25 * depth;
-    // Beyond a cell without a printed neighbour lies card or background.
-    const double outside = e.neighbour && gap > 0.05 * depth ? 0.5 * gap : e.neighbour ? 0.25 * depth : std::max(0.5 * gap, 0.3 * depth);
+    // Where the patches stand apart, the card shows between them and around
+    // the outer ones (however narrow the border, it is the card's colour
+    // just beyond the edge that tells the edge, not the background's
+    // further out); where they touch, the next patch's middle.
+    const double outside = gap > 0.05 * depth ? 0.5 * gap : 0.25 * depth;
     const double strip = kStripHalfWidth / edgeScale;
     // Mean colour across a short strip along the edge, at offset s along the normal.
     auto colourAt = [&](double s) {

@@ -122,7 +122,9 @@ TEST(ChartLocator, FindsEveryLayoutWhereverAndHoweverItLies) {
         EXPECT_LE(worstCornerError(target.quad, location.quad, c.targetType), 0.1);
         // With keystone the overlay's bilinear cells lie a little off the
         // chart's, so their means move with the smallest corner shift.
-        if (c.keystone == 0.0) EXPECT_LE(worstMeanDifference(image, layout, target.quad, location.quad), 0.003);
+        if (c.keystone == 0.0) {
+            EXPECT_LE(worstMeanDifference(image, layout, target.quad, location.quad), 0.003);
+        }
     }
 }
 
@@ -176,7 +178,9 @@ TEST(ChartLocator, ChartCutOffByThePictureIsNeverPlacedWrong) {
                         const ImagePoint p = mapTargetPoint(target.quad, c.u + 0.5 * c.width, 1.0 - c.t - 0.5 * c.height);
                         patchGone = patchGone || p.x < -0.5 || p.y < -0.5 || p.x > 759.5 || p.y > 559.5;
                     }
-                if (patchGone) EXPECT_FALSE(location.found);
+                if (patchGone) {
+                    EXPECT_FALSE(location.found);
+                }
                 if (location.found) {
                     EXPECT_LE(worstCornerError(target.quad, location.quad, type), 0.1);
                 }
