@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -23,6 +24,14 @@ namespace {
 // ten to forty pixels across.
 constexpr double kMaxLevelPixels = 1.0e6;
 constexpr int kMinLevelSide = 48;
+// Finer copies, for charts whose patches are too small for it, are made and
+// searched a tile at a time, up to this size (the time it takes grows with
+// it).
+constexpr double kMaxTiledPixels = 8.0e6;
+// Of each finer copy, the busiest tiles are searched, about this many pixels
+// of them.
+constexpr double kTiledPixelBudget = 1.6e6;
+constexpr int kEnergyBlock = 8;
 constexpr int kMinPictureSide = 16;
 constexpr int kMaxLattices = 6;
 // Placements of the layout's grid kept for a closer look: those matching at
@@ -45,6 +54,10 @@ constexpr double kMinGridShare = 0.4;  // of the layout's sites met by patches
 // layout is put a row or column off, or turned the wrong way.
 constexpr double kMaxConflictShare = 0.04;
 constexpr double kMaxConflictShareWithReference = 0.25;
+// An empty cell is unlike the card beyond this share of the patches'
+// scatter, and this share of them may be (shadow, glare).
+constexpr double kEmptyReach = 0.5;
+constexpr double kMaxUnlikeEmpty = 0.08;
 constexpr double kMaxMisfit = 0.45;    // referenceMisfit of the chosen orientation
 constexpr double kMisfitMargin = 1.5;  // the next distinct placement fits this much worse
 constexpr double kMinRise = 0.9;       // grayScaleRise without a reference
@@ -67,6 +80,12 @@ struct Hypothesis {
     int level = 1;  // the copy's reduction factor
     bool mirrored = false;
     bool cutOff = false;  // a site lies off the picture
+    // Patches were found as far as the layout's outermost rows and columns
+    // on every side: without a reference nothing else holds a placement
+    // from sliding along a lattice that covers only part of the chart.
+    bool spansChart = false;
+    // ... and as far as its outermost printed patches.
+    bool spansPrinted = false;
     double misfit = 1.0;
     double rise = -1.0;
 };
@@ -127,32 +146,40 @@ bool anyCellOffPicture(const FrameModel& model, const TargetLayout& layout, int 
 }
 
 // Means of the middle half of every gray (in gray order) and colour cell,
-// from the reduced copy; NaN where a cell's centre lies off the picture.
-// `graySpread` gets the scatter of each gray cell's samples.
-void measureCells(const FrameModel& model, const ReducedImage& reduced, const TargetLayout& layout,
+// sampled from the picture itself; NaN where a cell's centre lies off the
+// picture. `graySpread` gets the scatter of each gray cell's samples.
+void measureCells(const FrameModel& model, const TargetImage& image, const TargetLayout& layout,
                   std::vector<PatchRgb>& gray, std::vector<double>& graySpread, std::vector<PatchRgb>& color) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     constexpr int kSamples = kCellSamples * kCellSamples;
-    auto toReduced = [&](double u, double t) {
-        const ImagePoint p = model.map(u, t);
-        return ImagePoint{reduced.fromImage(p.x), reduced.fromImage(p.y)};
+    const bool wide = image.format == PixelFormat::Rgb48;
+    const double scale = wide ? 1.0 / 65535.0 : 1.0 / 255.0;
+    auto pixel = [&](int x, int y, int c) {
+        const std::uint8_t* p = image.rows[static_cast<std::size_t>(y)] + static_cast<std::size_t>(x) * (wide ? 6 : 3);
+        return wide ? (p[4 - 2 * c] | (p[5 - 2 * c] << 8)) * scale : p[2 - c] * scale;
     };
     auto measure = [&](const PatchCell& cell, double& spread) {
         spread = 0.0;
-        const ImagePoint c = toReduced(cell.u + 0.5 * cell.width, cell.t + 0.5 * cell.height);
-        if (!(c.x >= 0.0 && c.y >= 0.0 && c.x <= reduced.width - 1.0 && c.y <= reduced.height - 1.0))
+        const ImagePoint c = model.map(cell.u + 0.5 * cell.width, cell.t + 0.5 * cell.height);
+        if (!(c.x >= 0.0 && c.y >= 0.0 && c.x <= image.width - 1.0 && c.y <= image.height - 1.0))
             return PatchRgb{nan, nan, nan};
-        float samples[kSamples][3];
+        double samples[kSamples][3];
         PatchRgb mean{0, 0, 0};
         for (int a = 0; a < kCellSamples; ++a)
             for (int b = 0; b < kCellSamples; ++b) {
-                const ImagePoint p = toReduced(cell.u + cell.width * (0.25 + 0.5 * (a + 0.5) / kCellSamples),
+                const ImagePoint p = model.map(cell.u + cell.width * (0.25 + 0.5 * (a + 0.5) / kCellSamples),
                                                cell.t + cell.height * (0.25 + 0.5 * (b + 0.5) / kCellSamples));
-                float* v = samples[a * kCellSamples + b];
-                sampleReduced(reduced, p.x, p.y, v);
-                for (int k = 0; k < 3; ++k) mean[static_cast<std::size_t>(k)] += v[k] / static_cast<double>(kSamples);
+                const int x = std::clamp(static_cast<int>(std::lround(p.x)), 0, image.width - 1);
+                const int y = std::clamp(static_cast<int>(std::lround(p.y)), 0, image.height - 1);
+                double* v = samples[a * kCellSamples + b];
+                for (int k = 0; k < 3; ++k) {
+                    // A 2 x 2 block: some of the noise of a single pixel averaged out.
+                    const int x1 = std::min(x + 1, image.width - 1), y1 = std::min(y + 1, image.height - 1);
+                    v[k] = 0.25 * (pixel(x, y, k) + pixel(x1, y, k) + pixel(x, y1, k) + pixel(x1, y1, k));
+                    mean[static_cast<std::size_t>(k)] += v[k] / kSamples;
+                }
             }
-        for (const float* v : samples)
+        for (const double* v : samples)
             for (int k = 0; k < 3; ++k)
                 spread += (v[k] - mean[static_cast<std::size_t>(k)]) * (v[k] - mean[static_cast<std::size_t>(k)]);
         spread = std::sqrt(spread / (3.0 * kSamples));
@@ -169,14 +196,89 @@ void measureCells(const FrameModel& model, const ReducedImage& reduced, const Ta
     for (const PatchCell& cell : layout.colorCells) color.push_back(measure(cell, unused));
 }
 
+// The median colour of 3 x 3 points spread over a layout rectangle centred
+// on (u, t), half sizes hu, ht.
+PatchRgb cellMedian(const FrameModel& model, const TargetImage& image, double u, double t, double hu, double ht) {
+    const bool wide = image.format == PixelFormat::Rgb48;
+    const double scale = wide ? 1.0 / 65535.0 : 1.0 / 255.0;
+    std::array<std::array<double, 9>, 3> values{};
+    int n = 0;
+    for (int a = -1; a <= 1; ++a)
+        for (int b = -1; b <= 1; ++b, ++n) {
+            const ImagePoint p = model.map(u + a * 0.6 * hu, t + b * 0.6 * ht);
+            const int x = std::clamp(static_cast<int>(std::lround(p.x)), 0, image.width - 1);
+            const int y = std::clamp(static_cast<int>(std::lround(p.y)), 0, image.height - 1);
+            const std::uint8_t* px = image.rows[static_cast<std::size_t>(y)] + static_cast<std::size_t>(x) * (wide ? 6 : 3);
+            for (int c = 0; c < 3; ++c)
+                values[static_cast<std::size_t>(c)][static_cast<std::size_t>(n)] =
+                    wide ? (px[4 - 2 * c] | (px[5 - 2 * c] << 8)) * scale : px[2 - c] * scale;
+        }
+    PatchRgb median{};
+    for (int c = 0; c < 3; ++c) {
+        auto& v = values[static_cast<std::size_t>(c)];
+        std::nth_element(v.begin(), v.begin() + 4, v.end());
+        median[static_cast<std::size_t>(c)] = v[4];
+    }
+    return median;
+}
+
+// The root mean square distance of colours (NaN ones left out) from their mean.
+double scatter(const std::vector<PatchRgb>& colours) {
+    PatchRgb mean{0, 0, 0};
+    int n = 0;
+    for (const PatchRgb& c : colours)
+        if (!std::isnan(c[0])) {
+            for (int k = 0; k < 3; ++k) mean[static_cast<std::size_t>(k)] += c[static_cast<std::size_t>(k)];
+            ++n;
+        }
+    if (n < 2) return 0.0;
+    for (double& m : mean) m /= n;
+    double sum = 0.0;
+    for (const PatchRgb& c : colours)
+        if (!std::isnan(c[0]))
+            for (int k = 0; k < 3; ++k)
+                sum += (c[static_cast<std::size_t>(k)] - mean[static_cast<std::size_t>(k)]) *
+                       (c[static_cast<std::size_t>(k)] - mean[static_cast<std::size_t>(k)]);
+    return std::sqrt(sum / n);
+}
+
 // Sites met and places contradicted by patches at layout grid places.
 struct Tally {
     int matched = 0;
     int conflicts = 0;
+    int firstColumn = 1 << 30, lastColumn = -(1 << 30), firstRow = 1 << 30, lastRow = -(1 << 30);
+};
+
+// The outermost rows and columns of the layout's sites (or printed patches).
+struct SiteExtent {
+    int firstColumn = 1 << 30, lastColumn = -(1 << 30), firstRow = 1 << 30, lastRow = -(1 << 30);
+    // Of the sites, or of every printed patch.
+    explicit SiteExtent(const SiteGrid& grid, bool printed = false) {
+        for (int q = grid.firstRow; q <= grid.lastRow; ++q)
+            for (int p = grid.firstColumn; p <= grid.lastColumn; ++p) {
+                const CellKind kind = grid.kindAt(p, q);
+                if (kind != CellKind::Site && !(printed && kind == CellKind::Patch)) continue;
+                firstColumn = std::min(firstColumn, p);
+                lastColumn = std::max(lastColumn, p);
+                firstRow = std::min(firstRow, q);
+                lastRow = std::max(lastRow, q);
+            }
+    }
+    bool spannedBy(const Tally& t) const {
+        return t.firstColumn <= firstColumn && t.lastColumn >= lastColumn && t.firstRow <= firstRow &&
+               t.lastRow >= lastRow;
+    }
 };
 
 void countPlace(const SiteGrid& grid, int p, int q, std::vector<char>& seen, Tally& tally) {
-    switch (grid.kindAt(p, q)) {
+    const CellKind kind = grid.kindAt(p, q);
+    if (kind == CellKind::Site || kind == CellKind::Patch) {
+        tally.firstColumn = std::min(tally.firstColumn, p);
+        tally.lastColumn = std::max(tally.lastColumn, p);
+        tally.firstRow = std::min(tally.firstRow, q);
+        tally.lastRow = std::max(tally.lastRow, q);
+    }
+    switch (kind) {
     case CellKind::Site: {
         const std::size_t k = static_cast<std::size_t>(q - grid.firstRow) * (grid.lastColumn - grid.firstColumn + 1) +
                               (p - grid.firstColumn);
@@ -200,6 +302,12 @@ void countPlace(const SiteGrid& grid, int p, int q, std::vector<char>& seen, Tal
     }
 }
 
+// A reduced copy's coordinates: pixel centres to the picture's.
+struct Level {
+    int factor = 1;
+    double toImage(double reduced) const { return factor * reduced + 0.5 * (factor - 1); }
+};
+
 class Search {
 public:
     Search(const TargetImage& image, const TargetLayout& layout, const ReferenceData* reference)
@@ -214,8 +322,10 @@ public:
     const std::vector<Hypothesis>& hypotheses() const { return hypotheses_; }
     bool sawPatches() const { return sawPatches_; }
 
-    void searchLevel(const ReducedImage& reduced) {
-        const std::vector<PatchBlob> blobs = findPatchBlobs(reduced);
+    // The placements that the patches found in a copy reduced by `factor`
+    // allow (blob coordinates are the copy's).
+    void searchLevel(const std::vector<PatchBlob>& blobs, int factor) {
+        const Level reduced{factor};
         const std::vector<PatchLattice> lattices = findPatchLattices(blobs, kMaxLattices);
         if (!lattices.empty()) sawPatches_ = true;
         for (const PatchLattice& lattice : lattices) {
@@ -231,7 +341,7 @@ public:
     }
 
 private:
-    void addLatticeHypothesis(const ReducedImage& reduced, const std::vector<PatchBlob>& blobs,
+    void addLatticeHypothesis(const Level& reduced, const std::vector<PatchBlob>& blobs,
                               const PatchLattice& lattice, const GridPlacement& placement) {
         Tally tally;
         std::vector<char> seen(grid_.kinds.size(), 0);
@@ -255,13 +365,15 @@ private:
         if (!fitHomography(h.model, layoutPoints, picturePoints)) return;
         h.matched = tally.matched;
         h.conflicts = tally.conflicts;
+        h.spansChart = extent_.spannedBy(tally);
+        h.spansPrinted = printed_.spannedBy(tally);
         finish(h, reduced);
     }
 
     // The whole picture as the chart's frame, in each orientation, judged
     // on the same evidence: the patches of the largest lattice that fall on
     // its sites, and how the cells fit the reference or rise.
-    void addWholePicture(const ReducedImage& reduced, const std::vector<PatchBlob>& blobs, const PatchLattice& lattice) {
+    void addWholePicture(const Level& reduced, const std::vector<PatchBlob>& blobs, const PatchLattice& lattice) {
         const double w = image_.width - 1.0;
         const double hgt = image_.height - 1.0;
         const ImagePoint corners[4] = {{0.0, 0.0}, {0.0, hgt}, {w, hgt}, {w, 0.0}};
@@ -274,7 +386,6 @@ private:
             Hypothesis h;
             h.model = lensFor(image_.width, image_.height);
             if (!modelThroughQuad(h.model, quad)) continue;
-            const double pitch = pitchOf(h.model, grid_);
             // Each patch of the lattice, carried into the layout.
             Tally tally;
             std::vector<char> seen(grid_.kinds.size(), 0);
@@ -285,15 +396,14 @@ private:
                 const double fp = (uv.x - grid_.u0) / grid_.pitchU;
                 const double fq = (uv.y - grid_.t0) / grid_.pitchT;
                 const double p = std::round(fp), q = std::round(fq);
-                if (std::hypot(fp - p, fq - q) * std::min(grid_.pitchU, grid_.pitchT) >
-                    kNodeReach * std::min(grid_.pitchU, grid_.pitchT))
-                    continue;
+                if (std::hypot(fp - p, fq - q) > kNodeReach) continue;
                 countPlace(grid_, static_cast<int>(p), static_cast<int>(q), seen, tally);
             }
-            (void)pitch;
             if (tally.matched < kMinGridShare * static_cast<double>(grid_.sites.size())) continue;
             h.matched = tally.matched;
             h.conflicts = tally.conflicts;
+            h.spansChart = extent_.spannedBy(tally);
+            h.spansPrinted = printed_.spannedBy(tally);
             finish(h, reduced);
         }
     }
@@ -311,7 +421,7 @@ private:
         return inv;
     }
 
-    void finish(Hypothesis& h, const ReducedImage& reduced) {
+    void finish(Hypothesis& h, const Level& reduced) {
         h.quad = h.model.quad();
         h.pitch = pitchOf(h.model, grid_);
         if (!(h.pitch > 0.0)) return;
@@ -320,15 +430,48 @@ private:
         h.cutOff = anyCellOffPicture(h.model, layout_, image_.width, image_.height, h.pitch);
         std::vector<PatchRgb> gray, color;
         std::vector<double> graySpread;
-        measureCells(h.model, reduced, layout_, gray, graySpread, color);
-        if (reference_) h.misfit = referenceMisfit(gray, color, *reference_);
-        else h.rise = grayScaleRise(gray, graySpread);
+        measureCells(h.model, image_, layout_, gray, graySpread, color);
+        if (reference_) {
+            h.misfit = referenceMisfit(gray, color, *reference_);
+        } else {
+            h.rise = grayScaleRise(gray, graySpread);
+            h.spansChart = h.spansChart && (hasEmptyCells_ ? emptyCellsArePlain(h.model, color) : h.spansPrinted);
+        }
         hypotheses_.push_back(h);
+    }
+
+    // Where the printed chart has no patch (an IT8's row letters and column
+    // numbers) the card shows, the same everywhere: a placement a column
+    // off puts a column of patches there instead. The cells' medians (the
+    // letters left out) stay near the card's colour but for a few.
+    bool emptyCellsArePlain(const FrameModel& model, const std::vector<PatchRgb>& color) const {
+        std::vector<PatchRgb> empty;
+        for (int q = grid_.firstRow; q <= grid_.lastRow; ++q)
+            for (int p = grid_.firstColumn; p <= grid_.lastColumn; ++p)
+                if (grid_.kindAt(p, q) == CellKind::Empty)
+                    empty.push_back(cellMedian(model, image_, grid_.u0 + p * grid_.pitchU, grid_.t0 + q * grid_.pitchT,
+                                               0.5 * grid_.cellWidth, 0.5 * grid_.cellHeight));
+        if (empty.empty()) return true;
+        PatchRgb card{};
+        for (int c = 0; c < 3; ++c) {
+            std::vector<double> v;
+            for (const PatchRgb& e : empty) v.push_back(e[static_cast<std::size_t>(c)]);
+            std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+            card[static_cast<std::size_t>(c)] = v[v.size() / 2];
+        }
+        const double reach = kEmptyReach * scatter(color);
+        int unlike = 0;
+        for (const PatchRgb& e : empty)
+            if (std::hypot(e[0] - card[0], e[1] - card[1], e[2] - card[2]) > reach) ++unlike;
+        return unlike <= kMaxUnlikeEmpty * static_cast<double>(empty.size());
     }
 
     const TargetImage& image_;
     const TargetLayout& layout_;
     SiteGrid grid_;
+    SiteExtent extent_{grid_};
+    SiteExtent printed_{grid_, true};
+    bool hasEmptyCells_ = std::find(grid_.kinds.begin(), grid_.kinds.end(), CellKind::Empty) != grid_.kinds.end();
     const ReferenceData* reference_;
     std::vector<Hypothesis> hypotheses_;
     bool sawPatches_ = false;
@@ -395,7 +538,7 @@ Choice chooseByGrayScale(const std::vector<Hypothesis>& hypotheses, const SiteGr
     const Hypothesis* best = nullptr;
     const Hypothesis* mirrored = nullptr;
     for (const Hypothesis& h : hypotheses) {
-        if (h.rise < kMinRise || !fitsGrid(h, grid, false)) continue;
+        if (h.rise < kMinRise || !h.spansChart || !fitsGrid(h, grid, false)) continue;
         const Hypothesis*& slot = h.mirrored ? mirrored : best;
         if (!slot || better(h, *slot)) slot = &h;
     }
@@ -411,7 +554,7 @@ Choice chooseByGrayScale(const std::vector<Hypothesis>& hypotheses, const SiteGr
     }
     const Hypothesis* rival = nullptr;
     for (const Hypothesis& h : hypotheses)
-        if (&h != best && !h.mirrored && h.rise >= kMinRise && fitsGrid(h, grid, false) &&
+        if (&h != best && !h.mirrored && h.rise >= kMinRise && h.spansChart && fitsGrid(h, grid, false) &&
             largestCornerShift(h.quad, best->quad) > kDistinctPitches * best->pitch && (!rival || better(h, *rival)))
             rival = &h;
     choice.best = best;
@@ -433,13 +576,56 @@ ChartLocation notFound(std::string reason, bool referenceWouldHelp = false) {
     return location;
 }
 
-std::vector<int> levelFactors(int width, int height) {
+// How busy each part of the picture is: the mean colour gradient of blocks
+// of the largest copy held whole. A chart too small for that copy's patches
+// still shows there as a small, busy area; the finer copies look there first.
+class EnergyMap {
+public:
+    explicit EnergyMap(const ReducedImage& copy) : factor_(copy.factor) {
+        columns_ = std::max(1, (copy.width + kEnergyBlock - 1) / kEnergyBlock);
+        rows_ = std::max(1, (copy.height + kEnergyBlock - 1) / kEnergyBlock);
+        sums_.assign(static_cast<std::size_t>(columns_) * rows_, 0.0);
+        for (int y = 0; y + 1 < copy.height; ++y)
+            for (int x = 0; x + 1 < copy.width; ++x) {
+                const float* p = copy.at(x, y);
+                const float* r = copy.at(x + 1, y);
+                const float* a = copy.at(x, y + 1);
+                double g = 0.0;
+                for (int k = 0; k < 3; ++k) {
+                    const float c = std::sqrt(std::max(p[k], 0.0f));
+                    g += std::abs(std::sqrt(std::max(r[k], 0.0f)) - c) + std::abs(std::sqrt(std::max(a[k], 0.0f)) - c);
+                }
+                sums_[static_cast<std::size_t>(y / kEnergyBlock) * columns_ + x / kEnergyBlock] += g;
+            }
+    }
+
+    // The mean over the blocks that image pixels x0 .. x1, y0 .. y1 touch.
+    double mean(double x0, double y0, double x1, double y1) const {
+        const double span = static_cast<double>(factor_) * kEnergyBlock;
+        const int bx0 = std::clamp(static_cast<int>(x0 / span), 0, columns_ - 1);
+        const int bx1 = std::clamp(static_cast<int>(x1 / span), 0, columns_ - 1);
+        const int by0 = std::clamp(static_cast<int>(y0 / span), 0, rows_ - 1);
+        const int by1 = std::clamp(static_cast<int>(y1 / span), 0, rows_ - 1);
+        double sum = 0.0;
+        for (int by = by0; by <= by1; ++by)
+            for (int bx = bx0; bx <= bx1; ++bx) sum += sums_[static_cast<std::size_t>(by) * columns_ + bx];
+        return sum / ((bx1 - bx0 + 1) * (by1 - by0 + 1));
+    }
+
+private:
+    int factor_;
+    int columns_ = 1, rows_ = 1;
+    std::vector<double> sums_;
+};
+
+// The reduction of the largest copy held whole.
+int storedFactor(int width, int height) {
     int factor = 1;
     while (static_cast<double>(width / factor) * (height / factor) > kMaxLevelPixels) ++factor;
-    std::vector<int> factors;
-    for (; std::min(width, height) / factor >= kMinLevelSide; factor *= 2) factors.push_back(factor);
-    return factors;
+    return factor;
 }
+
+using Choose = std::function<Choice(const std::vector<Hypothesis>&)>;
 
 }  // namespace
 
@@ -463,14 +649,44 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
     const SiteGrid& grid = search.grid();
     if (grid.sites.size() < 4 || grid.columns < 2 || grid.rows < 2) return notFound("the target has no patch grid");
 
-    const std::vector<int> factors = levelFactors(image.width, image.height);
-    if (factors.empty()) return notFound("the picture is too small");
-    ReducedImage reduced = reduceImage(image, factors.front());
-    for (std::size_t k = 0; k < factors.size() && !reduced.rgb.empty(); ++k) {
-        search.searchLevel(reduced);
-        if (k + 1 < factors.size()) reduced = halveImage(reduced);
+    // Coarse to fine: a large chart is plain in a small copy, and once one
+    // is placed beyond doubt the finer copies, made for small charts, are
+    // not needed.
+    const Choose choose = [&](const std::vector<Hypothesis>& hypotheses) {
+        return search.withReference() ? chooseByReference(hypotheses, grid)
+                                      : chooseByGrayScale(hypotheses, grid, chartName(layout));
+    };
+    auto settled = [&]() {
+        if (search.hypotheses().empty()) return false;
+        const Choice choice = choose(search.hypotheses());
+        return choice.best && !choice.best->cutOff && choice.score >= 0.0;
+    };
+    const int stored = storedFactor(image.width, image.height);
+    {
+        std::vector<ReducedImage> copies;
+        copies.push_back(reduceImage(image, stored));
+        const EnergyMap energy(copies.front());
+        while (!copies.back().rgb.empty() && std::min(copies.back().width, copies.back().height) / 2 >= kMinLevelSide)
+            copies.push_back(halveImage(copies.back()));
+        bool done = false;
+        while (!copies.empty() && !done) {
+            if (!copies.back().rgb.empty() && std::min(copies.back().width, copies.back().height) >= kMinLevelSide) {
+                search.searchLevel(findPatchBlobs(copies.back()), copies.back().factor);
+                done = settled();
+            }
+            copies.pop_back();
+        }
+        if (done) copies.clear();
+        else
+            for (int factor = stored / 2; factor >= 1; factor /= 2) {
+                if (static_cast<double>(image.width / factor) * (image.height / factor) > kMaxTiledPixels) break;
+                const TileInterest interest = [&](double x0, double y0, double x1, double y1) {
+                    return energy.mean(x0, y0, x1, y1);
+                };
+                search.searchLevel(findPatchBlobsInTiles(image, factor, interest, kTiledPixelBudget), factor);
+                if (settled()) break;
+            }
     }
-    reduced = ReducedImage{};
 
     const std::vector<Hypothesis>& hypotheses = search.hypotheses();
     const char* name = chartName(layout);
@@ -478,8 +694,7 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
         if (!search.sawPatches()) return notFound("no chart patches in the picture");
         return notFound(std::string("no ") + name + " patches in the picture: is the target type right?");
     }
-    const Choice choice = search.withReference() ? chooseByReference(hypotheses, grid)
-                                                 : chooseByGrayScale(hypotheses, grid, name);
+    const Choice choice = choose(hypotheses);
     if (!choice.best) return notFound(choice.reason, choice.referenceWouldHelp);
     if (choice.best->cutOff) return notFound("the chart reaches beyond the picture");
     if (choice.score < 0.0) return notFound(choice.reason, choice.referenceWouldHelp);

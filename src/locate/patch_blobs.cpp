@@ -1,16 +1,15 @@
 #include "locate/patch_blobs.h"
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
+#include "util/parallel.h"
+
 namespace calivant {
 namespace {
-
-std::vector<float>& scratch() {
-    thread_local std::vector<float> buffer;
-    return buffer;
-}
 
 // The gradient is measured on the square root of the values: photon noise
 // grows with the square root of the light, so the root gives dark and light
@@ -39,13 +38,32 @@ constexpr int kMinContrastLevels = kLevelsPerOctave;
 // area, stand for the same patch.
 constexpr double kSamePlaceShare = 0.3;
 constexpr double kSameSize = 2.0;
+// Tiles of a copy too large to hold whole: this many pixels of their own
+// across, and this many beyond it on every side, so that every patch up to
+// the margin's size lies whole in the tile that holds its centre. Larger
+// patches are the next coarser copy's.
+constexpr int kTileCore = 320;
+constexpr int kTileMargin = 40;
+constexpr double kMaxTileBlobArea = 4.0 * kTileMargin * kTileMargin;
+
+// The level of a squared gradient: a float's exponent and leading mantissa
+// bits are its logarithm, near enough (piecewise linear within each
+// doubling, and monotone), at a fraction of the cost of log2. The magnitude
+// doubles when its square quadruples: kLevelsPerOctave levels per two
+// doublings of the square, kMantissaBits of the mantissa for each.
+constexpr int kMantissaBits = 4;
+static_assert(kLevelsPerOctave == 2 << kMantissaBits);
+std::uint16_t levelOfSquare(float square) {
+    static const std::int32_t floor = std::bit_cast<std::int32_t>(static_cast<float>(kFloorGradient * kFloorGradient));
+    const std::int32_t steps = (std::bit_cast<std::int32_t>(square) - floor) >> (23 - kMantissaBits);
+    return static_cast<std::uint16_t>(std::clamp(steps, 0, kLevels - 1));
+}
 
 // Row y of the copy as square roots, smoothed by [1 2 1] / 4 along the row,
 // the edge repeated.
-void rootRow(const ReducedImage& image, int y, float* out) {
+void rootRow(const ReducedImage& image, int y, std::vector<float>& roots, float* out) {
     const int w = image.width;
     const float* row = image.at(0, y);
-    std::vector<float>& roots = scratch();
     roots.resize(static_cast<std::size_t>(w) * 3);
     for (std::size_t i = 0; i < roots.size(); ++i) roots[i] = std::sqrt(std::max(row[i], 0.0f));
     for (int x = 0; x < w; ++x) {
@@ -67,7 +85,8 @@ std::vector<std::uint16_t> gradientLevels(const ReducedImage& image) {
     std::vector<float> along(4 * row), smooth(3 * row);
     auto alongRow = [&](int y) { return &along[static_cast<std::size_t>((y + 4) % 4) * row]; };
     auto smoothRow = [&](int y) { return &smooth[static_cast<std::size_t>((y + 3) % 3) * row]; };
-    auto makeAlong = [&](int y) { rootRow(image, std::clamp(y, 0, h - 1), alongRow(y)); };
+    std::vector<float> roots;
+    auto makeAlong = [&](int y) { rootRow(image, std::clamp(y, 0, h - 1), roots, alongRow(y)); };
     auto makeSmooth = [&](int y) {
         const float* b = alongRow(y - 1);
         const float* c = alongRow(y);
@@ -80,7 +99,6 @@ std::vector<std::uint16_t> gradientLevels(const ReducedImage& image) {
     makeAlong(1);
     makeSmooth(0);
     std::copy(smoothRow(0), smoothRow(0) + row, smoothRow(-1));
-    const float scale = static_cast<float>(kLevelsPerOctave);
     const float floor2 = static_cast<float>(kFloorGradient * kFloorGradient);
     for (int y = 0; y < h; ++y) {
         if (y + 1 < h) {
@@ -102,9 +120,7 @@ std::vector<std::uint16_t> gradientLevels(const ReducedImage& image) {
                 const float gy = 0.5f * (above[x * 3 + k] - below[x * 3 + k]);
                 sum += gx * gx + gy * gy;
             }
-            // log2 of the magnitude is half the log2 of its square.
-            const float level = sum > floor2 ? 0.5f * scale * std::log2(sum / floor2) : 0.0f;
-            out[x] = static_cast<std::uint16_t>(std::min(level, static_cast<float>(kLevels - 1)));
+            out[x] = levelOfSquare(std::max(sum, floor2));
         }
     }
     return levels;
@@ -113,38 +129,39 @@ std::vector<std::uint16_t> gradientLevels(const ReducedImage& image) {
 // A region's sums, kept only while it is the root of its pixels.
 struct Region {
     double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
+    int minX = 0, maxX = 0, minY = 0, maxY = 0;
     // The level at which it last took in a region of some size (or became
     // one itself): how uneven its inside is.
     int inner = 0;
 };
 
+// The flood over a picture framed by a border of pixels that are never
+// flooded, so that every pixel has four neighbours to look at.
 class Flood {
 public:
-    Flood(const ReducedImage& image, std::vector<PatchBlob>& blobs)
-        : image_(image), blobs_(blobs), parent_(static_cast<std::size_t>(image.width) * image.height, kUnset),
-          maxArea_(kMaxBlobShare * static_cast<double>(image.width) * image.height) {}
+    Flood(const ReducedImage& image, const BlobWindow& window, double maxArea, std::vector<PatchBlob>& blobs)
+        : image_(image), window_(window), blobs_(blobs), stride_(image.width + 2),
+          parent_(static_cast<std::size_t>(image.width + 2) * (image.height + 2), kUnset), maxArea_(maxArea) {}
 
-    void add(std::int32_t pixel, int level) {
-        const int w = image_.width;
-        const int x = pixel % w;
-        const int y = pixel / w;
-        const std::int32_t neighbours[4] = {x > 0 ? pixel - 1 : -1, x + 1 < w ? pixel + 1 : -1,
-                                            y > 0 ? pixel - w : -1, y + 1 < image_.height ? pixel + w : -1};
+    // Floods the pixel at x, y at a gradient level.
+    void add(int x, int y, int level) {
+        const std::int32_t pixel = (y + 1) * stride_ + x + 1;
+        const std::int32_t neighbours[4] = {pixel - 1, pixel + 1, pixel - stride_, pixel + stride_};
         // The pixel joins the region of its first flooded neighbour, and
         // that region then meets the others; only a pixel with none begins a
         // region of its own.
         std::int32_t root = -1;
         for (std::int32_t q : neighbours) {
-            if (q < 0 || parent_[static_cast<std::size_t>(q)] == kUnset) continue;
+            if (parent_[static_cast<std::size_t>(q)] == kUnset) continue;
+            const std::int32_t other = find(q);
             if (root < 0) {
-                root = find(q);
-                Region& r = regions_[static_cast<std::size_t>(decodeRoot(parent_[static_cast<std::size_t>(root)]))];
+                root = other;
+                Region& r = regionOf(root);
                 addPixel(r, x, y);
                 if (r.n == kMinBlobArea) r.inner = level;
                 parent_[static_cast<std::size_t>(pixel)] = root;
-            } else {
-                join(root, q, level);
-                root = find(root);
+            } else if (other != root) {
+                root = unite(root, other, level);
             }
         }
         if (root < 0) parent_[static_cast<std::size_t>(pixel)] = encodeRoot(newRegion(x, y, level));
@@ -163,6 +180,10 @@ private:
     static std::int32_t encodeRoot(std::int32_t slot) { return kRootBase - slot; }
     static std::int32_t decodeRoot(std::int32_t value) { return kRootBase - value; }
 
+    Region& regionOf(std::int32_t root) {
+        return regions_[static_cast<std::size_t>(decodeRoot(parent_[static_cast<std::size_t>(root)]))];
+    }
+
     std::int32_t newRegion(int x, int y, int level) {
         std::int32_t slot;
         if (!free_.empty()) {
@@ -180,6 +201,15 @@ private:
     }
 
     static void addPixel(Region& r, int x, int y) {
+        if (r.n == 0) {
+            r.minX = r.maxX = x;
+            r.minY = r.maxY = y;
+        } else {
+            r.minX = std::min(r.minX, x);
+            r.maxX = std::max(r.maxX, x);
+            r.minY = std::min(r.minY, y);
+            r.maxY = std::max(r.maxY, y);
+        }
         r.n += 1;
         r.sx += x;
         r.sy += y;
@@ -188,35 +218,34 @@ private:
         r.syy += static_cast<double>(y) * y;
     }
 
+    // The root of a pixel's region, halving the path on the way.
     std::int32_t find(std::int32_t i) {
-        std::int32_t root = i;
-        while (parent_[static_cast<std::size_t>(root)] >= 0) root = parent_[static_cast<std::size_t>(root)];
-        while (parent_[static_cast<std::size_t>(i)] >= 0) {
-            const std::int32_t next = parent_[static_cast<std::size_t>(i)];
-            parent_[static_cast<std::size_t>(i)] = root;
-            i = next;
+        for (;;) {
+            const std::int32_t up = parent_[static_cast<std::size_t>(i)];
+            if (up < 0) return i;
+            const std::int32_t upper = parent_[static_cast<std::size_t>(up)];
+            if (upper < 0) return up;
+            parent_[static_cast<std::size_t>(i)] = upper;
+            i = upper;
         }
-        return root;
     }
 
-    void join(std::int32_t a, std::int32_t b, int level) {
-        a = find(a);
-        b = find(b);
-        if (a == b) return;
-        Region& ra = regions_[static_cast<std::size_t>(decodeRoot(parent_[static_cast<std::size_t>(a)]))];
-        Region& rb = regions_[static_cast<std::size_t>(decodeRoot(parent_[static_cast<std::size_t>(b)]))];
-        const bool sizeable = ra.n >= kMinBlobArea && rb.n >= kMinBlobArea;
+    // Joins two roots' regions; returns the root that stays.
+    std::int32_t unite(std::int32_t a, std::int32_t b, int level) {
+        Region* ra = &regionOf(a);
+        Region* rb = &regionOf(b);
+        const bool sizeable = ra->n >= kMinBlobArea && rb->n >= kMinBlobArea;
         if (sizeable) {
-            offer(ra, level);
-            offer(rb, level);
+            offer(*ra, level);
+            offer(*rb, level);
         }
         // The larger region keeps its root.
-        if (ra.n < rb.n) {
+        if (ra->n < rb->n) {
             std::swap(a, b);
+            std::swap(ra, rb);
         }
-        Region& keep = regions_[static_cast<std::size_t>(decodeRoot(parent_[static_cast<std::size_t>(a)]))];
-        const std::int32_t goneSlot = decodeRoot(parent_[static_cast<std::size_t>(b)]);
-        const Region& gone = regions_[static_cast<std::size_t>(goneSlot)];
+        Region& keep = *ra;
+        const Region& gone = *rb;
         const bool wasSmall = keep.n < kMinBlobArea;
         keep.n += gone.n;
         keep.sx += gone.sx;
@@ -224,15 +253,24 @@ private:
         keep.sxx += gone.sxx;
         keep.sxy += gone.sxy;
         keep.syy += gone.syy;
+        keep.minX = std::min(keep.minX, gone.minX);
+        keep.maxX = std::max(keep.maxX, gone.maxX);
+        keep.minY = std::min(keep.minY, gone.minY);
+        keep.maxY = std::max(keep.maxY, gone.maxY);
         if (sizeable || (wasSmall && keep.n >= kMinBlobArea)) keep.inner = level;
-        free_.push_back(goneSlot);
+        free_.push_back(decodeRoot(parent_[static_cast<std::size_t>(b)]));
         parent_[static_cast<std::size_t>(b)] = a;
+        return a;
     }
 
     // Looks at a region about to meet another as a possible patch.
     void offer(const Region& r, int level) {
         const int contrast = level - r.inner;
         if (contrast < kMinContrastLevels || r.n > maxArea_) return;
+        // Cut by a tile's edge: its neighbour tile sees it whole.
+        if ((window_.openLeft && r.minX == 0) || (window_.openRight && r.maxX == image_.width - 1) ||
+            (window_.openBottom && r.minY == 0) || (window_.openTop && r.maxY == image_.height - 1))
+            return;
         const double cx = r.sx / r.n;
         const double cy = r.sy / r.n;
         const double vxx = r.sxx / r.n - cx * cx;
@@ -256,7 +294,9 @@ private:
     }
 
     const ReducedImage& image_;
+    BlobWindow window_;
     std::vector<PatchBlob>& blobs_;
+    std::int32_t stride_;
     std::vector<std::int32_t> parent_;
     std::vector<Region> regions_;
     std::vector<std::int32_t> free_;
@@ -303,33 +343,103 @@ std::vector<PatchBlob> onePerPlace(std::vector<PatchBlob> blobs, int width, int 
     return kept;
 }
 
-}  // namespace
-
-std::vector<PatchBlob> findPatchBlobs(const ReducedImage& image) {
+// The blobs of one picture (or tile), before the same patch offered twice
+// is thinned out.
+void floodBlobs(const ReducedImage& image, const BlobWindow& window, double maxArea, std::vector<PatchBlob>& blobs) {
     const int w = image.width;
     const int h = image.height;
-    std::vector<PatchBlob> blobs;
-    if (w < 3 || h < 3) return blobs;
+    // Columns and rows are packed in 16 bits each.
+    if (w < 3 || h < 3 || w > 0xFFFF || h > 0xFFFF) return;
     const std::size_t n = static_cast<std::size_t>(w) * h;
 
-    // The pixels in order of rising gradient (a counting sort).
-    std::vector<std::int32_t> order(n);
+    // The pixels in order of rising gradient (a counting sort), each as its
+    // column and row packed in one word.
+    std::vector<std::uint32_t> order(n);
     std::vector<std::uint32_t> start(kLevels + 1, 0);
     {
         const std::vector<std::uint16_t> levels = gradientLevels(image);
         for (std::uint16_t l : levels) ++start[l + 1u];
         for (int l = 0; l < kLevels; ++l) start[static_cast<std::size_t>(l) + 1] += start[static_cast<std::size_t>(l)];
         std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
-        for (std::size_t i = 0; i < n; ++i) order[next[levels[i]]++] = static_cast<std::int32_t>(i);
+        std::size_t i = 0;
+        for (std::uint32_t y = 0; y < static_cast<std::uint32_t>(h); ++y)
+            for (std::uint32_t x = 0; x < static_cast<std::uint32_t>(w); ++x, ++i) order[next[levels[i]]++] = x | y << 16;
     }
 
-    Flood flood(image, blobs);
+    Flood flood(image, window, maxArea, blobs);
     for (int level = 0; level < kLevels; ++level)
         for (std::uint32_t k = start[static_cast<std::size_t>(level)]; k < start[static_cast<std::size_t>(level) + 1]; ++k)
-            flood.add(order[k], level);
+            flood.add(static_cast<int>(order[k] & 0xFFFF), static_cast<int>(order[k] >> 16), level);
     flood.finish(kLevels);
+}
 
-    return onePerPlace(std::move(blobs), w, h);
+}  // namespace
+
+std::vector<PatchBlob> findPatchBlobs(const ReducedImage& image) {
+    std::vector<PatchBlob> blobs;
+    floodBlobs(image, BlobWindow{}, kMaxBlobShare * static_cast<double>(image.width) * image.height, blobs);
+    return onePerPlace(std::move(blobs), image.width, image.height);
+}
+
+std::vector<PatchBlob> findPatchBlobsInTiles(const TargetImage& image, int factor, const TileInterest& interest,
+                                             double pixelBudget) {
+    const int width = image.width / std::max(factor, 1);
+    const int height = image.height / std::max(factor, 1);
+    std::vector<PatchBlob> all;
+    if (width < 3 || height < 3) return all;
+    const int columns = (width + kTileCore - 1) / kTileCore;
+    const int rows = (height + kTileCore - 1) / kTileCore;
+    // The tiles by interest, as many as the budget holds.
+    std::vector<std::pair<double, int>> ranked;
+    for (int t = 0; t < columns * rows; ++t) {
+        const double x0 = (t % columns) * kTileCore, y0 = (t / columns) * kTileCore;
+        const double x1 = std::min<double>(width, x0 + kTileCore), y1 = std::min<double>(height, y0 + kTileCore);
+        ranked.push_back({-interest(x0 * factor, y0 * factor, x1 * factor, y1 * factor), t});
+    }
+    std::sort(ranked.begin(), ranked.end());
+    std::vector<int> chosen;
+    double spent = 0.0;
+    for (const auto& [score, t] : ranked) {
+        if (spent >= pixelBudget) break;
+        chosen.push_back(t);
+        const int cx0 = (t % columns) * kTileCore, cy0 = (t / columns) * kTileCore;
+        spent += static_cast<double>(std::min(width, cx0 + kTileCore + kTileMargin) - std::max(0, cx0 - kTileMargin)) *
+                 (std::min(height, cy0 + kTileCore + kTileMargin) - std::max(0, cy0 - kTileMargin));
+    }
+    std::sort(chosen.begin(), chosen.end());
+    const int tiles = static_cast<int>(chosen.size());
+    // Each tile's blobs in a place of its own: the same list on any number
+    // of threads.
+    std::vector<std::vector<PatchBlob>> found(static_cast<std::size_t>(tiles));
+    std::atomic<int> next{0};
+    const double maxArea = kMaxTileBlobArea;
+    runOnWorkers(coreCount(), [&](unsigned) {
+        for (int k = next++; k < tiles; k = next++) {
+            const int t = chosen[static_cast<std::size_t>(k)];
+            const int cx0 = (t % columns) * kTileCore, cy0 = (t / columns) * kTileCore;
+            const int cx1 = std::min(width, cx0 + kTileCore), cy1 = std::min(height, cy0 + kTileCore);
+            const int x0 = std::max(0, cx0 - kTileMargin), y0 = std::max(0, cy0 - kTileMargin);
+            const int x1 = std::min(width, cx1 + kTileMargin), y1 = std::min(height, cy1 + kTileMargin);
+            const ReducedImage tile = reduceRegion(image, factor, x0, y0, x1 - x0, y1 - y0);
+            if (tile.rgb.empty()) continue;
+            BlobWindow window;
+            window.openLeft = x0 > 0;
+            window.openRight = x1 < width;
+            window.openBottom = y0 > 0;
+            window.openTop = y1 < height;
+            std::vector<PatchBlob> blobs;
+            floodBlobs(tile, window, maxArea, blobs);
+            for (PatchBlob& b : blobs) {
+                b.x += x0;
+                b.y += y0;
+                // A patch belongs to the tile that holds its centre.
+                if (b.x >= cx0 - 0.5 && b.x < cx1 - 0.5 && b.y >= cy0 - 0.5 && b.y < cy1 - 0.5)
+                    found[static_cast<std::size_t>(k)].push_back(b);
+            }
+        }
+    });
+    for (const auto& blobs : found) all.insert(all.end(), blobs.begin(), blobs.end());
+    return onePerPlace(std::move(all), width, height);
 }
 
 }  // namespace calivant

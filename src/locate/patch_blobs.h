@@ -14,6 +14,7 @@
 // line up with their neighbours.
 
 #include <array>
+#include <functional>
 #include <vector>
 
 #include "locate/reduced_image.h"
@@ -29,9 +30,27 @@ struct PatchBlob {
     float contrast = 1.0f;
 };
 
+// Which edges of a picture given to the search are cut from a larger one:
+// regions touching them are not whole and are not offered.
+struct BlobWindow {
+    bool openLeft = false, openRight = false, openBottom = false, openTop = false;
+};
+
 // Finds the candidate patches. At most kMaxBlobs are returned (those of the
 // clearest border first when there are more).
 std::vector<PatchBlob> findPatchBlobs(const ReducedImage& image);
+
+// How much a part of the picture (image pixels x0 .. x1, y0 .. y1) promises
+// small patches; larger first.
+using TileInterest = std::function<double(double x0, double y0, double x1, double y1)>;
+
+// The same in the picture reduced by `factor` (reduced coordinates), made
+// and searched a tile at a time on every core, for copies too large to hold
+// whole: only patches small enough to lie whole in a tile are found. The
+// tiles of most interest are searched first, until they hold about
+// pixelBudget pixels of the copy.
+std::vector<PatchBlob> findPatchBlobsInTiles(const TargetImage& image, int factor, const TileInterest& interest,
+                                             double pixelBudget);
 
 inline constexpr int kMaxBlobs = 20000;
 

@@ -11,15 +11,18 @@ namespace {
 constexpr long long kThreadedPixels = 2'000'000;
 constexpr long long kMaxReducedPixels = 4'000'000;
 
+// Rows firstRow .. lastRow - 1 of out, whose pixel (0, 0) is the image's
+// reduced pixel (x0, y0).
 template <bool Wide>
-void reduceRows(const TargetImage& image, ReducedImage& out, int firstRow, int lastRow) {
+void reduceRows(const TargetImage& image, ReducedImage& out, int firstRow, int lastRow, int x0 = 0, int y0 = 0) {
     const int f = out.factor;
     const double scale = 1.0 / (static_cast<double>(f) * f * (Wide ? 65535.0 : 255.0));
     std::vector<std::uint32_t> sums(static_cast<std::size_t>(out.width) * 3);
     for (int y = firstRow; y < lastRow; ++y) {
         std::fill(sums.begin(), sums.end(), 0u);
         for (int r = 0; r < f; ++r) {
-            const std::uint8_t* row = image.rows[static_cast<std::size_t>(y) * f + r];
+            const std::uint8_t* row =
+                image.rows[static_cast<std::size_t>(y + y0) * f + r] + static_cast<std::size_t>(x0) * f * (Wide ? 6 : 3);
             std::uint32_t* sum = sums.data();
             for (int x = 0; x < out.width; ++x, sum += 3) {
                 for (int k = 0; k < f; ++k) {
@@ -77,6 +80,23 @@ ReducedImage reduceImage(const TargetImage& image, int factor) {
     } else {
         run(0, out.height);
     }
+    return out;
+}
+
+ReducedImage reduceRegion(const TargetImage& image, int factor, int x0, int y0, int width, int height) {
+    ReducedImage out;
+    const bool wide = image.format == PixelFormat::Rgb48;
+    if ((!wide && image.format != PixelFormat::Rgb24) || factor < 1 || factor > 256 || x0 < 0 || y0 < 0 ||
+        width < 1 || height < 1 || static_cast<std::int64_t>(x0 + width) * factor > image.width ||
+        static_cast<std::int64_t>(y0 + height) * factor > image.height ||
+        static_cast<std::int64_t>(image.rows.size()) < image.height)
+        return out;
+    out.factor = factor;
+    out.width = width;
+    out.height = height;
+    out.rgb.resize(static_cast<std::size_t>(width) * height * 3);
+    if (wide) reduceRows<true>(image, out, 0, height, x0, y0);
+    else reduceRows<false>(image, out, 0, height, x0, y0);
     return out;
 }
 

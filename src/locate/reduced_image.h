@@ -32,6 +32,12 @@ int reductionFactor(int width, int height, int side);
 // or smaller than one block, gives an empty copy.
 ReducedImage reduceImage(const TargetImage& image, int factor);
 
+// Part of the copy reduceImage would make with this factor: the block means
+// of reduced columns x0 .. x0 + width - 1 and rows y0 .. y0 + height - 1
+// (row 0 at the bottom), made without the rest of the copy. Its toImage and
+// fromImage are those of the part's own pixels.
+ReducedImage reduceRegion(const TargetImage& image, int factor, int x0, int y0, int width, int height);
+
 // The copy reduced by two more (its factor doubled): 2 x 2 means of its
 // pixels, the odd last row or column dropped. Empty when nothing is left.
 ReducedImage halveImage(const ReducedImage& image);
