@@ -40,8 +40,11 @@ constexpr double kKeepPlacementShare = 0.6;
 constexpr std::size_t kMaxPlacements = 64;
 // Sample points per side of a cell when the copy is measured.
 constexpr int kCellSamples = 4;
-// Two placements differ when a corner moves by more than this many pitches.
-constexpr double kDistinctPitches = 0.5;
+// Two placements pair the patches differently when the sites move by more
+// than this many pitches between them (the median site: a placement a row
+// off moves every site by a pitch; one framed a little wider, as the whole
+// picture frames a cropped scan, pairs them alike).
+constexpr double kDistinctPitches = 0.6;
 // A site counts as seen when a patch lies within this share of a pitch of it
 // (for placements not made from a lattice).
 constexpr double kNodeReach = 0.3;
@@ -67,9 +70,11 @@ constexpr double kMaxCornerShift = 0.5;  // pitches between the search's and the
 // The edges are looked for this far from where the search puts them.
 constexpr double kSearchLevelPixels = 2.5;
 constexpr double kSearchPitches = 0.2;
-// A site's centre may lie this share of a pitch beyond the picture: a chart
-// cropped through its outer patches is still whole enough to measure.
-constexpr double kCutSlack = 0.05;
+// A patch's centre may lie this share of a pitch beyond the picture: a scan
+// cropped through its outer patches, up to half a patch and a little more,
+// still shows enough of them to measure (the samples that fall beyond the
+// edge are taken at the edge, still on the patch).
+constexpr double kCutSlack = 0.25;
 
 struct Hypothesis {
     FrameModel model;  // image coordinates
@@ -98,6 +103,24 @@ double signedArea(const OverlayQuad& q) {
         sum += a.x * b.y - b.x * a.y;
     }
     return 0.5 * sum;
+}
+
+// How far the sites move from one placement to the other, the median over
+// the sites, in the first one's pitches.
+double siteShift(const Hypothesis& a, const Hypothesis& b, const SiteGrid& grid) {
+    std::vector<double> moves;
+    const std::size_t step = std::max<std::size_t>(1, grid.sites.size() / 64);
+    for (std::size_t k = 0; k < grid.sites.size(); k += step) {
+        const double u = grid.u0 + grid.sites[k][0] * grid.pitchU, t = grid.t0 + grid.sites[k][1] * grid.pitchT;
+        const ImagePoint pa = a.model.map(u, t), pb = b.model.map(u, t);
+        moves.push_back(std::hypot(pa.x - pb.x, pa.y - pb.y));
+    }
+    std::nth_element(moves.begin(), moves.begin() + static_cast<std::ptrdiff_t>(moves.size() / 2), moves.end());
+    return moves[moves.size() / 2] / a.pitch;
+}
+
+bool distinct(const Hypothesis& a, const Hypothesis& b, const SiteGrid& grid) {
+    return siteShift(a, b, grid) > kDistinctPitches;
 }
 
 double largestCornerShift(const OverlayQuad& a, const OverlayQuad& b) {
@@ -512,7 +535,7 @@ Choice chooseByReference(const std::vector<Hypothesis>& hypotheses, const SiteGr
     double second = 1.0;
     const Hypothesis* rival = nullptr;
     for (const Hypothesis& h : hypotheses)
-        if (largestCornerShift(h.quad, best->quad) > kDistinctPitches * best->pitch && h.misfit < second) {
+        if (distinct(*best, h, grid) && h.misfit < second) {
             second = h.misfit;
             rival = &h;
         }
@@ -555,7 +578,7 @@ Choice chooseByGrayScale(const std::vector<Hypothesis>& hypotheses, const SiteGr
     const Hypothesis* rival = nullptr;
     for (const Hypothesis& h : hypotheses)
         if (&h != best && !h.mirrored && h.rise >= kMinRise && h.spansChart && fitsGrid(h, grid, false) &&
-            largestCornerShift(h.quad, best->quad) > kDistinctPitches * best->pitch && (!rival || better(h, *rival)))
+            distinct(*best, h, grid) && (!rival || better(h, *rival)))
             rival = &h;
     choice.best = best;
     const double bestScore = best->matched - 2.0 * best->conflicts;
@@ -703,7 +726,7 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
     const Hypothesis* finest = choice.best;
     for (const Hypothesis& h : hypotheses)
         if (h.level < finest->level && h.mirrored == choice.best->mirrored &&
-            largestCornerShift(h.quad, choice.best->quad) < kDistinctPitches * choice.best->pitch)
+            !distinct(*choice.best, h, grid))
             finest = &h;
     const Hypothesis& best = *finest;
     EdgeFit fit;
