@@ -63,7 +63,7 @@ constexpr double kEmptyReach = 0.5;
 constexpr double kMaxUnlikeEmpty = 0.08;
 constexpr double kMaxMisfit = 0.45;    // referenceMisfit of the chosen orientation
 constexpr double kMisfitMargin = 1.5;  // the next distinct placement fits this much worse
-constexpr double kMinRise = 0.9;       // grayScaleRise without a reference
+constexpr double kMinRise = 0.75;      // grayScaleRise without a reference
 constexpr double kMaxEdgeResidual = 0.08;  // pitches
 constexpr double kMinEdgeInliers = 0.6;
 constexpr double kMaxCornerShift = 0.5;  // pitches between the search's and the fitted corners
@@ -458,7 +458,10 @@ private:
             h.misfit = referenceMisfit(gray, color, *reference_);
         } else {
             h.rise = grayScaleRise(gray, graySpread);
-            h.spansChart = h.spansChart && (hasEmptyCells_ ? emptyCellsArePlain(h.model, color) : h.spansPrinted);
+            // Where the chart prints no patch around its grid (an IT8's
+            // letters), the card there holds the placement; elsewhere the
+            // patches must reach the chart's edges.
+            h.spansChart = hasEmptyCells_ ? emptyCellsArePlain(h.model, color) : h.spansChart && h.spansPrinted;
         }
         hypotheses_.push_back(h);
     }
@@ -641,6 +644,19 @@ private:
     std::vector<double> sums_;
 };
 
+// The finer copies' reductions, coarse to fine: about half of the one
+// before, down to the finest that kMaxTiledPixels allows.
+std::vector<int> tiledFactors(int width, int height, int stored) {
+    int finest = 1;
+    while (static_cast<double>(width / finest) * (height / finest) > kMaxTiledPixels) ++finest;
+    std::vector<int> factors;
+    for (int factor = stored / 2; factor >= finest; factor /= 2) {
+        factors.push_back(factor);
+        if (factor / 2 < finest && factor > finest) factors.push_back(finest);
+    }
+    return factors;
+}
+
 // The reduction of the largest copy held whole.
 int storedFactor(int width, int height) {
     int factor = 1;
@@ -701,8 +717,7 @@ ChartLocation locateChart(const TargetImage& image, const TargetLayout& layout, 
         }
         if (done) copies.clear();
         else
-            for (int factor = stored / 2; factor >= 1; factor /= 2) {
-                if (static_cast<double>(image.width / factor) * (image.height / factor) > kMaxTiledPixels) break;
+            for (int factor : tiledFactors(image.width, image.height, stored)) {
                 const TileInterest interest = [&](double x0, double y0, double x1, double y1) {
                     return energy.mean(x0, y0, x1, y1);
                 };

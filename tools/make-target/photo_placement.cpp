@@ -424,7 +424,10 @@ RandomPlacement widePlacement(int targetType, std::uint64_t seed, bool mirror, b
         p.sharpenRadius = r.uniform(0.8, 2.5);
     }
     o.noiseSigma = r.uniform(0.0, 0.02);
-    p.blur = r.uniform(0.0, std::min(3.0, pitchPx / 5.0));
+    // Up to 3 pixels, but never so much that the patches smear into each
+    // other: past an eighth of the pitch no patch is flat enough to measure,
+    // and such a picture is of no use for a profile.
+    p.blur = r.uniform(0.0, std::min(3.0, pitchPx / 8.0));
 
     if (r.chance(0.2)) {
         if (targetType == static_cast<int>(TargetType::ColorChecker) && r.chance(0.5)) {
