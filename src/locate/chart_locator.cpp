@@ -31,13 +31,18 @@ constexpr double kMaxTiledPixels = 8.0e6;
 // Of each finer copy, the busiest tiles are searched, about this many pixels
 // of them.
 constexpr double kTiledPixelBudget = 1.6e6;
-constexpr int kEnergyBlock = 8;
+constexpr int kEnergyBlock = 4;
 constexpr int kMinPictureSide = 16;
 constexpr int kMaxLattices = 6;
 // Placements of the layout's grid kept for a closer look: those matching at
 // least this share of the best one's patches, at most this many.
 constexpr double kKeepPlacementShare = 0.6;
 constexpr std::size_t kMaxPlacements = 64;
+constexpr std::size_t kMaxPlacementsWithReference = 256;
+// A placement's model picks up the patches within this share of a pitch of
+// where it puts the cells, a few rounds.
+constexpr double kCompletionReach = 0.3;
+constexpr int kCompletionRounds = 2;
 // Sample points per side of a cell when the copy is measured.
 constexpr int kCellSamples = 4;
 // Two placements pair the patches differently when the sites move by more
@@ -52,6 +57,7 @@ constexpr double kNodeReach = 0.3;
 // Thresholds of the decision; each criterion is scaled so that 0 is its
 // threshold and 1 a comfortable pass.
 constexpr double kMinGridShare = 0.4;  // of the layout's sites met by patches
+constexpr double kMinGridShareWithReference = 0.2;
 // Patches of the lattice where the printed chart has none (an IT8's
 // letters), or just beyond its frame, as a share of the sites met: the
 // layout is put a row or column off, or turned the wrong way.
@@ -325,10 +331,58 @@ void countPlace(const SiteGrid& grid, int p, int q, std::vector<char>& seen, Tal
     }
 }
 
-// A reduced copy's coordinates: pixel centres to the picture's.
+// A reduced copy's coordinates: pixel centres to the picture's, and back.
 struct Level {
     int factor = 1;
     double toImage(double reduced) const { return factor * reduced + 0.5 * (factor - 1); }
+    double fromImage(double image) const { return (image - 0.5 * (factor - 1)) / factor; }
+};
+
+// The blobs of a copy by place: the one nearest a point, of about a size.
+class BlobFinder {
+public:
+    explicit BlobFinder(const std::vector<PatchBlob>& blobs) : blobs_(blobs) {
+        for (const PatchBlob& b : blobs) {
+            maxX_ = std::max(maxX_, b.x);
+            maxY_ = std::max(maxY_, b.y);
+        }
+        columns_ = static_cast<int>(maxX_ / kBucket) + 1;
+        rows_ = static_cast<int>(maxY_ / kBucket) + 1;
+        buckets_.resize(static_cast<std::size_t>(columns_) * rows_);
+        for (std::size_t i = 0; i < blobs.size(); ++i)
+            buckets_[static_cast<std::size_t>(static_cast<int>(blobs[i].y / kBucket)) * columns_ +
+                     static_cast<std::size_t>(blobs[i].x / kBucket)]
+                .push_back(static_cast<int>(i));
+    }
+
+    // The blob nearest (x, y) within `reach` whose area is within a factor of
+    // two of `area`; -1 when none.
+    int nearest(double x, double y, double reach, double area) const {
+        const int x0 = std::max(0, static_cast<int>((x - reach) / kBucket));
+        const int x1 = std::min(columns_ - 1, static_cast<int>((x + reach) / kBucket));
+        const int y0 = std::max(0, static_cast<int>((y - reach) / kBucket));
+        const int y1 = std::min(rows_ - 1, static_cast<int>((y + reach) / kBucket));
+        int best = -1;
+        double bestDistance = reach;
+        for (int by = y0; by <= y1; ++by)
+            for (int bx = x0; bx <= x1; ++bx)
+                for (int i : buckets_[static_cast<std::size_t>(by) * columns_ + bx]) {
+                    const PatchBlob& b = blobs_[static_cast<std::size_t>(i)];
+                    const double d = std::hypot(b.x - x, b.y - y);
+                    if (d <= bestDistance && b.area >= 0.5 * area && b.area <= 2.0 * area) {
+                        best = i;
+                        bestDistance = d;
+                    }
+                }
+        return best;
+    }
+
+private:
+    static constexpr double kBucket = 16.0;
+    const std::vector<PatchBlob>& blobs_;
+    double maxX_ = 0.0, maxY_ = 0.0;
+    int columns_ = 1, rows_ = 1;
+    std::vector<std::vector<int>> buckets_;
 };
 
 class Search {
@@ -351,25 +405,31 @@ public:
         const Level reduced{factor};
         const std::vector<PatchLattice> lattices = findPatchLattices(blobs, kMaxLattices);
         if (!lattices.empty()) sawPatches_ = true;
+        const BlobFinder finder(blobs);
         for (const PatchLattice& lattice : lattices) {
             // The best placements by patches met (best first): the right one
             // meets the most, give or take a row or column that the chart
             // prints beyond the layout's sites.
+            // With a reference the colours tell the placements of a lattice
+            // that covers only part of the chart apart, however many there are.
             const std::vector<GridPlacement> placements = matchLayoutGrid(grid_, lattice, kKeepPlacementShare);
-            for (std::size_t k = 0; k < placements.size() && k < kMaxPlacements; ++k)
-                if (placements[k].matched >= kMinGridShare * static_cast<double>(grid_.sites.size()))
-                    addLatticeHypothesis(reduced, blobs, lattice, placements[k]);
+            const double least = (reference_ ? kMinGridShareWithReference : kMinGridShare) * grid_.sites.size();
+            const std::size_t most = reference_ ? kMaxPlacementsWithReference : kMaxPlacements;
+            for (std::size_t k = 0; k < placements.size() && k < most; ++k)
+                if (placements[k].matched >= least)
+                    addLatticeHypothesis(reduced, blobs, finder, lattice, placements[k]);
         }
         if (!lattices.empty()) addWholePicture(reduced, blobs, lattices.front());
     }
 
 private:
-    void addLatticeHypothesis(const Level& reduced, const std::vector<PatchBlob>& blobs,
+    void addLatticeHypothesis(const Level& reduced, const std::vector<PatchBlob>& blobs, const BlobFinder& finder,
                               const PatchLattice& lattice, const GridPlacement& placement) {
         Tally tally;
         std::vector<char> seen(grid_.kinds.size(), 0);
         std::vector<std::array<double, 2>> layoutPoints;
         std::vector<ImagePoint> picturePoints;
+        std::vector<double> areas;
         for (const LatticeNode& n : lattice.nodes) {
             double u, t;
             placement.toLayout(grid_, n.i, n.j, u, t);
@@ -381,11 +441,44 @@ private:
                 layoutPoints.push_back({u, t});
                 const PatchBlob& b = blobs[static_cast<std::size_t>(n.blob)];
                 picturePoints.push_back({reduced.toImage(b.x), reduced.toImage(b.y)});
+                areas.push_back(b.area);
             }
         }
         Hypothesis h;
         h.model = lensFor(image_.width, image_.height);
         if (!fitHomography(h.model, layoutPoints, picturePoints)) return;
+        // A lattice that stopped at a gap of two or more patches leaves the
+        // rest of the chart to the model's reach; the patches found where it
+        // puts the other cells hold it closer.
+        if (areas.empty()) return;
+        std::nth_element(areas.begin(), areas.begin() + static_cast<std::ptrdiff_t>(areas.size() / 2), areas.end());
+        const double typical = areas[areas.size() / 2];
+        for (int round = 0; round < kCompletionRounds; ++round) {
+            Tally completed = tally;
+            completed.matched = 0;
+            std::vector<char> met(grid_.kinds.size(), 0);
+            layoutPoints.clear();
+            picturePoints.clear();
+            const double reach = kCompletionReach * pitchOf(h.model, grid_) / reduced.factor;
+            for (int q = grid_.firstRow; q <= grid_.lastRow; ++q)
+                for (int p = grid_.firstColumn; p <= grid_.lastColumn; ++p) {
+                    const CellKind kind = grid_.kindAt(p, q);
+                    if (kind != CellKind::Site && kind != CellKind::Patch) continue;
+                    const double u = grid_.u0 + p * grid_.pitchU, t = grid_.t0 + q * grid_.pitchT;
+                    const ImagePoint at = h.model.map(u, t);
+                    const int b = finder.nearest(reduced.fromImage(at.x), reduced.fromImage(at.y), reach, typical);
+                    if (b < 0) continue;
+                    layoutPoints.push_back({u, t});
+                    picturePoints.push_back({reduced.toImage(blobs[static_cast<std::size_t>(b)].x),
+                                             reduced.toImage(blobs[static_cast<std::size_t>(b)].y)});
+                    countPlace(grid_, p, q, met, completed);
+                }
+            if (completed.matched <= tally.matched) break;
+            FrameModel refined = h.model;
+            if (!fitHomography(refined, layoutPoints, picturePoints)) break;
+            h.model = refined;
+            tally = completed;
+        }
         h.matched = tally.matched;
         h.conflicts = tally.conflicts;
         h.spansChart = extent_.spannedBy(tally);
@@ -602,40 +695,49 @@ ChartLocation notFound(std::string reason, bool referenceWouldHelp = false) {
     return location;
 }
 
-// How busy each part of the picture is: the mean colour gradient of blocks
-// of the largest copy held whole. A chart too small for that copy's patches
-// still shows there as a small, busy area; the finer copies look there first.
+// How much each part of the picture looks like a chart too small for the
+// largest copy held whole: the mean change of colour (not of lightness: text
+// and clutter are mostly dark on light) between neighbouring pixels of that
+// copy, by blocks. The finer copies look at the busiest parts first.
 class EnergyMap {
 public:
     explicit EnergyMap(const ReducedImage& copy) : factor_(copy.factor) {
         columns_ = std::max(1, (copy.width + kEnergyBlock - 1) / kEnergyBlock);
         rows_ = std::max(1, (copy.height + kEnergyBlock - 1) / kEnergyBlock);
         sums_.assign(static_cast<std::size_t>(columns_) * rows_, 0.0);
+        // Two opponent channels of the square roots: red against green,
+        // blue against both.
+        auto chroma = [](const float* p, double& a, double& b) {
+            const double r = std::sqrt(std::max(p[0], 0.0f)), g = std::sqrt(std::max(p[1], 0.0f)),
+                         bl = std::sqrt(std::max(p[2], 0.0f));
+            a = r - g;
+            b = bl - 0.5 * (r + g);
+        };
         for (int y = 0; y + 1 < copy.height; ++y)
             for (int x = 0; x + 1 < copy.width; ++x) {
-                const float* p = copy.at(x, y);
-                const float* r = copy.at(x + 1, y);
-                const float* a = copy.at(x, y + 1);
-                double g = 0.0;
-                for (int k = 0; k < 3; ++k) {
-                    const float c = std::sqrt(std::max(p[k], 0.0f));
-                    g += std::abs(std::sqrt(std::max(r[k], 0.0f)) - c) + std::abs(std::sqrt(std::max(a[k], 0.0f)) - c);
-                }
-                sums_[static_cast<std::size_t>(y / kEnergyBlock) * columns_ + x / kEnergyBlock] += g;
+                double a0, b0, a1, b1, a2, b2;
+                chroma(copy.at(x, y), a0, b0);
+                chroma(copy.at(x + 1, y), a1, b1);
+                chroma(copy.at(x, y + 1), a2, b2);
+                sums_[static_cast<std::size_t>(y / kEnergyBlock) * columns_ + x / kEnergyBlock] +=
+                    std::abs(a1 - a0) + std::abs(b1 - b0) + std::abs(a2 - a0) + std::abs(b2 - b0);
             }
     }
 
-    // The mean over the blocks that image pixels x0 .. x1, y0 .. y1 touch.
+    // Over the blocks that image pixels x0 .. x1, y0 .. y1 touch: the energy
+    // that a quarter of them reach (a chart covers part of a tile, but densely).
     double mean(double x0, double y0, double x1, double y1) const {
         const double span = static_cast<double>(factor_) * kEnergyBlock;
         const int bx0 = std::clamp(static_cast<int>(x0 / span), 0, columns_ - 1);
         const int bx1 = std::clamp(static_cast<int>(x1 / span), 0, columns_ - 1);
         const int by0 = std::clamp(static_cast<int>(y0 / span), 0, rows_ - 1);
         const int by1 = std::clamp(static_cast<int>(y1 / span), 0, rows_ - 1);
-        double sum = 0.0;
+        std::vector<double> blocks;
         for (int by = by0; by <= by1; ++by)
-            for (int bx = bx0; bx <= bx1; ++bx) sum += sums_[static_cast<std::size_t>(by) * columns_ + bx];
-        return sum / ((bx1 - bx0 + 1) * (by1 - by0 + 1));
+            for (int bx = bx0; bx <= bx1; ++bx) blocks.push_back(sums_[static_cast<std::size_t>(by) * columns_ + bx]);
+        const std::size_t k = blocks.size() * 3 / 4;
+        std::nth_element(blocks.begin(), blocks.begin() + static_cast<std::ptrdiff_t>(k), blocks.end());
+        return blocks[k];
     }
 
 private:

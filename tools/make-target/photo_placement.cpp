@@ -418,7 +418,8 @@ RandomPlacement widePlacement(int targetType, std::uint64_t seed, bool mirror, b
     p.backgroundLevel = r.uniform(0.1, 0.9);
 
     // The camera's processing.
-    if (r.chance(0.5)) p.jpegQuality = 55 + r.index(41);
+    // A linear exposure is a raw developer's 16-bit export, never a JPEG.
+    if (r.chance(0.5) && o.device.kind != DeviceKind::Linear) p.jpegQuality = 55 + r.index(41);
     if (r.chance(0.4)) {
         p.sharpen = r.uniform(0.4, 1.5);
         p.sharpenRadius = r.uniform(0.8, 2.5);
