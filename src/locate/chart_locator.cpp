@@ -63,8 +63,8 @@ constexpr double kMinGridShareWithReference = 0.2;
 // layout is put a row or column off, or turned the wrong way.
 constexpr double kMaxConflictShare = 0.04;
 constexpr double kMaxConflictShareWithReference = 0.25;
-// An empty cell is unlike the card beyond this share of the patches'
-// scatter, and this share of them may be (shadow, glare).
+// An empty cell's hue is unlike the card's beyond this share of the
+// patches' scatter of hue, and this share of them may be (glare, a thumb).
 constexpr double kEmptyReach = 0.5;
 constexpr double kMaxUnlikeEmpty = 0.08;
 constexpr double kMaxMisfit = 0.45;    // referenceMisfit of the chosen orientation
@@ -560,25 +560,33 @@ private:
     }
 
     // Where the printed chart has no patch (an IT8's row letters and column
-    // numbers) the card shows, the same everywhere: a placement a column
-    // off puts a column of patches there instead. The cells' medians (the
-    // letters left out) stay near the card's colour but for a few.
+    // numbers) the card shows, of one colour however the light falls on it
+    // (the cells' medians leave the letters out; shadow and fall-off change
+    // its lightness, not its hue), where a placement a row or column off
+    // puts patches of many colours instead.
     bool emptyCellsArePlain(const FrameModel& model, const std::vector<PatchRgb>& color) const {
+        auto hue = [](const PatchRgb& c) {
+            const double sum = c[0] + c[1] + c[2] + 1e-3;
+            return PatchRgb{c[0] / sum, c[1] / sum, c[2] / sum};
+        };
+        std::vector<PatchRgb> patches;
+        for (const PatchRgb& c : color)
+            if (!std::isnan(c[0])) patches.push_back(hue(c));
         std::vector<PatchRgb> empty;
         for (int q = grid_.firstRow; q <= grid_.lastRow; ++q)
             for (int p = grid_.firstColumn; p <= grid_.lastColumn; ++p)
                 if (grid_.kindAt(p, q) == CellKind::Empty)
-                    empty.push_back(cellMedian(model, image_, grid_.u0 + p * grid_.pitchU, grid_.t0 + q * grid_.pitchT,
-                                               0.5 * grid_.cellWidth, 0.5 * grid_.cellHeight));
+                    empty.push_back(hue(cellMedian(model, image_, grid_.u0 + p * grid_.pitchU, grid_.t0 + q * grid_.pitchT,
+                                                   0.5 * grid_.cellWidth, 0.5 * grid_.cellHeight)));
         if (empty.empty()) return true;
         PatchRgb card{};
-        for (int c = 0; c < 3; ++c) {
+        for (std::size_t c = 0; c < 3; ++c) {
             std::vector<double> v;
-            for (const PatchRgb& e : empty) v.push_back(e[static_cast<std::size_t>(c)]);
+            for (const PatchRgb& e : empty) v.push_back(e[c]);
             std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-            card[static_cast<std::size_t>(c)] = v[v.size() / 2];
+            card[c] = v[v.size() / 2];
         }
-        const double reach = kEmptyReach * scatter(color);
+        const double reach = kEmptyReach * scatter(patches);
         int unlike = 0;
         for (const PatchRgb& e : empty)
             if (std::hypot(e[0] - card[0], e[1] - card[1], e[2] - card[2]) > reach) ++unlike;
