@@ -240,5 +240,35 @@ TEST_F(CliTest, FindsTheChartInThePicture) {
     EXPECT_FALSE(std::filesystem::exists(folder / "f.icc"));
 }
 
+// A scan cropped to the chart as printed, cut into its outer patches with
+// no border: build finds the chart by default for every target type.
+TEST_F(CliTest, BuildsFromCroppedScansOfEveryTargetType) {
+    const std::pair<const char*, int> targets[] = {{"it8-reflective", 0}, {"it8-transparency", 0},
+                                                   {"colorchecker", 1},   {"colorchecker-dc", 2},
+                                                   {"colorchecker-sg", 3}, {"hct-reflective", 4},
+                                                   {"hct-transparency", 4}};
+    for (const auto& [name, type] : targets) {
+        SCOPED_TRACE(name);
+        SyntheticTargetOptions options;
+        options.targetType = type;
+        options.width = 720;
+        options.height = 500;
+        options.bitsPerSample = 16;
+        ChartPlacement placement;
+        placement.style = ChartStyle::Printed;
+        placement.scanCrop = true;
+        placement.scanMargins = {-0.3, -0.4, -0.2, -0.1};
+        SyntheticTarget target;
+        std::string error;
+        ASSERT_EQ(renderPlacedTarget(options, placement, generatedReference(type), target, &error), kSyntheticOk)
+            << error;
+        ASSERT_EQ(writeSyntheticTiff((folder / "scan.tif").string(), target.picture, TiffWriteOptions{}), 0);
+        ASSERT_EQ(writeReferencePath((folder / "scan.ref").string(), target), 0);
+        EXPECT_EQ(run(std::string("build --target ") + name +
+                      " --image scan.tif --reference scan.ref --description d --output scan.icc --factory-defaults"),
+                  "0 ");
+    }
+}
+
 }  // namespace
 }  // namespace calivant
