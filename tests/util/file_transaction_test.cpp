@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
@@ -40,6 +41,16 @@ public:
     bool rename(const std::string& a, const std::string& b) override { return !fail() && system().rename(a, b); }
     bool remove(const std::string& path) override { return !fail() && system().remove(path); }
     bool syncFolder(const std::string& folder) override { return !fail() && system().syncFolder(folder); }
+    bool mayWrite(const std::string& path) override { return !fail() && system().mayWrite(path); }
+    int lock(const std::string& path) override {
+        if (!fail()) return system().lock(path);
+        errno = EACCES;
+        return -1;
+    }
+    void unlock(const std::string& path, int fd) override {
+        fail();
+        system().unlock(path, fd);
+    }
 
 private:
     static FileLayer& system() { return systemFileLayer(); }
