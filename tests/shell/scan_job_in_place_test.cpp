@@ -40,7 +40,8 @@ Outcome runJob(JobTarget target, bool wholePicture) {
     options.clutSize = 17;
     const LocalTime time{2024, 5, 6, 7, 8, 9, 1, 0};
     EXPECT_EQ(job.load(target), 0);
-    EXPECT_EQ(job.compute(options, {"d", "c", true}), 0);
+    // One case measures a chart placed off its patches: only the sameness counts.
+    EXPECT_EQ(job.compute(options, {"d", "c", true, true}), 0);
     o.inPlace = job.readsInPlace();
     o.diagnostics = recorder.diagnostics;
     EXPECT_TRUE(job.profileBytes(time, "p.icc", o.profile));
