@@ -130,7 +130,11 @@ bool readJournal(const std::string& path, Journal& journal) {
     InputFileBuffer buffer(file.descriptor());
     std::istream in(&buffer);
     std::string line;
-    if (!std::getline(in, line) || line != kJournalHeader) return false;
+    // A run killed while it wrote the first line leaves a part of it: that
+    // journal is ours, and nothing was made after it.
+    if (!std::getline(in, line)) return buffer.error() == 0;
+    if (in.eof() && kJournalHeader.starts_with(line)) return true;
+    if (line != kJournalHeader) return false;
     while (std::getline(in, line)) {
         if (in.eof()) break;  // a last line without its end was cut short
         if (line == kPrepared) journal.state = JournalState::Prepared;
