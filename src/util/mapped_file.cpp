@@ -31,8 +31,7 @@ void passOn(int signal, siginfo_t* info, void* context) {
         p.sa_sigaction(signal, info, context);
         return;
     }
-    if ((p.sa_flags & SA_SIGINFO) == 0 && p.sa_handler != SIG_DFL && p.sa_handler != SIG_IGN &&
-        p.sa_handler != nullptr) {
+    if ((p.sa_flags & SA_SIGINFO) == 0 && p.sa_handler != SIG_DFL && p.sa_handler != SIG_IGN) {
         p.sa_handler(signal);
         return;
     }
@@ -64,23 +63,25 @@ void onBusError(int signal, siginfo_t* info, void* context) {
     passOn(signal, info, context);
 }
 
-// Installed once, the first time a file is mapped.
+// Installed when a file is mapped and the handler in place is not this one
+// (none yet, or another put over it since): whatever was there is called for
+// the faults that are not ours. Called with guardMutex held.
 void installHandler() {
-    static std::once_flag installed;
-    std::call_once(installed, [] {
-        const long page = ::sysconf(_SC_PAGESIZE);
-        if (page > 0) pageSize = static_cast<std::uintptr_t>(page);
-        struct sigaction action {};
-        action.sa_sigaction = onBusError;
-        action.sa_flags = SA_SIGINFO;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGBUS, &action, &previousBusAction);
-    });
+    struct sigaction current {};
+    ::sigaction(SIGBUS, nullptr, &current);
+    if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == onBusError) return;
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (page > 0) pageSize = static_cast<std::uintptr_t>(page);
+    struct sigaction action {};
+    action.sa_sigaction = onBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &previousBusAction);
 }
 
 int watch(const void* data, std::size_t size) {
-    installHandler();
     const std::lock_guard lock(guardMutex);
+    installHandler();
     for (int i = 0; i < kGuardSlots; ++i) {
         GuardSlot& slot = guardSlots[i];
         if (slot.start.load(std::memory_order_relaxed) != 0) continue;

@@ -5,7 +5,10 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <csignal>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "image/byte_source.h"
@@ -106,6 +109,32 @@ TEST(UnreadableInput, AFileCutShortWhileMappedReadsAsChangedNotAsASignal) {
         EXPECT_TRUE(pixels.changedWhileRead()) << cutAt;
         // Whatever lay beyond the cut reads as zeros.
         EXPECT_EQ(view.pixel(399, 0), (PixelRgb{0, 0, 0}));
+    }
+}
+
+// A fault outside the watched mappings keeps its usual effect: the handler
+// that was there before is called, or the process ends by the signal.
+TEST(UnreadableInput, OtherBusErrorsKeepTheirEffect) {
+    testing::TempFolder folder;
+    testing::writeFile(folder / "watched", std::string(100, 'x'));
+    testing::writeFile(folder / "other", std::string(8192, 'x'));
+    for (const bool ownHandler : {true, false}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (ownHandler) ::signal(SIGBUS, [](int) { ::_exit(42); });
+            MappedFile watched;
+            if (watched.open(folder / "watched") != 0) ::_exit(1);
+            const int fd = ::open((folder / "other").c_str(), O_RDONLY);
+            const auto* other = static_cast<const volatile char*>(::mmap(nullptr, 8192, PROT_READ, MAP_PRIVATE, fd, 0));
+            if (::truncate((folder / "other").c_str(), 0) != 0) ::_exit(2);
+            ::_exit(other[5000] == 'x' ? 3 : 4);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        if (ownHandler)
+            EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 42);
+        else
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS) << status;
     }
 }
 
