@@ -229,7 +229,11 @@ TiffProblem readDirectory(ByteSource& file, TiffLayout& layout) {
         }
     const bool orderMark = header[0] == header[1] && (header[0] == 'I' || header[0] == 'M');
     layout.littleEndian = header[0] == 'I';
-    if (got < 4 || !orderMark || getTiff16(header.data(), 2, layout.littleEndian) != 42) return TiffProblem::NotTiff;
+    if (got < 4 || !orderMark) return TiffProblem::NotTiff;
+    const std::uint16_t magic = getTiff16(header.data(), 2, layout.littleEndian);
+    // 43 marks BigTIFF, whose 64-bit offsets this reader does not follow.
+    if (magic == 43) return TiffProblem::BigTiff;
+    if (magic != 42) return TiffProblem::NotTiff;
     if (got < header.size()) return TiffProblem::Truncated;
 
     const std::uint64_t directoryAt = getTiff32(header.data(), 4, layout.littleEndian);

@@ -481,6 +481,7 @@ std::string_view tiffProblemText(TiffProblem problem) {
     switch (problem) {
         case TiffProblem::None: return "";
         case TiffProblem::NotTiff: return "not a TIFF file";
+        case TiffProblem::BigTiff: return "BigTIFF is not supported";
         case TiffProblem::Truncated: return "truncated file";
         case TiffProblem::DamagedData: return "damaged image data";
         case TiffProblem::InvalidSize: return "image size not valid";

@@ -39,6 +39,7 @@ namespace calivant {
 enum class TiffProblem {
     None,
     NotTiff,
+    BigTiff,
     Truncated,
     DamagedData,
     InvalidSize,

@@ -9,10 +9,10 @@
 //   job.save("scanner.icc", "scanner.txt", time);
 //
 // Every message the engine has for the user reaches the observer in the
-// order it arose, with the wizard's exact texts; only the gray-order
-// question, answered by JobTexts, arrives as its statement
-// (kGrayOrderWarning): an error when it ended the computation, a warning
-// when the job went on.
+// order it arose, with the wizard's exact texts; only the questions,
+// answered by JobTexts, arrive as their statements (kGrayOrderWarning, the
+// reference mismatch without the wizard's "Click OK" line): an error when
+// it ended the computation, a warning when the job went on.
 
 #include <array>
 #include <cstdint>
@@ -75,6 +75,8 @@ struct JobTexts {
     // Go on when the gray patches are out of brightness order (the wizard's
     // OK); otherwise the question ends the computation.
     bool continueOnGrayOrder = false;
+    // Go on when the reference file does not seem to match the chart.
+    bool continueOnMismatch = false;
 };
 
 class ScanJob {

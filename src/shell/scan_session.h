@@ -52,6 +52,10 @@ struct ScanSession {
     OverlayQuad overlay;
     // Valid only after readReferenceFile returned 0.
     ReferenceData reference;
+    // The files the image and the reference were read from (empty when none
+    // is ready): messages name them, and saving never writes over them.
+    std::string imageFile;
+    std::string referenceFile;
 
     // --- Target image ---
     // The working image the patches are measured in: Rgb24 or Rgb48 once

@@ -1,6 +1,6 @@
 #include "shell/setup_actions.h"
 
-#include <fstream>
+#include <istream>
 
 #include "image/byte_source.h"
 #include "image/target_image.h"
@@ -12,6 +12,7 @@
 #include "shell/platform.h"
 #include "shell/profile_job.h"
 #include "shell/scan_session.h"
+#include "util/input_file.h"
 #include "util/paths.h"
 #include "util/utf8.h"
 
@@ -23,20 +24,35 @@ constexpr std::string_view kBuiltInNames[] = {"", "ColorChecker.ref", "ColorChec
 
 void resetToImage(ScanSession& session) { resetOverlay(session, session.image.width, session.image.height); }
 
-// Reads a reference file; 0 on success, 1 when it cannot be opened, 2 when
-// it is not a reference file for the target type (problem says why).
+// Reads a reference file; 0 on success, 1 when it cannot be opened or read
+// (problem.what says why), 2 when it is not a reference file for the target
+// type (problem says why).
 int readReferencePath(ScanSession& session, const std::string& path, ReferenceProblem& problem) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    if (!in) return 1;
+    InputFile file;
+    if (file.open(std::filesystem::path(path)) != 0) {
+        problem = {0, file.problem(), ""};
+        return 1;
+    }
+    InputFileBuffer buffer(file.descriptor());
+    std::istream in(&buffer);
     ReferenceData reference;
-    if (readReferenceFile(in, session.targetType, reference, problem) != 0) return 2;
+    const int result = readReferenceFile(in, session.targetType, reference, problem);
+    // A file that failed part way through is unreadable, whatever the part
+    // read looked like.
+    if (buffer.error() != 0) {
+        problem = {0, systemErrorText(buffer.error()), ""};
+        return 1;
+    }
+    if (result != 0) return 2;
     session.reference = reference;
+    session.referenceFile = path;
     return 0;
 }
 
 // Shows why a reference file could not be used; read is readReferencePath's result.
 void reportReferenceFailure(ScanSession& session, int read, const std::string& path, const ReferenceProblem& problem) {
-    if (read == 1) session.platform.showError(formatText("Cannot open reference file: %s", {path}));
+    if (read == 1)
+        session.platform.showError(formatText("Cannot open reference file: %s", {path}) + "\n" + problem.what);
     if (read == 2)
         session.platform.showError(formatText("Illegal reference file: %s", {path}) + "\n" +
                                    describeReferenceProblem(problem));
@@ -53,10 +69,13 @@ int targetTypeListIndex(int targetType, int reflective) {
     return -1;
 }
 
-std::string builtInReferencePath(const ScanSession& session, int targetType) {
+std::string builtInReferencePath(const std::string& programFolder, int targetType) {
     if (targetType < 1 || targetType > 3) return {};
-    return joinPath(joinPath(joinPath(session.programFolder, "Reference Files"), "Macbeth"),
-                    kBuiltInNames[targetType]);
+    return joinPath(joinPath(joinPath(programFolder, "Reference Files"), "Macbeth"), kBuiltInNames[targetType]);
+}
+
+std::string builtInReferencePath(const ScanSession& session, int targetType) {
+    return builtInReferencePath(session.programFolder, targetType);
 }
 
 int selectTargetType(ScanSession& session, int listIndex, std::string& referencePath) {
@@ -66,6 +85,7 @@ int selectTargetType(ScanSession& session, int listIndex, std::string& reference
         session.reflective = kTargetTypeEntries[static_cast<std::size_t>(listIndex)].reflective;
     }
     session.referenceReady = 0;
+    session.referenceFile.clear();
     // The layout follows the type even when the built-in file fails, so the
     // patch counts of a later measurement always match the cells.
     resetToImage(session);
@@ -113,9 +133,10 @@ int loadBuiltInReferenceSilently(ScanSession& session, std::string& referencePat
 
 int loadTargetImage(ScanSession& session, const std::string& path, const PictureTurn& turn) {
     session.imageReady = 0;
+    session.imageFile.clear();
     FileByteSource file;
     if (file.open(std::filesystem::path(path)) != 0) {
-        session.platform.showError(formatText("Cannot open target image file: %s", {path}));
+        session.platform.showError(formatText("Cannot open target image file: %s", {path}) + "\n" + file.problem());
         return 1;
     }
     // Decoded into a record of its own: the working image is replaced only
@@ -123,8 +144,10 @@ int loadTargetImage(ScanSession& session, const std::string& path, const Picture
     TargetImage image;
     TiffProblem problem = TiffProblem::None;
     if (readTiffImage(file, image, problem, {turn}) != 0) {
+        // A file that failed under the reader says so rather than look damaged.
+        const std::string failure = file.readProblem();
         session.platform.showError(formatText("Cannot read target file: %s", {path}) + "\n" +
-                                   std::string(tiffProblemText(problem)));
+                                   (failure.empty() ? std::string(tiffProblemText(problem)) : failure));
         return 1;
     }
     if (image.format != PixelFormat::Rgb24 && image.format != PixelFormat::Rgb48) {
@@ -132,6 +155,7 @@ int loadTargetImage(ScanSession& session, const std::string& path, const Picture
         return 1;
     }
     session.image = std::move(image);
+    session.imageFile = path;
     session.lastTargetFolder = folderOf(path);
     session.imageReady = 1;
     resetToImage(session);
@@ -143,6 +167,7 @@ std::unique_ptr<PixelSource> openTargetInPlace(ScanSession& session, const std::
     auto view = std::make_unique<TiffView>();
     if (view->open(std::filesystem::path(path), turn) != 0) return nullptr;
     freeImage(session.image);
+    session.imageFile = path;
     session.lastTargetFolder = folderOf(path);
     session.imageReady = 1;
     resetOverlay(session, view->width(), view->height());
@@ -151,6 +176,7 @@ std::unique_ptr<PixelSource> openTargetInPlace(ScanSession& session, const std::
 
 int loadReferenceFile(ScanSession& session, const std::string& path) {
     session.referenceReady = 0;
+    session.referenceFile.clear();
     ReferenceProblem problem;
     if (const int read = readReferencePath(session, path, problem); read != 0) {
         reportReferenceFailure(session, read, path, problem);
@@ -176,11 +202,13 @@ int mirrorTargetImage(ScanSession& session) {
 }
 
 void setDescription(ScanSession& session, std::string_view text) {
-    session.description = truncateUtf8(text, kMaxDescriptionLength);
+    // A line break would forge lines in the log, an escape byte reaches
+    // whoever prints the profile's description: neither is taken.
+    session.description = truncateUtf8(withoutControlCharacters(text), kMaxDescriptionLength);
 }
 
 void setCopyright(ScanSession& session, std::string_view text) {
-    session.copyright = truncateUtf8(text, kMaxCopyrightLength);
+    session.copyright = truncateUtf8(withoutControlCharacters(text), kMaxCopyrightLength);
 }
 
 }  // namespace calivant

@@ -41,6 +41,7 @@ int targetTypeListIndex(int targetType, int reflective);
 // "<programFolder>/Reference Files/Macbeth/<name>" for the ColorChecker
 // types; empty for IT8 and HCT.
 std::string builtInReferencePath(const ScanSession& session, int targetType);
+std::string builtInReferencePath(const std::string& programFolder, int targetType);
 
 // Picks list entry index. IT8 and HCT then need a reference file chosen by
 // the user (referenceReady 0). The ColorChecker types read their built-in

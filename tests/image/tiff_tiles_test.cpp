@@ -123,6 +123,9 @@ TEST(TiffTiles, RefusalsSayWhy) {
         {"width 0", rgb(256, {0}), TiffProblem::InvalidSize},
         {"200000 pixels wide", claim(200000, 1, false), TiffProblem::TooWide},
         {"20000 x 20000", claim(20000, 20000, false), TiffProblem::RasterTooLarge},
+        // At the limits themselves: the size is taken, and the small file fails.
+        {"2147483647 pixels wide", claim(2147483647, 1, false), TiffProblem::TooWide},
+        {"exactly 1.5 GiB with the row table", claim(4, 50331648, false), TiffProblem::Truncated},
         {"a tile claimed by a small file", claim(16000, 12000, true), TiffProblem::Truncated},
         {"tile width 0", claim(0, 1, true), TiffProblem::InvalidSize},
     };

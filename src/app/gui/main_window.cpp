@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QValidator>
 #include <filesystem>
 #include <system_error>
 
@@ -32,6 +33,19 @@
 
 namespace calivant::gui {
 namespace {
+
+// Keeps control characters out of the description and copyright fields: a
+// line break would forge lines of the log, an escape byte would reach
+// whoever shows the profile's description.
+class NoControlCharacters : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& text, int& /*position*/) const override {
+        for (const QChar c : text)
+            if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0)) return Invalid;
+        return Acceptable;
+    }
+};
 
 // Height of a window's sizing frame, added twice to a font's text height to
 // give a control's height.
@@ -206,6 +220,7 @@ void MainWindow::createSetupControls() {
     referenceChooser_ = button(QStringLiteral("Choose..."));
     description_ = field(false);
     copyright_ = field(false);
+    for (QLineEdit* text : {description_, copyright_}) text->setValidator(new NoControlCharacters(text));
     imageWindow_ = new ImageWindow(session_, margin_, controlHeight_, this);
     imageCanvas()->overlayDragged = [this] {
         overlayDragged_ = true;
@@ -355,6 +370,8 @@ void MainWindow::showPage() {
     // A new profile has not been saved yet.
     savedProfileNote_.clear();
     savedLogNote_.clear();
+    savedProfilePath_.clear();
+    savedLogPath_.clear();
     showInstructions();
     if (currentPage_ == 1) {
         title_->setText(kSetupTitle);
@@ -496,9 +513,15 @@ int MainWindow::saveProfile() {
             this, {QStringLiteral("Save Profile"), QStringLiteral("Color Profiles (*.icm *.icc)"),
                    error ? QString() : toQString(folder.string()), name});
         if (!path) return 1;
+        if (const std::string clash = outputClashMessage(session_, *path, savedLogPath_); !clash.empty()) {
+            session_.platform.showError(clash);
+            name = toQString(fileNameOf(*path));
+            continue;
+        }
         if (hasProfileExtension(*path)) {
             const int result = saveProfileFile(session_, *path, session_.platform.localTime());
             if (result == 0) {
+                savedProfilePath_ = *path;
                 savedProfileNote_ = profileSavedNote(*path, folder);
                 showInstructions();
             }
@@ -516,6 +539,11 @@ int MainWindow::saveProfileLog() {
             this, {QStringLiteral("Save Scanner Profile Log"), QStringLiteral("Text Files (*.txt)"),
                    toQString(session_.lastLogFolder), name});
         if (!path) return 1;
+        if (const std::string clash = outputClashMessage(session_, *path, savedProfilePath_); !clash.empty()) {
+            session_.platform.showError(clash);
+            name = toQString(fileNameOf(*path));
+            continue;
+        }
         if (hasLogExtension(*path)) {
             session_.lastLogFolder = folderOf(*path);
             const LocalTime time = session_.platform.localTime();
@@ -523,6 +551,7 @@ int MainWindow::saveProfileLog() {
                 return writeProfileLog(out, profileRecordOf(session_), time);
             });
             if (result == 0) {
+                savedLogPath_ = *path;
                 savedLogNote_ = QStringLiteral("The profile log was saved as ") + toQString(*path) + '.';
                 showInstructions();
             }
