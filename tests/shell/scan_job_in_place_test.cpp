@@ -41,8 +41,7 @@ Outcome runJob(JobTarget target, bool wholePicture) {
     options.clutSize = 17;
     const LocalTime time{2024, 5, 6, 7, 8, 9, 1, 0};
     EXPECT_EQ(job.load(target), 0);
-    // One case measures a chart placed off its patches: only the sameness counts.
-    EXPECT_EQ(job.compute(options, {"d", "c", true, true}), 0);
+    EXPECT_EQ(job.compute(options, {"d", "c", true, false}), 0);
     o.inPlace = job.readsInPlace();
     o.diagnostics = recorder.diagnostics;
     EXPECT_TRUE(job.profileBytes(time, "p.icc", o.profile));
@@ -102,9 +101,10 @@ TEST(ScanJobInPlace, SameResultsAsTheWholePicture) {
         // The chart's corners (x right, y down) where the turns take them.
         std::array<ImagePoint, 4> corners{{{14.25, 13.5}, {290.0, 9.0}, {288.0, 215.0}, {9.0, 207.5}}};
         double width = render.width, height = render.height;
-        for (ImagePoint& p : corners)
-            for (int k = 0; k < c.turn.quarterTurns; ++k) p = {height - 1 - p.y, p.x};
-        if (c.turn.quarterTurns % 2 == 1) std::swap(width, height);
+        for (int k = 0; k < c.turn.quarterTurns; ++k) {
+            for (ImagePoint& p : corners) p = {height - 1 - p.y, p.x};
+            std::swap(width, height);
+        }
         if (c.turn.mirror)
             for (ImagePoint& p : corners) p.x = width - 1 - p.x;
         job.corners = corners;
