@@ -1,5 +1,7 @@
 #include "locate/chart_locator.h"
 
+#include <Eigen/Dense>
+
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -67,6 +69,9 @@ constexpr double kMaxConflictShareWithReference = 0.25;
 // patches' scatter of hue, and this share of them may be (glare, a thumb).
 constexpr double kEmptyReach = 0.5;
 constexpr double kMaxUnlikeEmpty = 0.08;
+// ... or its lightness (square root of the level) off the card's smooth
+// course by this share of the card's.
+constexpr double kEmptyLightnessReach = 0.25;
 constexpr double kMaxMisfit = 0.45;    // referenceMisfit of the chosen orientation
 constexpr double kMisfitMargin = 1.5;  // the next distinct placement fits this much worse
 constexpr double kMinRise = 0.75;      // grayScaleRise without a reference
@@ -271,6 +276,35 @@ double scatter(const std::vector<PatchRgb>& colours) {
     return std::sqrt(sum / n);
 }
 
+// How far each value lies off the plane a + b u + c t fitted to them all,
+// the furthest left out of the fit in a few rounds.
+std::vector<double> offPlane(const std::vector<std::array<double, 3>>& points) {
+    std::vector<char> keep(points.size(), 1);
+    std::vector<double> off(points.size(), 0.0);
+    for (int round = 0; round < 3; ++round) {
+        Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
+        Eigen::Vector3d rhs = Eigen::Vector3d::Zero();
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            if (!keep[k]) continue;
+            const Eigen::Vector3d row(1.0, points[k][0], points[k][1]);
+            normal += row * row.transpose();
+            rhs += row * points[k][2];
+        }
+        const Eigen::Vector3d plane = normal.ldlt().solve(rhs);
+        if (!plane.allFinite()) return off;
+        std::vector<double> sizes;
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            off[k] = points[k][2] - (plane(0) + plane(1) * points[k][0] + plane(2) * points[k][1]);
+            sizes.push_back(std::abs(off[k]));
+        }
+        std::vector<double> sorted = sizes;
+        std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
+        const double limit = 3.0 * 1.4826 * sorted[sorted.size() / 2] + 1e-6;
+        for (std::size_t k = 0; k < points.size(); ++k) keep[k] = sizes[k] <= limit;
+    }
+    return off;
+}
+
 // Sites met and places contradicted by patches at layout grid places.
 struct Tally {
     int matched = 0;
@@ -298,6 +332,16 @@ struct SiteExtent {
                t.lastRow >= lastRow;
     }
 };
+
+// Whether the patches found end, on every side, where the layout's sites end
+// or where the chart's printed patches end: a lattice that stops anywhere
+// else (a dark first column not found) could be put a column off.
+bool endsAtAnEdge(const Tally& t, const SiteExtent& sites, const SiteExtent& printed) {
+    auto either = [](int found, int a, int b) { return found == a || found == b; };
+    return either(t.firstColumn, sites.firstColumn, printed.firstColumn) &&
+           either(t.lastColumn, sites.lastColumn, printed.lastColumn) &&
+           either(t.firstRow, sites.firstRow, printed.firstRow) && either(t.lastRow, sites.lastRow, printed.lastRow);
+}
 
 void countPlace(const SiteGrid& grid, int p, int q, std::vector<char>& seen, Tally& tally) {
     const CellKind kind = grid.kindAt(p, q);
@@ -481,7 +525,7 @@ private:
         }
         h.matched = tally.matched;
         h.conflicts = tally.conflicts;
-        h.spansChart = extent_.spannedBy(tally);
+        h.spansChart = extent_.spannedBy(tally) && endsAtAnEdge(tally, extent_, printed_);
         h.spansPrinted = printed_.spannedBy(tally);
         finish(h, reduced);
     }
@@ -518,7 +562,7 @@ private:
             if (tally.matched < kMinGridShare * static_cast<double>(grid_.sites.size())) continue;
             h.matched = tally.matched;
             h.conflicts = tally.conflicts;
-            h.spansChart = extent_.spannedBy(tally);
+            h.spansChart = extent_.spannedBy(tally) && endsAtAnEdge(tally, extent_, printed_);
             h.spansPrinted = printed_.spannedBy(tally);
             finish(h, reduced);
         }
@@ -551,19 +595,22 @@ private:
             h.misfit = referenceMisfit(gray, color, *reference_);
         } else {
             h.rise = grayScaleRise(gray, graySpread);
-            // Where the chart prints no patch around its grid (an IT8's
-            // letters), the card there holds the placement; elsewhere the
-            // patches must reach the chart's edges.
-            h.spansChart = hasEmptyCells_ ? emptyCellsArePlain(h.model, color) : h.spansChart && h.spansPrinted;
+            // The patches must reach the layout's edges (so that a row or
+            // column off would put patches where the chart has none, or
+            // beyond it); where the chart prints no patch around its grid (an
+            // IT8's letters), the card must show there, and elsewhere the
+            // patches must reach the chart's printed edges.
+            h.spansChart = h.spansChart && (hasEmptyCells_ ? emptyCellsArePlain(h.model, color) : h.spansPrinted);
         }
         hypotheses_.push_back(h);
     }
 
     // Where the printed chart has no patch (an IT8's row letters and column
-    // numbers) the card shows, of one colour however the light falls on it
-    // (the cells' medians leave the letters out; shadow and fall-off change
-    // its lightness, not its hue), where a placement a row or column off
-    // puts patches of many colours instead.
+    // numbers) the card shows: of one hue, and of a lightness that changes
+    // smoothly over the chart, however the light falls (the cells' medians
+    // leave the letters out). A placement a row or column off puts patches
+    // there instead: other hues, or other lightness (an IT8's first column
+    // is near black on a light card).
     bool emptyCellsArePlain(const FrameModel& model, const std::vector<PatchRgb>& color) const {
         auto hue = [](const PatchRgb& c) {
             const double sum = c[0] + c[1] + c[2] + 1e-3;
@@ -572,25 +619,39 @@ private:
         std::vector<PatchRgb> patches;
         for (const PatchRgb& c : color)
             if (!std::isnan(c[0])) patches.push_back(hue(c));
-        std::vector<PatchRgb> empty;
+        std::vector<PatchRgb> hues;
+        std::vector<std::array<double, 3>> lightness;  // u, t, level
         for (int q = grid_.firstRow; q <= grid_.lastRow; ++q)
             for (int p = grid_.firstColumn; p <= grid_.lastColumn; ++p)
-                if (grid_.kindAt(p, q) == CellKind::Empty)
-                    empty.push_back(hue(cellMedian(model, image_, grid_.u0 + p * grid_.pitchU, grid_.t0 + q * grid_.pitchT,
-                                                   0.5 * grid_.cellWidth, 0.5 * grid_.cellHeight)));
-        if (empty.empty()) return true;
+                if (grid_.kindAt(p, q) == CellKind::Empty) {
+                    const double u = grid_.u0 + p * grid_.pitchU, t = grid_.t0 + q * grid_.pitchT;
+                    const PatchRgb c =
+                        cellMedian(model, image_, u, t, 0.5 * grid_.cellWidth, 0.5 * grid_.cellHeight);
+                    hues.push_back(hue(c));
+                    lightness.push_back({u, t, std::sqrt(std::max(0.0, (c[0] + c[1] + c[2]) / 3.0))});
+                }
+        if (hues.empty()) return true;
         PatchRgb card{};
         for (std::size_t c = 0; c < 3; ++c) {
             std::vector<double> v;
-            for (const PatchRgb& e : empty) v.push_back(e[c]);
+            for (const PatchRgb& e : hues) v.push_back(e[c]);
             std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
             card[c] = v[v.size() / 2];
         }
+        const std::vector<double> off = offPlane(lightness);
+        std::vector<double> levels;
+        for (const auto& l : lightness) levels.push_back(l[2]);
+        std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 2), levels.end());
+        const double cardLevel = levels[levels.size() / 2];
         const double reach = kEmptyReach * scatter(patches);
         int unlike = 0;
-        for (const PatchRgb& e : empty)
-            if (std::hypot(e[0] - card[0], e[1] - card[1], e[2] - card[2]) > reach) ++unlike;
-        return unlike <= kMaxUnlikeEmpty * static_cast<double>(empty.size());
+        for (std::size_t k = 0; k < hues.size(); ++k) {
+            const PatchRgb& e = hues[k];
+            if (std::hypot(e[0] - card[0], e[1] - card[1], e[2] - card[2]) > reach ||
+                std::abs(off[k]) > kEmptyLightnessReach * cardLevel)
+                ++unlike;
+        }
+        return unlike <= kMaxUnlikeEmpty * static_cast<double>(hues.size());
     }
 
     const TargetImage& image_;
