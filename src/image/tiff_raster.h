@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/byte_source.h"
+#include "image/chunk_decoders.h"
 #include "image/target_image.h"
 #include "image/tiff_reader.h"
 
@@ -18,9 +19,6 @@ namespace calivant {
 // of rows. Every call is a system call; in 8192-byte calls a 6000-pixel
 // 48-bit scan took several percent longer, enough to fall behind libtiff.
 inline constexpr std::size_t kReadPieceBytes = kMaxBlockBytes;
-
-inline constexpr std::uint32_t kCompressionNone = 1;
-inline constexpr std::uint32_t kCompressionLzw = 5;
 
 // What the directory says, with the defaults of a file that says nothing.
 struct TiffLayout {
@@ -33,6 +31,12 @@ struct TiffLayout {
     std::uint32_t compression = kCompressionNone;
     bool predictor = false;
     bool inverted = false;
+    // PhotometricInterpretation 6: only JPEG data is read in YCbCr, which
+    // libjpeg turns into RGB.
+    bool ycbcr = false;
+    // The tables shared by every JPEG strip or tile (JPEGTables), a JPEG
+    // stream of their own.
+    std::optional<std::vector<std::uint8_t>> jpegTables;
     std::optional<std::uint32_t> rowsPerStrip;
     std::uint32_t stripCount = 1;
     std::optional<std::vector<std::uint32_t>> offsets;
@@ -45,6 +49,12 @@ struct TiffLayout {
     double xResolution = 300.0;
     double unitDivisor = 1.0;
     std::uint32_t orientation = 1;
+
+    // For the words of a refusal: the value of the entry refused (for bits
+    // per sample the bits, 0 when the samples' bits differ), and the first
+    // sample format other than unsigned integers.
+    std::uint32_t refusedValue = 0;
+    std::uint32_t sampleFormat = 1;
 
     bool tiled() const { return tileWidth || tileLength; }
 };
@@ -75,6 +85,8 @@ struct TiffRaster {
     std::size_t rowsPerRead = 0;
 
     bool lzw() const { return layout.compression == kCompressionLzw; }
+    bool jpeg() const { return layout.compression == kCompressionJpeg; }
+    bool compressed() const { return layout.compression != kCompressionNone; }
 
     TiffRaster() = default;
     TiffRaster(const TiffRaster&) = delete;
@@ -82,8 +94,19 @@ struct TiffRaster {
 };
 
 // Reads the directory and checks the raster; nothing of the raster's size
-// is allocated. TiffProblem::None when the pixels can be read.
-TiffProblem readTiffRaster(ByteSource& file, TiffRaster& raster);
+// is allocated, and rasters above maxRasterBytes are refused. None when
+// the pixels can be read.
+TiffProblem readTiffRaster(ByteSource& file, TiffRaster& raster, std::int64_t maxRasterBytes = kMaxRasterBytes);
+
+// The first directory of TIFF data as it stands: its byte order and its
+// entries, 12 bytes each (tag, type, count, value or offset). Also serves
+// the TIFF data inside a JPEG's Exif block.
+struct TiffDirectory {
+    bool littleEndian = true;
+    std::vector<std::uint8_t> entries;
+};
+TiffProblem readTiffDirectory(ByteSource& file, TiffDirectory& directory);
+inline constexpr std::size_t kTiffEntryBytes = 12;
 
 // 16-bit value at p in either byte order.
 inline std::uint32_t load16(const std::uint8_t* p, bool bigEndian) {

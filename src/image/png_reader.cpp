@@ -1,0 +1,187 @@
+#include "image/png_reader.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "image/raster_rows.h"
+
+namespace calivant {
+namespace {
+
+constexpr double kDefaultResolution = 300.0;  // as a TIFF without XResolution
+constexpr double kMetresPerInch = 0.0254;
+
+// libpng reports errors by a longjmp to the jump buffer of its read struct.
+// Every libpng call that can fail is made from one of the small functions
+// below, whose locals are plain values set before their setjmp; the frames
+// the jump passes are libpng's and this file's callbacks, which hold no
+// object with a destructor. So the jump skips no destructor, and the C++
+// objects of the reader live in the caller, outside it.
+struct PngSession {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    const ByteSource* file = nullptr;
+    std::uint64_t next = 0;
+    char message[200] = {};
+
+    ~PngSession() {
+        if (png) png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    }
+};
+
+PngSession& sessionOf(png_structp png) { return *static_cast<PngSession*>(png_get_error_ptr(png)); }
+
+void onError(png_structp png, png_const_charp text) {
+    PngSession& s = sessionOf(png);
+    std::snprintf(s.message, sizeof s.message, "%s", text);
+    png_longjmp(png, 1);
+}
+
+// Warnings (an unknown chunk, a profile libpng dislikes) do not touch the
+// pixels.
+void onWarning(png_structp, png_const_charp) {}
+
+void readData(png_structp png, png_bytep out, std::size_t count) {
+    PngSession& s = sessionOf(png);
+    std::size_t got = 0;
+    while (got < count) {
+        const std::size_t piece = s.file->readAt(s.next, out + got, count - got);
+        if (piece == 0) png_error(png, "truncated file");
+        got += piece;
+        s.next += piece;
+    }
+}
+
+bool readInfo(PngSession& session) {
+    PngSession* s = &session;
+    if (setjmp(png_jmpbuf(s->png))) return false;
+    png_read_info(s->png, s->info);
+    return true;
+}
+
+// Sets the transformations to apply and reads what they make of a row;
+// passes receives the number of times every row is read.
+bool updateInfo(PngSession& session, bool palette, bool gray, int& passes) {
+    PngSession* s = &session;
+    int* p = &passes;
+    if (setjmp(png_jmpbuf(s->png))) return false;
+    if (palette) png_set_palette_to_rgb(s->png);
+    if (gray) {
+        png_set_expand_gray_1_2_4_to_8(s->png);
+        png_set_strip_alpha(s->png);
+    }
+    // Interlaced rows come pass by pass; libpng combines them in rows it is
+    // given again with each pass.
+    *p = png_set_interlace_handling(s->png);
+    png_read_update_info(s->png, s->info);
+    return true;
+}
+
+bool readRows(PngSession& session, std::uint8_t* const* rows, std::size_t count) {
+    PngSession* s = &session;
+    std::uint8_t* const* r = rows;
+    const std::size_t n = count;
+    if (setjmp(png_jmpbuf(s->png))) return false;
+    for (std::size_t i = 0; i < n; ++i) png_read_row(s->png, r[i], nullptr);
+    return true;
+}
+
+bool readEnd(PngSession& session) {
+    PngSession* s = &session;
+    if (setjmp(png_jmpbuf(s->png))) return false;
+    png_read_end(s->png, nullptr);
+    return true;
+}
+
+int readInto(const ByteSource& file, TargetImage& image, std::string& reason, const PictureTurn& turn,
+             std::int64_t maxRasterBytes) {
+    auto fail = [&](std::string_view why) {
+        reason = why;
+        return 1;
+    };
+    PngSession s;
+    s.file = &file;
+    s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s, onError, onWarning);
+    if (!s.png || !(s.info = png_create_info_struct(s.png))) return fail("not enough memory");
+    png_set_read_fn(s.png, &s, readData);
+    if (!readInfo(s)) return fail(s.message);
+
+    const std::uint32_t width = png_get_image_width(s.png, s.info);
+    const std::uint32_t height = png_get_image_height(s.png, s.info);
+    const int colourType = png_get_color_type(s.png, s.info);
+    const bool gray = (colourType & PNG_COLOR_MASK_COLOR) == 0;
+    const bool palette = colourType == PNG_COLOR_TYPE_PALETTE;
+    int passes = 1;
+    if (!updateInfo(s, palette, gray, passes)) return fail(s.message);
+    const int channels = png_get_channels(s.png, s.info);
+    const bool wide = png_get_bit_depth(s.png, s.info) == 16;
+
+    RowFormat f;
+    f.format = gray ? (wide ? PixelFormat::Gray16 : PixelFormat::Gray8) : (wide ? PixelFormat::Rgb48 : PixelFormat::Rgb24);
+    f.width = static_cast<std::int32_t>(std::min<std::uint32_t>(width, 0x7FFFFFFF));
+    f.samples = static_cast<std::uint32_t>(channels);
+    f.bits = wide ? 16 : 8;
+    f.littleEndian = false;  // PNG's 16-bit samples are big-endian
+    f.fileRowBytes = png_get_rowbytes(s.png, s.info);
+    if ((gray && channels != 1) || (!gray && channels != 3 && channels != 4)) return fail("unexpected row layout");
+
+    const Orientation o = afterTurn({}, turn);
+    const std::int64_t w = o.transpose ? height : width;
+    const std::int64_t h = o.transpose ? width : height;
+    if (const std::string_view problem = rasterSizeProblem(f.format, w, h, maxRasterBytes); !problem.empty())
+        return fail(problem);
+    f.imageRowBytes = static_cast<std::size_t>(rowBytesFor(f.format, width));
+    png_uint_32 xPerMetre = 0, yPerMetre = 0;
+    int unit = 0;
+    const bool metres = png_get_pHYs(s.png, s.info, &xPerMetre, &yPerMetre, &unit) != 0 &&
+                        unit == PNG_RESOLUTION_METER && xPerMetre > 0;
+    if (allocateImage(image, f.format, static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
+                      metres ? xPerMetre * kMetresPerInch : kDefaultResolution) != 0)
+        return fail("not enough memory");
+
+    // Rows are read a band at a time into a buffer in the file's layout and
+    // converted from there; an interlaced file is read whole first, since
+    // each of its passes adds to every row.
+    const std::size_t band = std::max<std::size_t>(1, static_cast<std::size_t>(kMaxBlockBytes) / f.fileRowBytes);
+    const std::size_t readBand = passes > 1 ? height : band;
+    if (passes > 1 && f.fileRowBytes * height > static_cast<std::uint64_t>(std::min(maxRasterBytes, kMaxRasterBytes)))
+        return fail("more than 1.5 GiB of raster");
+    const RowPlacer placer(image, o);
+    std::vector<std::uint8_t> buffer(readBand * f.fileRowBytes);
+    std::vector<std::uint8_t> converted(placer.direct() ? 0 : band * f.imageRowBytes);
+    std::vector<std::uint8_t*> rows(readBand);
+    for (std::size_t i = 0; i < readBand; ++i) rows[i] = buffer.data() + i * f.fileRowBytes;
+    for (std::size_t top = 0; top < height; top += readBand) {
+        const std::size_t count = std::min<std::size_t>(readBand, height - top);
+        for (int pass = 0; pass < passes; ++pass)
+            if (!readRows(s, rows.data(), count)) return fail(s.message);
+        for (std::size_t i = 0; i < count; i += band)
+            storeRows(f, placer, rows[i], std::min(band, count - i), top + i, 0, width, converted.data());
+    }
+    // The chunks after the pixels, to the end: a file cut after its last
+    // row is refused too.
+    if (!readEnd(s)) return fail(s.message);
+    return 0;
+}
+
+}  // namespace
+
+int readPngImage(const ByteSource& file, TargetImage& image, std::string& reason, const PictureTurn& turn,
+                 std::int64_t maxRasterBytes) {
+    reason.clear();
+    int result = 1;
+    try {
+        result = readInto(file, image, reason, turn, maxRasterBytes);
+    } catch (const std::bad_alloc&) {
+        reason = "not enough memory";
+    }
+    if (result != 0) freeImage(image);
+    return result;
+}
+
+}  // namespace calivant
