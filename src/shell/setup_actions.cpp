@@ -3,8 +3,8 @@
 #include <fstream>
 
 #include "image/byte_source.h"
+#include "image/picture_reader.h"
 #include "image/target_image.h"
-#include "image/tiff_reader.h"
 #include "image/tiff_view.h"
 #include "image/transforms.h"
 #include "util/format.h"
@@ -113,10 +113,9 @@ int loadTargetImage(ScanSession& session, const std::string& path, const Picture
     // Decoded into a record of its own: the working image is replaced only
     // by an accepted picture, so a failed load leaves the previous one whole.
     TargetImage image;
-    TiffProblem problem = TiffProblem::None;
-    if (readTiffImage(file, image, problem, {turn}) != 0) {
-        session.platform.showError(formatText("Cannot read target file: %s", {path}) + "\n" +
-                                   std::string(tiffProblemText(problem)));
+    PictureRead read;
+    if (readPicture(file, image, read, {turn}) != 0) {
+        session.platform.showError(formatText("Cannot read target file: %s", {path}) + "\n" + read.reason);
         return 1;
     }
     if (image.format != PixelFormat::Rgb24 && image.format != PixelFormat::Rgb48) {
@@ -124,6 +123,7 @@ int loadTargetImage(ScanSession& session, const std::string& path, const Picture
         return 1;
     }
     session.image = std::move(image);
+    session.imageKind = read.kind;
     session.lastTargetFolder = folderOf(path);
     session.imageReady = 1;
     resetToImage(session);
@@ -135,6 +135,7 @@ std::unique_ptr<PixelSource> openTargetInPlace(ScanSession& session, const std::
     auto view = std::make_unique<TiffView>();
     if (view->open(std::filesystem::path(path), turn) != 0) return nullptr;
     freeImage(session.image);
+    session.imageKind = PictureKind::Tiff;
     session.lastTargetFolder = folderOf(path);
     session.imageReady = 1;
     resetOverlay(session, view->width(), view->height());
