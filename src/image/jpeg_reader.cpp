@@ -22,7 +22,7 @@ std::string_view colourModelRefusal(const JpegHeader& header) {
         case JpegHeader::Colours::YCbCr: return {};
         case JpegHeader::Colours::Gray: return "colour model gray: not supported; reads RGB and YCbCr";
         case JpegHeader::Colours::Cmyk: return "colour model CMYK: not supported; reads RGB and YCbCr";
-        case JpegHeader::Colours::Ycck: return "colour model YCCK: not supported; reads RGB and YCbCr";
+        case JpegHeader::Colours::Ycck: return "colour model CMYK (as YCCK): not supported; reads RGB and YCbCr";
         case JpegHeader::Colours::Other: break;
     }
     return "colour model unknown: not supported; reads RGB and YCbCr";
