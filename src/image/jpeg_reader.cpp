@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::uint16_t kTagOrientation = 274;
 constexpr std::uint16_t kTypeShort = 3;
-constexpr double kDefaultResolution = 300.0;  // as a TIFF without XResolution
 constexpr double kCentimetresPerInch = 2.54;
 
 std::string_view colourModelRefusal(const JpegHeader& header) {

@@ -16,7 +16,6 @@
 namespace calivant {
 namespace {
 
-constexpr double kDefaultResolution = 300.0;  // as a TIFF without XResolution
 constexpr double kMetresPerInch = 0.0254;
 
 // libpng reports errors by a longjmp to the jump buffer of its read struct.

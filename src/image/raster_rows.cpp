@@ -6,10 +6,6 @@
 namespace calivant {
 namespace {
 
-std::uint32_t load16(const std::uint8_t* p, bool bigEndian) {
-    return bigEndian ? (std::uint32_t{p[0]} << 8) | p[1] : p[0] | (std::uint32_t{p[1]} << 8);
-}
-
 void store16(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v);
     p[1] = static_cast<std::uint8_t>(v >> 8);

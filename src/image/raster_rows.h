@@ -14,6 +14,15 @@
 
 namespace calivant {
 
+// Pixels per inch of a picture that does not say: a TIFF without
+// XResolution, a PNG without pHYs, a JPEG without a JFIF density.
+inline constexpr double kDefaultResolution = 300.0;
+
+// 16-bit value at p in either byte order.
+inline std::uint32_t load16(const std::uint8_t* p, bool bigEndian) {
+    return bigEndian ? (std::uint32_t{p[0]} << 8) | p[1] : p[0] | (std::uint32_t{p[1]} << 8);
+}
+
 // How the stored rows of one picture are turned into rows of the image.
 struct RowFormat {
     PixelFormat format = PixelFormat::None;

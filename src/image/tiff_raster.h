@@ -10,6 +10,7 @@
 
 #include "image/byte_source.h"
 #include "image/chunk_decoders.h"
+#include "image/raster_rows.h"
 #include "image/target_image.h"
 #include "image/tiff_reader.h"
 
@@ -46,7 +47,7 @@ struct TiffLayout {
     std::optional<std::uint32_t> tileLength;
     std::optional<std::vector<std::uint32_t>> tileOffsets;
     std::optional<std::vector<std::uint32_t>> tileByteCounts;
-    double xResolution = 300.0;
+    double xResolution = kDefaultResolution;
     double unitDivisor = 1.0;
     std::uint32_t orientation = 1;
 
@@ -107,11 +108,6 @@ struct TiffDirectory {
 };
 TiffProblem readTiffDirectory(ByteSource& file, TiffDirectory& directory);
 inline constexpr std::size_t kTiffEntryBytes = 12;
-
-// 16-bit value at p in either byte order.
-inline std::uint32_t load16(const std::uint8_t* p, bool bigEndian) {
-    return bigEndian ? (std::uint32_t{p[0]} << 8) | p[1] : p[0] | (std::uint32_t{p[1]} << 8);
-}
 
 // Reads exactly count bytes at offset through readAt; 1 when the file ends sooner.
 int readExactlyAt(const ByteSource& file, std::uint64_t offset, std::uint8_t* buffer, std::size_t count);
