@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>

@@ -135,6 +135,32 @@ TEST(TiffTiles, RefusalsSayWhy) {
     }
 }
 
+// A strip of more rows than one read holds is decoded a band at a time, each decoder
+// carrying on where the last band stopped (a run or string cut by the band's end).
+TEST(TiffTiles, LongStripsDecodeInBands) {
+    const Picture picture = makePicture(9001, 23, 3, 8);  // 27003 bytes a row: 9 rows a read
+    for (const auto& [compression, predictor] : {std::pair{5, 2}, std::pair{8, 2}, std::pair{32773, 1}}) {
+        SCOPED_TRACE(compression);
+        TargetImage image;
+        TiffProblem problem = TiffProblem::None;
+        ASSERT_EQ(readMemory(writeWithLibtiff(picture, {.compression = compression, .predictor = predictor}), image,
+                             problem),
+                  0)
+            << tiffProblemText(problem);
+        EXPECT_TRUE(testing::imageShowsPicture(image, picture));
+    }
+    // A run that ends the data and crosses into the last band: 2667 rows of 96 bytes are a
+    // run of 32 bytes and 2000 of 128, and a read holds 2666 rows.
+    std::vector<std::uint8_t> runs = {0xE1, 77};
+    for (int i = 0; i < 2000; ++i) runs.insert(runs.end(), {0x81, 77});
+    const std::string flat = buildTiff(runs, {{256, 3, {32}}, {257, 3, {2667}}, {258, 3, {8, 8, 8}}, {259, 3, {32773}},
+                                              {262, 3, {2}}, {273, 4, {8}}, {277, 3, {3}}, {279, 4, {4002}}});
+    TargetImage image;
+    TiffProblem problem = TiffProblem::None;
+    ASSERT_EQ(readMemory(flat, image, problem), 0) << tiffProblemText(problem);
+    EXPECT_EQ(image.rows[0][95], 77);
+}
+
 // The largest difference between an RGB image and a picture's samples.
 int largestDifference(const TargetImage& image, const Picture& p) {
     int largest = 0;
