@@ -29,7 +29,12 @@ struct PngSession {
     png_structp png = nullptr;
     png_infop info = nullptr;
     const ByteSource* file = nullptr;
-    std::uint64_t next = 0;
+    std::uint64_t next = 0;  // file offset of the byte after the piece
+    // libpng asks for a few kilobytes at a time; the file is read in
+    // larger pieces.
+    std::vector<std::uint8_t> piece;
+    std::size_t pieceAt = 0;
+    std::size_t pieceEnd = 0;
     char message[200] = {};
 
     ~PngSession() {
@@ -51,12 +56,18 @@ void onWarning(png_structp, png_const_charp) {}
 
 void readData(png_structp png, png_bytep out, std::size_t count) {
     PngSession& s = sessionOf(png);
-    std::size_t got = 0;
-    while (got < count) {
-        const std::size_t piece = s.file->readAt(s.next, out + got, count - got);
-        if (piece == 0) png_error(png, "truncated file");
-        got += piece;
-        s.next += piece;
+    while (count > 0) {
+        if (s.pieceAt == s.pieceEnd) {
+            s.pieceAt = 0;
+            s.pieceEnd = s.file->readAt(s.next, s.piece.data(), s.piece.size());
+            if (s.pieceEnd == 0) png_error(png, "truncated file");
+            s.next += s.pieceEnd;
+        }
+        const std::size_t n = std::min(count, s.pieceEnd - s.pieceAt);
+        std::memcpy(out, s.piece.data() + s.pieceAt, n);
+        s.pieceAt += n;
+        out += n;
+        count -= n;
     }
 }
 
@@ -165,6 +176,7 @@ int readInto(const ByteSource& file, TargetImage& image, std::string& reason, co
     };
     PngSession s;
     s.file = &file;
+    s.piece.resize(kMaxBlockBytes);
     s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s, onError, onWarning);
     if (!s.png || !(s.info = png_create_info_struct(s.png))) return fail("not enough memory");
     png_set_read_fn(s.png, &s, readData);
