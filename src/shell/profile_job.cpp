@@ -102,8 +102,15 @@ int ScanJob::load(const JobTarget& target) {
     return 0;
 }
 
+// A JPEG can be measured and profiled, but what the profile describes is
+// the camera's rendering, and the user should know before relying on it.
+void ScanJob::warnOfJpeg() {
+    if (session_->imageKind == PictureKind::Jpeg) session_->platform.showWarning(kJpegPictureWarning);
+}
+
 int ScanJob::measure(const AdvancedOptions& options) {
     messages_->observer().progress("Measuring the target");
+    warnOfJpeg();
     session_->options = options;
     return measureSession(*session_, MeasureMode::Report, *picture_);
 }
@@ -116,6 +123,7 @@ int ScanJob::compute(const AdvancedOptions& options, const JobTexts& texts) {
     messages_->continueOnGrayOrder = texts.continueOnGrayOrder;
     messages_->continueOnMismatch = texts.continueOnMismatch;
     messages_->observer().progress("Computing the profile");
+    warnOfJpeg();
     return computeSessionProfile(session, *picture_);
 }
 

@@ -50,7 +50,7 @@ public:
 struct JobTarget {
     int targetType = 0;  // TargetType
     int reflective = 1;
-    std::string image;      // a TIFF file
+    std::string image;      // a TIFF, PNG or JPEG file
     std::string reference;  // empty: the built-in file of a ColorChecker type
     // The program's data folder (with "Reference Files/Macbeth").
     std::string dataFolder;
@@ -91,7 +91,8 @@ public:
     int load(const JobTarget& target);
 
     // Measures the patches and runs the checks as the Advanced Options
-    // dialog does (warnings only). 0 when the target passed them.
+    // dialog does (warnings only). 0 when the target passed them. A JPEG
+    // picture is warned of first (kJpegPictureWarning), here and in compute.
     int measure(const AdvancedOptions& options);
 
     // Measures and computes both passes as the wizard does. 0 on success.
@@ -130,6 +131,8 @@ public:
     bool readsInPlace() const;
 
 private:
+    void warnOfJpeg();
+
     class Messages;
     std::unique_ptr<Messages> messages_;
     std::unique_ptr<ScanSession> session_;

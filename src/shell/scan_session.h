@@ -6,6 +6,7 @@
 #include <string>
 
 #include "image/display_image.h"
+#include "image/picture_reader.h"
 #include "image/target_image.h"
 #include "measure/patch_measurement.h"
 #include "measure/advanced_options.h"
@@ -61,6 +62,9 @@ struct ScanSession {
     // The working image the patches are measured in: Rgb24 or Rgb48 once
     // accepted by the setup page, upright as the user turned it.
     TargetImage image;
+    // The kind of file it was read from: a JPEG is said to be one wherever
+    // the profile's quality is shown.
+    PictureKind imageKind = PictureKind::Unknown;
     // Its scaled 24-bit copy painted by the image window, and the size and
     // window position it was last shown at.
     TargetImage displayImage;

@@ -3,8 +3,8 @@
 #include <istream>
 
 #include "image/byte_source.h"
+#include "image/picture_reader.h"
 #include "image/target_image.h"
-#include "image/tiff_reader.h"
 #include "image/tiff_view.h"
 #include "image/transforms.h"
 #include "util/format.h"
@@ -142,12 +142,12 @@ int loadTargetImage(ScanSession& session, const std::string& path, const Picture
     // Decoded into a record of its own: the working image is replaced only
     // by an accepted picture, so a failed load leaves the previous one whole.
     TargetImage image;
-    TiffProblem problem = TiffProblem::None;
-    if (readTiffImage(file, image, problem, {turn}) != 0) {
+    PictureRead read;
+    if (readPicture(file, image, read, {turn}) != 0) {
         // A file that failed under the reader says so rather than look damaged.
         const std::string failure = file.readProblem();
         session.platform.showError(formatText("Cannot read target file: %s", {path}) + "\n" +
-                                   (failure.empty() ? std::string(tiffProblemText(problem)) : failure));
+                                   (failure.empty() ? read.reason : failure));
         return 1;
     }
     if (image.format != PixelFormat::Rgb24 && image.format != PixelFormat::Rgb48) {
@@ -156,6 +156,7 @@ int loadTargetImage(ScanSession& session, const std::string& path, const Picture
     }
     session.image = std::move(image);
     session.imageFile = path;
+    session.imageKind = read.kind;
     session.lastTargetFolder = folderOf(path);
     session.imageReady = 1;
     resetToImage(session);
@@ -168,6 +169,7 @@ std::unique_ptr<PixelSource> openTargetInPlace(ScanSession& session, const std::
     if (view->open(std::filesystem::path(path), turn) != 0) return nullptr;
     freeImage(session.image);
     session.imageFile = path;
+    session.imageKind = PictureKind::Tiff;
     session.lastTargetFolder = folderOf(path);
     session.imageReady = 1;
     resetOverlay(session, view->width(), view->height());

@@ -56,9 +56,10 @@ int selectTargetType(ScanSession& session, int listIndex, std::string& reference
 // (start-up). Returns 0 when it was read.
 int loadBuiltInReferenceSilently(ScanSession& session, std::string& referencePath);
 
-// Reads a TIFF target image into the session, turned as asked after the
-// file's own orientation; on success resets the overlay, remembers the
-// folder and sets imageReady. Messages name the file.
+// Reads a TIFF, PNG or JPEG target image into the session, turned as asked
+// after the file's own orientation; on success resets the overlay,
+// remembers the folder and the kind of file, and sets imageReady. Messages
+// name the file.
 int loadTargetImage(ScanSession& session, const std::string& path, const PictureTurn& turn = {});
 
 // The target image read where it lies in its file instead (the session's

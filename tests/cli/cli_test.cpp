@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include "make-target/picture_files.h"
 #include "make-target/placement.h"
 #include "make-target/synthetic_target.h"
 #include "make-target/synthetic_tiff.h"
@@ -308,6 +310,61 @@ TEST_F(CliTest, RefusesAReferenceThatDoesNotBelongToTheChart) {
     ASSERT_EQ(writeReferencePath((folder / "other.ref").string(), other), 0);
     EXPECT_EQ(run(other_ + "--output r.icc --continue-on-mismatch --continue-on-gray-order"),
               "1 error: The gray scale of the target image runs the other way from the reference file's\n");
+}
+
+// One chart saved as every lossless kind of picture measures byte for byte the same; as a
+// quality-95 JPEG, every patch within 1% of full scale of the TIFF's, with a warning that
+// the build's log repeats after its cross-validated figures.
+TEST_F(CliTest, EveryKindOfPictureMeasuresAlike) {
+    SyntheticTargetOptions options;
+    options.width = 600;
+    options.height = 400;
+    options.targetType = 1;
+    options.bitsPerSample = 16;
+    options.noiseSigma = 0.003;
+    SyntheticTarget target;
+    ASSERT_EQ(renderSyntheticTarget(options, generatedReference(1), target), kSyntheticOk);
+    target.reference = generatedReference(1);
+    ASSERT_EQ(writeReferencePath((folder / "cc.ref").string(), target), 0);
+    TiffWriteOptions deflate, packBits;
+    deflate.compression = kTiffCompressionDeflate, deflate.predictor = true, deflate.rowsPerStrip = 7;
+    packBits.compression = kTiffCompressionPackBits;
+    ASSERT_EQ(writeSyntheticTiff((folder / "cc.tif").string(), target.picture, TiffWriteOptions{}), 0);
+    ASSERT_EQ(writeSyntheticTiff((folder / "deflate.tif").string(), target.picture, deflate), 0);
+    ASSERT_EQ(writeSyntheticTiff((folder / "packbits.tif").string(), target.picture, packBits), 0);
+    ASSERT_EQ(writeSyntheticPng((folder / "cc.png").string(), target.picture, {}), 0);
+    SyntheticPicture eight = target.picture;
+    eight.bitsPerSample = 8;
+    for (std::uint16_t& v : eight.samples) v = static_cast<std::uint16_t>((v * 255 + 32767) / 65535);
+    ASSERT_EQ(writeSyntheticJpeg((folder / "cc.jpg").string(), eight, {95, 1, false}), 0);
+
+    const std::string measure = "measure --target colorchecker --reference cc.ref --corners full --image ";
+    ASSERT_EQ(run(measure + "cc.tif"), "0 ");
+    const std::string tiff = out;
+    for (const char* image : {"deflate.tif", "packbits.tif", "cc.png"}) {
+        EXPECT_EQ(run(measure + image), "0 ") << image;
+        EXPECT_EQ(out, tiff) << image;
+    }
+    const std::string warning =
+        "The target image is a JPEG: lossy, and already rendered by the camera; the profile describes that rendering.";
+    EXPECT_EQ(run(measure + "cc.jpg"), "0 warning: " + warning + "\n");
+    std::istringstream fromTiff(tiff), fromJpeg(out);
+    int patches = 0;
+    for (std::string a, b; std::getline(fromTiff, a) && std::getline(fromJpeg, b);) {
+        double ta[3], tb[3];
+        char name[16];
+        if (std::sscanf(a.c_str(), "%15s %lf %lf %lf", name, &ta[0], &ta[1], &ta[2]) != 4) continue;
+        ASSERT_EQ(std::sscanf(b.c_str(), "%15s %lf %lf %lf", name, &tb[0], &tb[1], &tb[2]), 4);
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(ta[c], tb[c], 1.0) << name;  // percent of full scale
+        ++patches;
+    }
+    EXPECT_EQ(patches, 24);
+    ASSERT_EQ(run("build --target colorchecker --reference cc.ref --corners full --image cc.jpg --description d "
+                  "--output j.icc --log j.txt"),
+              "0 warning: " + warning + "\n");
+    const std::string log = readFile(folder / "j.txt");
+    EXPECT_LT(log.find("Cross-Validated Accuracy"), log.find(warning));
+    EXPECT_EQ(log.substr(log.size() - warning.size() - 6), "\r\n\r\n" + warning + "\r\n");
 }
 
 // The chart found in the picture: locate prints the corners that --corners

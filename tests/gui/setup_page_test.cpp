@@ -2,6 +2,7 @@
 // for unusable files, and the image window with its overlay.
 
 #include "gui_fixture.h"
+#include "make-target/picture_files.h"
 
 namespace calivant::gui::testing {
 namespace {
@@ -61,8 +62,8 @@ TEST_F(WizardTest, SetupPageFollowsTheChoicesAndNamesUnusableFiles) {
     session.programFolder = folder.path().string();  // no built-in files here
     w.onTargetTypeChanged(2);
     EXPECT_EQ(dialogs.messages,
-              (std::vector<std::string>{"Error: Cannot open target image file: " + missing + "\nno such file or directory",
-                                        "Error: Cannot read target file: " + text + "\nnot a TIFF file",
+             (std::vector<std::string>{"Error: Cannot open target image file: " + missing + "\nno such file or directory",
+                                       "Error: Cannot read target file: " + text + "\nnot a TIFF, PNG or JPEG file",
                                         "Error: Target file is not a 24-bit or 48-bit color image: " + gray,
                                         "Error: Cannot open reference file: " + missing + "\nno such file or directory",
                                         "Error: Illegal reference file: " + text +
@@ -78,6 +79,23 @@ TEST_F(WizardTest, SetupPageFollowsTheChoicesAndNamesUnusableFiles) {
     QImage black = top;
     black.fill(Qt::black);
     EXPECT_EQ(top, black);
+}
+
+// The chooser offers every kind read; a JPEG (named as cameras name them) loads with a
+// note at the top of the instructions, which goes when another picture loads.
+TEST_F(WizardTest, JpegPictureIsNotedOnTheSetupPage) {
+    MainWindow& w = window();
+    const SyntheticPicture gray{64, 48, 8, std::vector<std::uint16_t>(64 * 48 * 3, 128)};
+    const std::string jpeg = (folder / "IMG_0001.JPG").string();
+    ASSERT_EQ(writeSyntheticJpeg(jpeg, gray, {}), 0);
+    dialogs.fileAnswers = {jpeg, samplePath()};
+    w.chooseTargetImage();
+    EXPECT_EQ(toStdString(dialogs.requests[0].filter),
+              "Target images (*.tif *.tiff *.png *.jpg *.jpeg);;Target Image TIFF Files (*.tif *.tiff);;All files (*)");
+    EXPECT_EQ(session.imageReady, 1);
+    EXPECT_TRUE(w.instructions()->text->toPlainText().startsWith(toQString(kJpegPictureWarning) + "\n\nTo build"));
+    w.chooseTargetImage();
+    EXPECT_TRUE(w.instructions()->text->toPlainText().startsWith("To build"));
 }
 
 TEST_F(WizardTest, OverlayIsDrawnWhereTheGeometrySaysAndDragged) {

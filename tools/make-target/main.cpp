@@ -1,4 +1,4 @@
-// make-target: renders a synthetic scan of a colour target as a TIFF, with
+// make-target: renders a synthetic scan of a colour target as a TIFF, PNG or JPEG, with
 // the reference file that describes its patches, for tests, benchmarks and
 // the sample that ships with the program.
 //
@@ -19,6 +19,7 @@
 #include "make-target/printed_chart.h"
 #include "make-target/synthetic_jpeg.h"
 #include "make-target/synthetic_target.h"
+#include "make-target/picture_files.h"
 #include "make-target/synthetic_tiff.h"
 #include "reference/reference_file.h"
 #include "shell/data_folder.h"
@@ -75,11 +76,23 @@ int main(int argc, char** argv) {
     app.add_option("--width", options.width, "Picture width in pixels")->capture_default_str();
     app.add_option("--height", options.height, "Picture height in pixels")->capture_default_str();
     app.add_option("--bits", options.bitsPerSample, "Bits per sample")->check(CLI::IsMember({8, 16}))->capture_default_str();
-    const std::map<std::string, int> compressions = {{"none", kTiffCompressionNone}, {"lzw", kTiffCompressionLzw}};
-    app.add_option("--compression", tiff.compression, "none or lzw")
+    const std::map<std::string, int> compressions = {{"none", kTiffCompressionNone},
+                                                     {"lzw", kTiffCompressionLzw},
+                                                     {"deflate", kTiffCompressionDeflate},
+                                                     {"packbits", kTiffCompressionPackBits},
+                                                     {"jpeg", kTiffCompressionJpeg}};
+    app.add_option("--compression", tiff.compression, "TIFF compression: none, lzw, deflate, packbits or jpeg")
         ->transform(CLI::CheckedTransformer(compressions, CLI::ignore_case));
-    app.add_flag("--predictor", tiff.predictor, "Horizontal differencing (with LZW)");
-    app.add_option("--orientation", tiff.orientation, "TIFF orientation tag; the raster is stored to match")
+    app.add_flag("--predictor", tiff.predictor, "Horizontal differencing (with LZW or Deflate)");
+    std::string format = "tiff";
+    app.add_option("--format", format, "File to write: tiff, png or jpeg")
+        ->check(CLI::IsMember({"tiff", "png", "jpeg"}))
+        ->capture_default_str();
+    app.add_option("--quality", tiff.jpegQuality, "JPEG quality (JPEG files and JPEG in TIFF)")
+        ->check(CLI::Range(1, 100))
+        ->capture_default_str();
+    app.add_option("--orientation", tiff.orientation,
+                   "TIFF orientation tag (Exif orientation in a JPEG); the raster is stored to match")
         ->check(CLI::Range(1, 8))
         ->capture_default_str();
     app.add_option("--rows-per-strip", tiff.rowsPerStrip, "Rows per strip (0: about 8 KB strips)")
@@ -107,7 +120,8 @@ int main(int argc, char** argv) {
     auto* referenceOption = app.add_option("--reference-in", referenceIn, "Reference file to render from");
     app.add_flag("--generate-reference", generate, "Generate the reference even for a ColorChecker type")
         ->excludes(referenceOption);
-    app.add_option("--out-image", outImage, "TIFF file to write (a JPEG file for a .jpg or .jpeg name, with --jpeg)")
+    app.add_option("--out-image", outImage,
+                   "Picture file to write (with --jpeg and a .jpg or .jpeg name, the camera's JPEG itself)")
         ->required();
     app.add_option("--out-reference", outReference, "Reference file to write");
     PlacementArguments placed;
@@ -121,8 +135,8 @@ int main(int argc, char** argv) {
     const std::size_t dot = outImage.rfind('.');
     std::string extension = dot == std::string::npos ? "" : outImage.substr(dot);
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const bool jpegFile = extension == ".jpg" || extension == ".jpeg";
-    if (jpegFile && placement.jpegQuality == 0) return failWith("a JPEG image needs --jpeg QUALITY");
+    // A picture through the camera's JPEG, named as a JPEG: that JPEG itself.
+    const bool jpegFile = (extension == ".jpg" || extension == ".jpeg") && placement.jpegQuality > 0;
     options.device = deviceModelOfKind(*deviceKindNamed(device));
 
     if (inset >= 0) {
@@ -149,8 +163,12 @@ int main(int argc, char** argv) {
     const int rendered = placed.given() ? renderPlacedTarget(options, placement, reference, target, &error)
                                         : renderSyntheticTarget(options, reference, target, &error);
     if (rendered != kSyntheticOk) return failWith(error);
-    if (jpegFile ? writeBytes(outImage, target.jpeg) != 0 : writeSyntheticTiff(outImage, target.picture, tiff, &error) != 0)
-        return failWith(jpegFile ? "cannot write " + outImage : error);
+    const int written =
+        jpegFile ? (writeBytes(outImage, target.jpeg) != 0 ? (error = "cannot write " + outImage, 1) : 0)
+        : format == "png"  ? writeSyntheticPng(outImage, target.picture, {tiff.alpha, false}, &error)
+        : format == "jpeg" ? writeSyntheticJpeg(outImage, target.picture, {tiff.jpegQuality, tiff.orientation, false}, &error)
+                           : writeSyntheticTiff(outImage, target.picture, tiff, &error);
+    if (written != 0) return failWith(error);
     if (placed.given() && writeCornersPath(placed.cornersPath(outImage), target.quad, options.height) != 0)
         return failWith("cannot write corners file: " + placed.cornersPath(outImage));
     if (!outReference.empty() && writeReferencePath(outReference, target) != 0)

@@ -111,7 +111,9 @@ void addCommonOptions(CLI::App& command, Arguments& a, bool withCorners = true) 
         ->required()
         ->check(CLI::IsMember(kTargetNames))
         ->type_name("TYPE");
-    command.add_option("--image", a.image, "TIFF scan of the target (24-bit or 48-bit RGB)")->required();
+    command.add_option("--image", a.image,
+                       "Scan or photograph of the target: TIFF, PNG or JPEG, RGB with 8 or 16 bits per sample")
+        ->required();
     command.add_option("--reference", a.reference,
                        "Reference file of the target (built in for the three ColorChecker types)");
     if (withCorners)
@@ -468,6 +470,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         "Target types: it8-reflective, it8-transparency, colorchecker, colorchecker-dc, colorchecker-sg,\n"
         "hct-reflective, hct-transparency. Options not given take the defaults saved by the wizard.\n"
         "Without --corners the chart is found in the picture.\n"
+        "Pictures are read from TIFF (uncompressed, LZW, Deflate, PackBits or JPEG), PNG and JPEG files.\n"
         "Exit status: 0 success, 1 failure, 2 usage error.");
 
     Arguments a;

@@ -1,6 +1,6 @@
 // The desktop wizard: answers --help and --version without a display,
 // checks the display, loads the settings, shows the main window maximized
-// (with the TIFF named on the command line loaded) and runs until the user
+// (with the picture named on the command line loaded) and runs until the user
 // leaves.
 
 #include <QApplication>

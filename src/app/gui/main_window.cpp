@@ -387,6 +387,9 @@ void MainWindow::showPage() {
 
 void MainWindow::showInstructions() {
     QString text = currentPage_ == 1 ? kSetupInstructions : kComputeInstructions;
+    // Said first, where it is seen without scrolling, while the JPEG counts.
+    if (currentPage_ == 1 && session_.imageReady == 1 && session_.imageKind == PictureKind::Jpeg)
+        text = toQString(kJpegPictureWarning) + QStringLiteral("\n\n") + text;
     for (const QString& note : {savedProfileNote_, savedLogNote_})  // empty on the setup page
         if (!note.isEmpty()) text += QStringLiteral("\n\n") + note;
     panel_->text->setPlainText(text);
@@ -423,10 +426,11 @@ void MainWindow::onTargetTypeChanged(int index) {
 void MainWindow::chooseTargetImage() {
     session_.imageReady = 0;
     updateSetupButtons();
+    showInstructions();
     // The name box starts empty: the filter alone limits what is listed.
-    const std::optional<std::string> path = dialogs_.openFileName(
-        this, {QStringLiteral("Load Target Image TIFF File"), QStringLiteral("Target Image TIFF Files (*.tif *.tiff)"),
-               toQString(session_.lastTargetFolder), {}});
+    const std::optional<std::string> path =
+        dialogs_.openFileName(this, {QStringLiteral("Load Target Image TIFF File"), kTargetImageFilters,
+                                     toQString(session_.lastTargetFolder), {}});
     if (!path) return;
     openTargetImage(*path);
 }
@@ -436,7 +440,9 @@ void MainWindow::openTargetImage(const std::string& path) {
     updateSetupButtons();
     imagePath_->setText(toQString(path));
     chartMissing_ = false;
-    if (loadTargetImage(session_, path) != 0) {
+    const int loaded = loadTargetImage(session_, path);
+    showInstructions();  // with the JPEG note or without
+    if (loaded != 0) {
         imagePath_->clear();
         updateSetupButtons();
         return;

@@ -55,7 +55,7 @@ public:
     void openManual();
     void onTargetTypeChanged(int index);
     void chooseTargetImage();
-    // Loads a TIFF as the chooser does after the dialog (the command line's file).
+    // Loads a picture as the chooser does after the dialog (the command line's file).
     void openTargetImage(const std::string& path);
     void chooseReferenceFile();
     void rotateTargetImage();
