@@ -89,6 +89,12 @@ std::string chartNotFoundLine(const ChartLocation& location) {
                                                : ": drag the overlay corners onto the chart's corners");
 }
 
+std::string chartNotFoundQuestion(const ChartLocation& location) {
+    std::string question(kChartNotFound);
+    if (!location.reason.empty()) question += ": " + location.reason;
+    return question + ". Click OK to measure the whole picture, or Cancel to place the overlay.";
+}
+
 ChartLocation placeChartOverlay(ScanSession& session) {
     const ChartLocation location =
         locateChart(session.image, session.targetLayout, session.referenceReady ? &session.reference : nullptr);
@@ -112,7 +118,6 @@ int loadBuiltInReferenceSilently(ScanSession& session, std::string& referencePat
 }
 
 int loadTargetImage(ScanSession& session, const std::string& path, const PictureTurn& turn) {
-    session.imageReady = 0;
     FileByteSource file;
     if (file.open(std::filesystem::path(path)) != 0) {
         session.platform.showError(formatText("Cannot open target image file: %s", {path}));
@@ -150,7 +155,6 @@ std::unique_ptr<PixelSource> openTargetInPlace(ScanSession& session, const std::
 }
 
 int loadReferenceFile(ScanSession& session, const std::string& path) {
-    session.referenceReady = 0;
     ReferenceProblem problem;
     if (const int read = readReferencePath(session, path, problem); read != 0) {
         reportReferenceFailure(session, read, path, problem);
@@ -175,12 +179,14 @@ int mirrorTargetImage(ScanSession& session) {
     return 0;
 }
 
-void setDescription(ScanSession& session, std::string_view text) {
+bool setDescription(ScanSession& session, std::string_view text) {
     session.description = truncateUtf8(text, kMaxDescriptionLength);
+    return session.description.size() < text.size();
 }
 
-void setCopyright(ScanSession& session, std::string_view text) {
+bool setCopyright(ScanSession& session, std::string_view text) {
     session.copyright = truncateUtf8(text, kMaxCopyrightLength);
+    return session.copyright.size() < text.size();
 }
 
 }  // namespace calivant

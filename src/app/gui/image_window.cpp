@@ -94,6 +94,7 @@ void ImageCanvas::resizeEvent(QResizeEvent*) {
 }
 
 void ImageCanvas::imageChanged() {
+    resizeSettled_.stop();  // built for the size it has now
     const std::optional<DisplaySize> fitted = displaySizeFor(session_.image, width(), height(), margin_);
     if (!fitted) return;
     const DisplaySize size = *fitted;
