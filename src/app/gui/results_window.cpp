@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 
 #include "results/results_plot.h"
 #include "shell/scan_session.h"
@@ -56,11 +57,6 @@ const QImage& chromaticityBackground() {
                 frame.setPixel(kPlotInset + px, kPlotInset + py, qRgb(c[0], c[1], c[2]));
             }
         drawGrid(frame);
-        QPainter painter(&frame);
-        painter.setFont(wizardFont(9));
-        painter.setPen(Qt::black);
-        const PlotPoint d50 = gamutPixel(0, kD50ChromaticityX, kD50ChromaticityY);
-        painter.drawText(d50.x + 3, d50.y + 3, QStringLiteral("D50"));
         return frame;
     }();
     return image;
@@ -111,11 +107,23 @@ void ResultsCanvas::draw(QPainter& painter) const {
         }
         const QColor gray(128, 128, 128);
         if (plot.white) marker(*plot.white, true, gray);
-        painter.setPen(QPen(gray, 1));
-        QPolygon srgb;
-        for (const PlotPoint& p : plot.srgb) srgb << toQPoint(p);
-        srgb << toQPoint(plot.srgb[0]);
-        painter.drawPolyline(srgb);
+        // Dashed, so that it stands apart from the grid lines of much the
+        // same gray; each side starts with a dash at its corner.
+        QPen dashed(gray, 1);
+        dashed.setDashPattern({4, 3});
+        painter.setPen(dashed);
+        for (std::size_t k = 0; k < plot.srgb.size(); ++k)
+            painter.drawLine(toQPoint(plot.srgb[k]), toQPoint(plot.srgb[(k + 1) % plot.srgb.size()]));
+        // Over the patches gathered around the white point, not under
+        // them, in a light halo that keeps it readable among their rings.
+        const PlotPoint d50 = gamutPixel(m, kD50ChromaticityX, kD50ChromaticityY);
+        QPainterPath label;
+        label.addText(d50.x + 3, d50.y + 3, wizardFont(9), QStringLiteral("D50"));
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.strokePath(label, QPen(QColor(255, 255, 255, 208), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.fillPath(label, Qt::black);
+        painter.restore();
     } else {
         const QColor colors[3] = {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255)};
         for (int c = 0; c < 3; ++c) {
