@@ -97,7 +97,7 @@ TEST_F(WizardTest, ComputingSavingTheResultsHelpAndExit) {
     // The gamut view draws the sRGB triangle in gray; the tabs below the
     // plot switch the view.
     ResultsCanvas* canvas = w.resultsWindow()->canvas();
-    const PlotPoint blue = gamutPixel(w.margin(), 0.15, 0.06);
+    const PlotPoint blue = gamutPixel(plotFrameFor(canvas->width(), canvas->height(), w.margin()), 0.15, 0.06);
     EXPECT_EQ(canvas->renderFrame().pixel(blue.x, blue.y), qRgb(128, 128, 128));
     const int tabs = canvas->height() - 10;
     for (const auto& [x, y, view] :

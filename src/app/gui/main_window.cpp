@@ -310,8 +310,8 @@ void MainWindow::layoutControls() {
     saveLogButton_->setGeometry(labelX + textWidth(smallFont_, saveProfileButton_->text()) + 3 * m, rowY(0),
                                 buttonWidth(saveLogButton_->text()), h);
     // The results grow with the page, down to the size of their plots.
-    results_->setGeometry(labelX, rowY(1), std::max(results_->minimumWidth(), w - m - labelX),
-                          std::max(results_->minimumHeight(), clientHeight - m - rowY(1)));
+    results_->move(labelX, rowY(1));
+    results_->fitInto(w - m - labelX, clientHeight - m - rowY(1));
 }
 
 QSize MainWindow::smallestUnclippedSize() const {
