@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -349,10 +349,11 @@ QSize MainWindow::smallestUnclippedSize() const {
 void MainWindow::resizeEvent(QResizeEvent*) { layoutControls(); }
 
 QList<QWidget*> MainWindow::pageControls() const {
-    QList<QWidget*> controls{typeList_,          optionsButton_,   imagePath_,   imageChooser_,      rotate_,
-                             mirror_,            findChart_,       chartNote_,   referencePath_,     referenceChooser_,
-                             description_,       copyright_,       imageWindow_, saveProfileButton_, saveLogButton_,
-                             results_,           descriptionCutNote_, copyrightCutNote_};
+    QList<QWidget*> controls{typeList_,       optionsButton_,     imagePath_,        imageChooser_,
+                             rotate_,         mirror_,            findChart_,        chartNote_,
+                             referencePath_,  referenceChooser_,  description_,      descriptionCutNote_,
+                             copyright_,      copyrightCutNote_,  imageWindow_,      saveProfileButton_,
+                             saveLogButton_,  results_};
     for (QLabel* label : labels_) controls.append(label);
     return controls;
 }
@@ -369,7 +370,7 @@ void MainWindow::updateSetupButtons() {
 }
 
 void MainWindow::setupPageShown() {
-    const QList<QWidget*> shownWhenNeeded{saveProfileButton_, saveLogButton_, results_,
+    const QList<QWidget*> shownWhenNeeded{saveProfileButton_, saveLogButton_,      results_,
                                           chartNote_,         descriptionCutNote_, copyrightCutNote_};
     for (QWidget* w : pageControls())
         if (!shownWhenNeeded.contains(w)) w->show();
@@ -454,8 +455,8 @@ void MainWindow::onTargetTypeChanged(int index) {
 
 void MainWindow::chooseTargetImage() {
     // The picture shown counts until another one has been read: Cancel, or
-    // a file that cannot be used, loses nothing.
-    // The name box starts empty: the filter alone limits what is listed.
+    // a file that cannot be used, loses nothing. The name box starts empty:
+    // the filter alone limits what is listed.
     const std::optional<std::string> path = dialogs_.openFileName(
         this, {QStringLiteral("Load Target Image TIFF File"), QStringLiteral("Target Image TIFF Files (*.tif *.tiff)"),
                toQString(session_.lastTargetFolder), {}});
