@@ -36,12 +36,12 @@ constexpr double kColorMatching[][3] = {
     {0.015840, 0.005723, 0.000000}, {0.011359, 0.004102, 0.000000},
 };
 
-std::optional<PlotPoint> chromaticityPixel(int margin, const ColorTriple& xyz) {
+std::optional<PlotPoint> chromaticityPixel(const PlotFrame& frame, const ColorTriple& xyz) {
     const double sum = xyz[0] + xyz[1] + xyz[2];
     if (!(sum > 0.0) || !std::isfinite(sum)) return std::nullopt;
     double cx = 0.0, cy = 0.0;
     chromaticity(xyz[0], xyz[1], xyz[2], cx, cy);
-    return gamutPixel(margin, cx, cy);
+    return gamutPixel(frame, cx, cy);
 }
 
 // The model's XYZ for linearized RGB, with the Linear model whatever the fit.
@@ -57,52 +57,70 @@ double srgbEncode(double c) {
 
 }  // namespace
 
-PlotPoint gamutPixel(int margin, double x, double y) {
-    return {margin + kPlotInset + static_cast<int>(roundHalfAway(x * kPlotSpan)),
-            margin + kPlotInset + kPlotSpan - static_cast<int>(roundHalfAway(y * kPlotSpan))};
+PlotFrame smallestPlotFrame(int margin) { return {margin, margin}; }
+
+PlotFrame plotFrameFor(int clientWidth, int clientHeight, int margin) {
+    const int side = std::max(kPlotBackgroundSize,
+                              std::min(clientWidth - 2 * margin, clientHeight - kResultTabStripHeight - 2 * margin));
+    PlotFrame frame{(clientWidth - side) / 2, (clientHeight - kResultTabStripHeight - side) / 2, side};
+    frame.inset = scaledLength(frame, kPlotInset);
+    frame.span = side - 2 * frame.inset;
+    return frame;
 }
 
-PlotBox markerBox(PlotPoint p, bool large) {
-    const int a = large ? 2 : 1;
-    const int b = large ? 3 : 2;
+int scaledLength(const PlotFrame& frame, int length) {
+    return static_cast<int>(roundHalfAway(static_cast<double>(length) * frame.size / kPlotBackgroundSize));
+}
+
+int plotLineWidth(const PlotFrame& frame) { return std::max(1, frame.size / kPlotBackgroundSize); }
+
+PlotPoint gamutPixel(const PlotFrame& frame, double x, double y) {
+    const int left = frame.left + frame.inset, top = frame.top + frame.inset;
+    return {left + static_cast<int>(roundHalfAway(x * frame.span)),
+            top + frame.span - static_cast<int>(roundHalfAway(y * frame.span))};
+}
+
+PlotBox markerBox(PlotPoint p, bool large, const PlotFrame& frame) {
+    const int a = std::max(large ? 2 : 1, scaledLength(frame, large ? 2 : 1));
+    const int b = a + 1;
     return {p.x - a, p.y - a, p.x + b, p.y + b};
 }
 
-GamutPlot gamutPlot(const ReferenceData& reference, const ProfileResult& profile, int colorSpace, int margin) {
+GamutPlot gamutPlot(const ReferenceData& reference, const ProfileResult& profile, int colorSpace,
+                    const PlotFrame& frame) {
     GamutPlot plot;
     const int colorCount = std::clamp(reference.colorCount, 0, static_cast<int>(kMaxColorPatches));
     for (int i = 0; i < colorCount; ++i) {
         const CieTriple xyz = labToXyz(reference.colorLab[static_cast<std::size_t>(i)]);
-        if (auto p = chromaticityPixel(margin, xyz)) plot.patches.push_back(*p);
+        if (auto p = chromaticityPixel(frame, xyz)) plot.patches.push_back(*p);
     }
     for (int c = 0; c < 3; ++c)
         plot.primaries[static_cast<std::size_t>(c)] = chromaticityPixel(
-            margin, linearModelXyz(profile, colorSpace, c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0, c == 2 ? 1.0 : 0.0));
-    plot.white = chromaticityPixel(margin, linearModelXyz(profile, colorSpace, 1.0, 1.0, 1.0));
-    plot.srgb = {gamutPixel(margin, 0.64, 0.33), gamutPixel(margin, 0.30, 0.60), gamutPixel(margin, 0.15, 0.06)};
+            frame, linearModelXyz(profile, colorSpace, c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0, c == 2 ? 1.0 : 0.0));
+    plot.white = chromaticityPixel(frame, linearModelXyz(profile, colorSpace, 1.0, 1.0, 1.0));
+    plot.srgb = {gamutPixel(frame, 0.64, 0.33), gamutPixel(frame, 0.30, 0.60), gamutPixel(frame, 0.15, 0.06)};
     return plot;
 }
 
-std::vector<PlotPoint> curvePoints(const ToneCurve& curve, int margin, int clientWidth, int clientHeight) {
-    const std::int64_t w = clientWidth - 40 - 2 * margin;
-    const std::int64_t h = clientHeight - 60 - 2 * margin;
+std::vector<PlotPoint> curvePoints(const ToneCurve& curve, const PlotFrame& frame) {
+    const std::int64_t span = frame.span;
+    const int left = frame.left + frame.inset, top = frame.top + frame.inset;
     std::vector<PlotPoint> points;
     points.reserve(256);
     for (int i = 0; i < 256; ++i) {
         const std::size_t code = static_cast<std::size_t>(i) * 257;
         const std::int64_t v = code < curve.values.size() ? curve.values[code] : 0;
-        points.push_back({margin + kPlotInset + static_cast<int>(i * w / 255),
-                          margin + kPlotInset + static_cast<int>((65535 - v) * h / 65535)});
+        points.push_back({left + static_cast<int>(i * span / 255), top + static_cast<int>((65535 - v) * span / 65535)});
     }
     return points;
 }
 
-std::array<ResultTab, 2> resultTabs(int left, int top, int right, int bottom, int margin, int currentView) {
-    const int half = (right - left) / 2;
-    std::array<ResultTab, 2> tabs;
-    for (int t = 0; t < 2; ++t) {
+std::vector<ResultTab> resultTabs(int left, int top, int right, int bottom, int margin, int count, int currentView) {
+    std::vector<ResultTab> tabs(static_cast<std::size_t>(std::max(count, 0)));
+    auto edge = [&](int t) { return t == count ? right : left + t * (right - left) / count; };
+    for (int t = 0; t < count; ++t) {
         ResultTab& tab = tabs[static_cast<std::size_t>(t)];
-        tab.box = {t == 0 ? left : left + half, top + 2, t == 0 ? left + half : right, bottom};
+        tab.box = {edge(t), top + 2, edge(t + 1), bottom};
         const PlotBox& b = tab.box;
         // The strip's right and bottom edges lie outside it: the outline runs
         // on its last column and row, so the bottom edge shows.
@@ -113,7 +131,11 @@ std::array<ResultTab, 2> resultTabs(int left, int top, int right, int bottom, in
     return tabs;
 }
 
-int tabViewAt(int x, int stripLeft, int stripRight) { return x > (stripLeft + stripRight) / 2 ? CurvesView : GamutView; }
+int tabViewAt(int x, int stripLeft, int stripRight, int count) {
+    int view = 0;
+    while (view + 1 < count && x > stripLeft + (view + 1) * (stripRight - stripLeft) / count) ++view;
+    return view;
+}
 
 const std::vector<std::array<double, 2>>& spectralLocus() {
     static const std::vector<std::array<double, 2>> locus = [] {
@@ -127,14 +149,21 @@ const std::vector<std::array<double, 2>>& spectralLocus() {
     return locus;
 }
 
-bool insideSpectralLocus(double x, double y) {
-    // Even-odd test against the locus closed by the line of purples.
+std::vector<double> spectralLocusCrossings(double y) {
+    // The edges of the locus closed by the line of purples.
     const auto& locus = spectralLocus();
-    bool inside = false;
+    std::vector<double> crossings;
     for (std::size_t i = 0, j = locus.size() - 1; i < locus.size(); j = i++) {
         const double xi = locus[i][0], yi = locus[i][1], xj = locus[j][0], yj = locus[j][1];
-        if ((yi > y) != (yj > y) && x < (xj - xi) * (y - yi) / (yj - yi) + xi) inside = !inside;
+        if ((yi > y) != (yj > y)) crossings.push_back((xj - xi) * (y - yi) / (yj - yi) + xi);
     }
+    return crossings;
+}
+
+bool insideSpectralLocus(double x, double y) {
+    bool inside = false;
+    for (const double crossing : spectralLocusCrossings(y))
+        if (x < crossing) inside = !inside;
     return inside;
 }
 

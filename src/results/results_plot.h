@@ -1,10 +1,11 @@
 #pragma once
-// The geometry of the compute page's two plots: the chromaticity diagram with
-// the device gamut against sRGB, and the three tone curves. Both are drawn
-// over a 440 x 440 background whose plot square runs from 20 pixels inside
-// its left and bottom edges (0.0) to 20 pixels inside its right and top edges
-// (1.0), placed at (margin, margin) of the results window. The window only
-// paints what is computed here.
+// The geometry of the compute page's plots: the chromaticity diagram with
+// the device gamut against sRGB, and the three tone curves. Each is drawn
+// over a square background whose plot square runs from an inset inside its
+// left and bottom edges (0.0) to the same inset inside its right and top
+// edges (1.0): at the results window's smallest size a 440 x 440 background
+// at (margin, margin) with an inset of 20, larger in proportion as the
+// window grows. The window only paints what is computed here.
 
 #include <array>
 #include <optional>
@@ -23,6 +24,30 @@ inline constexpr int kResultTabStripHeight = 20;
 
 enum ResultsView : int { GamutView = 0, CurvesView = 1 };
 
+// Where a view's background and its plot square lie in the results window.
+struct PlotFrame {
+    // The background's top-left corner in the window's client area, and its side.
+    int left = 0;
+    int top = 0;
+    int size = kPlotBackgroundSize;
+    // 0.0 lies inset pixels inside the background's left and bottom edges,
+    // 1.0 span pixels further.
+    int inset = kPlotInset;
+    int span = kPlotSpan;
+    bool operator==(const PlotFrame&) const = default;
+};
+
+// The 440-pixel background at (margin, margin): the window at its smallest.
+PlotFrame smallestPlotFrame(int margin);
+// The largest background that fits a client area of width x height above
+// the tab strip with the margin on every side, centred there; never smaller
+// than the smallest one.
+PlotFrame plotFrameFor(int clientWidth, int clientHeight, int margin);
+// A length of the 440-pixel background as drawn in frame, rounded.
+int scaledLength(const PlotFrame& frame, int length);
+// The width of the plots' lines: 1 pixel, more on a background twice as large or more.
+int plotLineWidth(const PlotFrame& frame);
+
 struct PlotPoint {
     int x = 0;
     int y = 0;
@@ -39,9 +64,10 @@ struct PlotBox {
 };
 
 // Chromaticity (x, y) to the window pixel of the gamut view.
-PlotPoint gamutPixel(int margin, double x, double y);
-// The small (patch) or large (primary, white) marker around a pixel.
-PlotBox markerBox(PlotPoint p, bool large);
+PlotPoint gamutPixel(const PlotFrame& frame, double x, double y);
+// The small (patch) or large (primary, white) marker around a pixel, as
+// large as the frame makes it.
+PlotBox markerBox(PlotPoint p, bool large, const PlotFrame& frame);
 
 // Everything the gamut view plots. A point whose X + Y + Z is not positive
 // has no chromaticity and is left out (nullopt).
@@ -53,13 +79,16 @@ struct GamutPlot {
 };
 // The reference's colour patches, and the primaries and white of the linear
 // model fitted in colorSpace.
-GamutPlot gamutPlot(const ReferenceData& reference, const ProfileResult& profile, int colorSpace, int margin);
+GamutPlot gamutPlot(const ReferenceData& reference, const ProfileResult& profile, int colorSpace,
+                    const PlotFrame& frame);
 
-// The 256 points of one tone curve in a client area of w x h pixels.
-std::vector<PlotPoint> curvePoints(const ToneCurve& curve, int margin, int clientWidth, int clientHeight);
+// The 256 points of one tone curve across the plot square.
+std::vector<PlotPoint> curvePoints(const ToneCurve& curve, const PlotFrame& frame);
 
-// The two tabs of the strip [left, right) x [top, bottom): Gamut on the left
-// half, Curves on the right; each box starts 2 pixels below the strip's top.
+// The count tabs of the strip [left, right) x [top, bottom), in equal parts
+// from the left (the last one reaching the strip's right edge); each box
+// starts 2 pixels below the strip's top. With two: Gamut on the left half,
+// Curves on the right.
 struct ResultTab {
     PlotBox box;
     // The tab's outline, inside the box: down the left side, along the
@@ -68,14 +97,19 @@ struct ResultTab {
     // the plot).
     std::vector<PlotPoint> outline;
 };
-std::array<ResultTab, 2> resultTabs(int left, int top, int right, int bottom, int margin, int currentView);
-// The view a press at x inside the strip selects.
-int tabViewAt(int x, int stripLeft, int stripRight);
+std::vector<ResultTab> resultTabs(int left, int top, int right, int bottom, int margin, int count, int currentView);
+// The view a press at x inside the strip selects: past a tab's left edge
+// (with two tabs, right of the strip's middle), the next one.
+int tabViewAt(int x, int stripLeft, int stripRight, int count);
 
 // The background of the chromaticity diagram: is (x, y) inside the spectral
 // locus (closed by the line of purples), and the colour it is filled with
 // there (8-bit sRGB, brightest channel at full scale).
 bool insideSpectralLocus(double x, double y);
+// The x where the row at height y crosses the locus's outline: (x, y) is
+// inside exactly when an odd number of them lie right of x (the same test
+// as insideSpectralLocus, a row at a time).
+std::vector<double> spectralLocusCrossings(double y);
 std::array<int, 3> diagramColor(double x, double y);
 // The spectral locus chromaticities, 380 to 700 nm in 5 nm steps, from the
 // CIE 1931 2-degree colour-matching functions.

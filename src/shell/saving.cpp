@@ -6,36 +6,29 @@
 #include "shell/scan_session.h"
 #include "util/atomic_file.h"
 #include "util/paths.h"
+#include "util/utf8.h"
 
 namespace calivant {
 
 std::string proposedFileName(std::string_view pattern, std::string_view description) {
-    const std::string formatted = formatText(pattern, {description});
-    std::string name;
-    for (std::size_t i = 0; i < formatted.size(); ++i) {
-        const auto c = static_cast<unsigned char>(formatted[i]);
-        if (c >= 0x80) {
-            // One "_" per character: skip the continuation bytes of a UTF-8
-            // sequence.
-            name.push_back('_');
-            while (i + 1 < formatted.size() && (static_cast<unsigned char>(formatted[i + 1]) & 0xC0) == 0x80) ++i;
-        } else if (c == '/' || c == '\\' || c == ':' || c < 32 || c == 127) {
-            name.push_back('_');
-        } else {
-            name.push_back(static_cast<char>(c));
-        }
+    std::string name = formatText(pattern, {description});
+    // Linux names are bytes in UTF-8: only the folder separators, the colon
+    // other systems refuse, and control characters have to go.
+    for (char& c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || c == ':' || byte < 32 || byte == 127) c = '_';
     }
-    // A leading dot would hide the file from the user's own folder listing.
-    const std::size_t first = name.find_first_not_of('.');
-    if (first == 0) return name;
-    const std::size_t extension = name.rfind('.');
-    // Nothing but dots before the extension: "_" stands for the description.
-    if (first == std::string::npos || first > extension) {
-        std::string hidden = "_";
-        hidden += std::string_view(name).substr(extension);
-        return hidden;
-    }
-    return name.substr(first);
+    // The pattern puts the extension last.
+    const std::size_t dot = name.rfind('.');
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    std::string stem = name.substr(0, name.size() - extension.size());
+    // A leading dot would hide the file from the user's own folder listing;
+    // nothing but dots leaves "_" for the description.
+    const std::size_t first = stem.find_first_not_of('.');
+    stem = first == std::string::npos ? std::string("_") : stem.substr(first);
+    // Cut without splitting a character; the extension is never cut.
+    const std::size_t room = kMaxFileNameBytes > extension.size() ? kMaxFileNameBytes - extension.size() : 0;
+    return std::string(truncateUtf8(stem, room)) + extension;
 }
 
 bool hasProfileExtension(std::string_view path) { return hasExtension(path, ".icm") || hasExtension(path, ".icc"); }

@@ -18,9 +18,14 @@ struct LocalTime;
 inline constexpr std::string_view kProfileExtensionError = "Profiles must have an extension of .icm or .icc";
 inline constexpr std::string_view kLogExtensionError = "Log files must have an extension of .txt";
 
+// The longest file name, in bytes, that Linux file systems take.
+inline constexpr std::size_t kMaxFileNameBytes = 255;
+
 // The pattern ("%s.icm" or "%s.txt") formatted with the description; every
-// "/", "\", ":", control byte, and every character beyond ASCII becomes "_".
-// Leading dots are dropped (a description of dots alone leaves "_").
+// "/", "\", ":" and control character (below 32, and 127) becomes "_", every
+// other UTF-8 character stays. Leading dots are dropped (a description of
+// dots alone leaves "_"). A long description is cut at a character boundary
+// so that the name with its extension fits kMaxFileNameBytes.
 std::string proposedFileName(std::string_view pattern, std::string_view description);
 inline std::string proposedProfileName(std::string_view description) { return proposedFileName("%s.icm", description); }
 inline std::string proposedLogName(std::string_view description) { return proposedFileName("%s.txt", description); }

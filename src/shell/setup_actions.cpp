@@ -109,6 +109,12 @@ std::string chartNotFoundLine(const ChartLocation& location) {
                                                : ": drag the overlay corners onto the chart's corners");
 }
 
+std::string chartNotFoundQuestion(const ChartLocation& location) {
+    std::string question(kChartNotFound);
+    if (!location.reason.empty()) question += ": " + location.reason;
+    return question + ". Click OK to measure the whole picture, or Cancel to place the overlay.";
+}
+
 ChartLocation placeChartOverlay(ScanSession& session) {
     const ChartLocation location =
         locateChart(session.image, session.targetLayout, session.referenceReady ? &session.reference : nullptr);
@@ -132,8 +138,6 @@ int loadBuiltInReferenceSilently(ScanSession& session, std::string& referencePat
 }
 
 int loadTargetImage(ScanSession& session, const std::string& path, const PictureTurn& turn) {
-    session.imageReady = 0;
-    session.imageFile.clear();
     FileByteSource file;
     if (file.open(std::filesystem::path(path)) != 0) {
         session.platform.showError(formatText("Cannot open target image file: %s", {path}) + "\n" + file.problem());
@@ -177,8 +181,6 @@ std::unique_ptr<PixelSource> openTargetInPlace(ScanSession& session, const std::
 }
 
 int loadReferenceFile(ScanSession& session, const std::string& path) {
-    session.referenceReady = 0;
-    session.referenceFile.clear();
     ReferenceProblem problem;
     if (const int read = readReferencePath(session, path, problem); read != 0) {
         reportReferenceFailure(session, read, path, problem);
@@ -203,14 +205,18 @@ int mirrorTargetImage(ScanSession& session) {
     return 0;
 }
 
-void setDescription(ScanSession& session, std::string_view text) {
+bool setDescription(ScanSession& session, std::string_view text) {
     // A line break would forge lines in the log, an escape byte reaches
     // whoever prints the profile's description: neither is taken.
-    session.description = truncateUtf8(withoutControlCharacters(text), kMaxDescriptionLength);
+    const std::string clean = withoutControlCharacters(text);
+    session.description = truncateUtf8(clean, kMaxDescriptionLength);
+    return session.description.size() < clean.size();
 }
 
-void setCopyright(ScanSession& session, std::string_view text) {
-    session.copyright = truncateUtf8(withoutControlCharacters(text), kMaxCopyrightLength);
+bool setCopyright(ScanSession& session, std::string_view text) {
+    const std::string clean = withoutControlCharacters(text);
+    session.copyright = truncateUtf8(clean, kMaxCopyrightLength);
+    return session.copyright.size() < clean.size();
 }
 
 }  // namespace calivant

@@ -59,7 +59,8 @@ int loadBuiltInReferenceSilently(ScanSession& session, std::string& referencePat
 // Reads a TIFF, PNG or JPEG target image into the session, turned as asked
 // after the file's own orientation; on success resets the overlay,
 // remembers the folder and the kind of file, and sets imageReady. Messages
-// name the file.
+// name the file; after a failure the session is as it was, its previous
+// picture included.
 int loadTargetImage(ScanSession& session, const std::string& path, const PictureTurn& turn = {});
 
 // The target image read where it lies in its file instead (the session's
@@ -70,7 +71,8 @@ std::unique_ptr<PixelSource> openTargetInPlace(ScanSession& session, const std::
                                                const PictureTurn& turn);
 
 // Reads a reference file for the current target type; on success remembers
-// the folder and sets referenceReady. Messages name the file.
+// the folder and sets referenceReady. Messages name the file; after a
+// failure the previous reference stands.
 int loadReferenceFile(ScanSession& session, const std::string& path);
 
 // Turns the target image a quarter clockwise, or mirrors it left to right.
@@ -90,9 +92,14 @@ ChartLocation placeChartOverlay(ScanSession& session);
 // corners onto the chart's corners").
 std::string chartNotFoundLine(const ChartLocation& location);
 
+// What the wizard asks before it measures the whole picture because the
+// chart was not found: "Could not find the chart: <reason>. Click OK to
+// measure the whole picture, or Cancel to place the overlay."
+std::string chartNotFoundQuestion(const ChartLocation& location);
+
 // Copies a typed text into description or copyright, cut at 338 bytes
-// without splitting a character.
-void setDescription(ScanSession& session, std::string_view text);
-void setCopyright(ScanSession& session, std::string_view text);
+// without splitting a character. True when the text was cut.
+bool setDescription(ScanSession& session, std::string_view text);
+bool setCopyright(ScanSession& session, std::string_view text);
 
 }  // namespace calivant

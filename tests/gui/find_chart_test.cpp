@@ -78,8 +78,29 @@ TEST_F(WizardTest, LoadingAChartPutsTheOverlayOnItAndAChartlessPictureAsksForADr
     EXPECT_FALSE(w.chartNote()->isVisible());
     QTest::mouseClick(w.findChartButton(), Qt::LeftButton);
     EXPECT_TRUE(w.chartNote()->isVisible());
-    w.chooseTargetImage();  // cancelled
-    EXPECT_FALSE(w.findChartButton()->isEnabled() || w.rotateButton()->isEnabled());
+    w.chooseTargetImage();  // cancelled: nothing changes
+    EXPECT_TRUE(w.findChartButton()->isEnabled() && w.chartNote()->isVisible());
+    // The note is drawn whole, in the page's text size and colours (white on black, 21:1).
+    EXPECT_GE(w.chartNote()->height(), w.chartNote()->heightForWidth(w.chartNote()->width()));
+    EXPECT_EQ(w.chartNote()->font(), w.descriptionField()->font());
+    EXPECT_EQ(w.chartNote()->palette().color(QPalette::WindowText), QColor(Qt::white));
+    EXPECT_EQ(w.palette().color(QPalette::Window), QColor(Qt::black));
+
+    // Next asks before it measures the whole picture; Cancel runs nothing,
+    // OK runs the computation there.
+    w.descriptionField()->setText(QStringLiteral("Flat"));
+    dialogs.messages.clear();
+    dialogs.askAnswers = {1};
+    w.instructions()->next->click();
+    const std::string question = "Warning: Could not find the chart: no chart patches in the picture. Click OK to "
+                                 "measure the whole picture, or Cancel to place the overlay.";
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{question});
+    EXPECT_EQ(w.currentPage(), 1);
+    EXPECT_FALSE(session.measurement.measured);
+    w.instructions()->next->click();
+    EXPECT_EQ(dialogs.messages.front(), question);
+    EXPECT_TRUE(session.measurement.measured);
+    EXPECT_EQ(session.overlay.corners, whole.corners);
 }
 
 // Without a reference only the four turns of an IT8 are tried: a mirrored

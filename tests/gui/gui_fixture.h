@@ -40,7 +40,10 @@ public:
     }
     int askOkCancel(QWidget* owner, const QString& title, const QString& text) override {
         message(owner, MessageKind::Warning, title, text);
-        return 0;  // OK
+        if (askAnswers.empty()) return 0;  // OK
+        const int answer = askAnswers.front();
+        askAnswers.pop_front();
+        return answer;
     }
     bool openDocument(const std::string& path) override {
         openedDocuments.push_back(path);
@@ -48,6 +51,7 @@ public:
     }
 
     std::deque<std::optional<std::string>> fileAnswers;  // in order; nullopt is Cancel
+    std::deque<int> askAnswers;                          // in order; 1 is Cancel, OK when empty
     std::vector<FileDialogRequest> requests;
     std::vector<std::string> messages;
     std::vector<std::string> openedDocuments;

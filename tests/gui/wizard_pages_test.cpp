@@ -65,10 +65,39 @@ TEST_F(WizardTest, ComputingSavingTheResultsHelpAndExit) {
     EXPECT_EQ(readFile(profile).substr(36, 4), "acsp");
     EXPECT_NE(readFile(log).find("Scanner A/B: 1200 dpi"), std::string::npos);
 
+    // A 500-character description is cut to what a profile holds, and said
+    // so on the setup page; the proposed name fits the file system's 255
+    // bytes and saves (the temporary and backup names beside it are cut to
+    // fit too).
+    const QString letters = QStringLiteral("Num\u00e9riseur 600 dpi");  // the letters stay in the name
+    description->setText(letters + ' ' + QString(500 - 19, QChar('a')));
+    EXPECT_EQ(session.description.size(), 338u);
+    dialogs.requests.clear();
+    dialogs.fileAnswers = {std::nullopt};
+    w.saveProfile();
+    const std::string proposed = toStdString(dialogs.requests.at(0).presetName);
+    EXPECT_EQ(proposed, toStdString(letters) + " " + std::string(255 - 4 - 20, 'a') + ".icm");
+    const std::string longest = (folder / proposed).string();
+    dialogs.fileAnswers = {longest};
+    EXPECT_EQ(w.saveProfile(), 0);
+    EXPECT_EQ(readFile(longest).substr(36, 4), "acsp");
+    EXPECT_FALSE(w.descriptionCutNote()->isVisible());  // on the compute page
+    QTest::keyClick(w.saveProfileButton(), Qt::Key_Escape);
+    EXPECT_EQ(w.descriptionCutNote()->text(), QStringLiteral("Cut to 338 characters, the most a profile holds"));
+    EXPECT_TRUE(w.descriptionCutNote()->isVisible() && !w.copyrightCutNote()->isVisible());
+    description->setText(letters);
+    EXPECT_FALSE(w.descriptionCutNote()->isVisible());
+    dialogs.requests.clear();
+    dialogs.fileAnswers = {std::nullopt};
+    w.saveProfileLog();
+    EXPECT_EQ(dialogs.requests.at(0).presetName, letters + QStringLiteral(".txt"));
+    w.instructions()->next->click();
+    ASSERT_EQ(w.currentPage(), 2);
+
     // The gamut view draws the sRGB triangle in gray; the tabs below the
     // plot switch the view.
     ResultsCanvas* canvas = w.resultsWindow()->canvas();
-    const PlotPoint blue = gamutPixel(w.margin(), 0.15, 0.06);
+    const PlotPoint blue = gamutPixel(plotFrameFor(canvas->width(), canvas->height(), w.margin()), 0.15, 0.06);
     EXPECT_EQ(canvas->renderFrame().pixel(blue.x, blue.y), qRgb(128, 128, 128));
     const int tabs = canvas->height() - 10;
     for (const auto& [x, y, view] :

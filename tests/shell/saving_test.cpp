@@ -14,12 +14,23 @@ namespace {
 using testing::readFile;
 
 TEST(Saving, ProposedNames) {
-    EXPECT_EQ(proposedProfileName("Scanner A/B: 1200 dpi"), "Scanner A_B_ 1200 dpi.icm");
-    // One "_" per character beyond ASCII, per control byte and per backslash.
-    EXPECT_EQ(proposedLogName("Caf\xC3\xA9\\scan\t1\x7F~"), "Caf__scan_1_~.txt");
-    // Never a hidden file.
-    EXPECT_EQ(proposedProfileName("../.a.b"), "_.a.b.icm");
-    EXPECT_EQ(proposedProfileName(".."), "_.icm");
+    const std::string e = "\xC3\xA9";  // one two-byte character
+    const struct {
+        std::string description, name;
+    } cases[] = {
+        {"Scanner A/B: 1200 dpi", "Scanner A_B_ 1200 dpi.icm"},
+        // Only separators, the colon and control characters go; UTF-8 stays.
+        {"Num" + e + "riseur\\scan\t1\x7F~", "Num" + e + "riseur_scan_1_~.icm"},
+        // Never a hidden file.
+        {"../.a.b", "_.a.b.icm"},
+        {"..", "_.icm"},
+        // Cut to 255 bytes with the extension, never inside a character.
+        {std::string(300, 'a'), std::string(251, 'a') + ".icm"},
+        {std::string(250, 'a') + e + e, std::string(250, 'a') + ".icm"},
+        {std::string(249, 'a') + e + e, std::string(249, 'a') + e + ".icm"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(proposedProfileName(c.description), c.name) << c.description;
+    EXPECT_EQ(proposedLogName("a:b"), "a_b.txt");
     EXPECT_TRUE(hasProfileExtension("b.IcM"));  // the others are tried by the wizard's and the CLI's tests
 }
 

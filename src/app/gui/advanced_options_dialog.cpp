@@ -71,8 +71,15 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(ScanSession& session, GuiDialogs& d
     measuredDmax_ = place(new QLineEdit(this), du, 35, 95, 50, 12);
     place(new QLabel(QStringLiteral("DMIN:"), this), du, 7, 110, 24, 10);
     measuredDmin_ = place(new QLineEdit(this), du, 35, 111, 50, 12);
-    measuredDmax_->setReadOnly(true);
-    measuredDmin_->setReadOnly(true);
+    // Measured, not chosen: drawn on the dialog's own face, as read-only
+    // fields are, so they do not pass for the Stretch fields below them.
+    for (QLineEdit* measured : {measuredDmax_, measuredDmin_}) {
+        measured->setReadOnly(true);
+        QPalette palette = measured->palette();
+        palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+        measured->setPalette(palette);
+        measured->setFocusPolicy(Qt::NoFocus);
+    }
     stretch_ = place(new QCheckBox(QStringLiteral("Stretch To:"), this), du, 7, 127, 77, 10);
     place(new QLabel(QStringLiteral("DMAX:"), this), du, 7, 140, 24, 10);
     dmax_ = place(new QLineEdit(this), du, 35, 142, 50, 12);

@@ -94,6 +94,7 @@ void ImageCanvas::resizeEvent(QResizeEvent*) {
 }
 
 void ImageCanvas::imageChanged() {
+    resizeSettled_.stop();  // built for the size it has now
     const std::optional<DisplaySize> fitted = displaySizeFor(session_.image, width(), height(), margin_);
     if (!fitted) return;
     const DisplaySize size = *fitted;
@@ -122,8 +123,8 @@ QImage ImageCanvas::renderFrame() const {
     frame.fill(Qt::black);
     const DisplayPlacement p = placement();
     if (p.displayWidth <= 0) {
-        // A picture that failed to load, or one the user set out to replace,
-        // no longer counts: it is not shown either.
+        // Until the first picture has been read (or when its display copy
+        // could not be made), the window says there is none.
         QPainter painter(&frame);
         painter.setFont(font());
         painter.setPen(QColor(128, 128, 128));

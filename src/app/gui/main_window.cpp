@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -51,6 +52,9 @@ public:
 // give a control's height.
 constexpr int kSizingFrame = 4;
 constexpr int kPathFieldWidth = 300;
+// Beside the description or copyright field when the typed text was longer
+// than a profile holds.
+const QString kTextCutNote = QStringLiteral("Cut to 338 characters, the most a profile holds");
 
 const QColor kLightGray(192, 192, 192);
 
@@ -216,11 +220,21 @@ void MainWindow::createSetupControls() {
     findChart_ = button(QStringLiteral("Find Chart"));
     chartNote_ = new QLabel(kChartNotFound, this);
     chartNote_->setFont(smallFont_);
+    // The finder's reason can be longer than the page is wide.
+    chartNote_->setWordWrap(true);
+    chartNote_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     referencePath_ = field(true);
     referenceChooser_ = button(QStringLiteral("Choose..."));
     description_ = field(false);
     copyright_ = field(false);
     for (QLineEdit* text : {description_, copyright_}) text->setValidator(new NoControlCharacters(text));
+    for (QLabel** note : {&descriptionCutNote_, &copyrightCutNote_}) {
+        *note = new QLabel(kTextCutNote, this);
+        (*note)->setFont(smallFont_);
+        (*note)->setWordWrap(true);
+        (*note)->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        (*note)->hide();
+    }
     imageWindow_ = new ImageWindow(session_, margin_, controlHeight_, this);
     imageCanvas()->overlayDragged = [this] {
         overlayDragged_ = true;
@@ -245,10 +259,14 @@ void MainWindow::createSetupControls() {
     connect(rotate_, &QPushButton::clicked, this, [this] { rotateTargetImage(); });
     connect(mirror_, &QPushButton::clicked, this, [this] { mirrorTargetImage(); });
     connect(findChart_, &QPushButton::clicked, this, [this] { findChart(); });
-    connect(description_, &QLineEdit::textChanged, this,
-            [this](const QString& text) { setDescription(session_, toStdString(text)); });
-    connect(copyright_, &QLineEdit::textChanged, this,
-            [this](const QString& text) { setCopyright(session_, toStdString(text)); });
+    connect(description_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        descriptionCut_ = setDescription(session_, toStdString(text));
+        descriptionCutNote_->setVisible(currentPage_ == 1 && descriptionCut_);
+    });
+    connect(copyright_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        copyrightCut_ = setCopyright(session_, toStdString(text));
+        copyrightCutNote_->setVisible(currentPage_ == 1 && copyrightCut_);
+    });
 }
 
 void MainWindow::layoutControls() {
@@ -288,14 +306,27 @@ void MainWindow::layoutControls() {
     description_->setGeometry(fieldX, rowY(4), kPathFieldWidth, h);
     labels_[4]->setGeometry(labelX, rowY(5), labelWidth, h);
     copyright_->setGeometry(fieldX, rowY(5), kPathFieldWidth, h);
-    // The note's row stays while it is hidden: the picture does not jump.
-    chartNote_->setGeometry(labelX, rowY(6), std::max(0, w - m - labelX), h);
-    imageWindow_->setGeometry(labelX, rowY(7), std::max(0, w - m - labelX), std::max(0, clientHeight - m - rowY(7)));
+    // Beside its field, in two lines where one does not fit: centred on the
+    // row, they stay within the gaps to the rows above and below.
+    const int noteWidth = std::max(0, w - m - chooserX);
+    for (const auto& [note, row] : {std::pair{descriptionCutNote_, 4}, std::pair{copyrightCutNote_, 5}}) {
+        const int noteHeight = std::max(h, note->heightForWidth(noteWidth));
+        note->setGeometry(chooserX, rowY(row) + (h - noteHeight) / 2, noteWidth, noteHeight);
+    }
+    // The chart note's row stays while it is hidden, as high as its last
+    // text needs: the picture does not jump when a drag hides it.
+    const int chartNoteWidth = std::max(0, w - m - labelX);
+    const int chartNoteHeight = std::max(h, chartNote_->heightForWidth(chartNoteWidth));
+    chartNote_->setGeometry(labelX, rowY(6), chartNoteWidth, chartNoteHeight);
+    const int imageTop = rowY(6) + chartNoteHeight + m;
+    imageWindow_->setGeometry(labelX, imageTop, std::max(0, w - m - labelX), std::max(0, clientHeight - m - imageTop));
 
     saveProfileButton_->setGeometry(labelX, rowY(0), buttonWidth(saveProfileButton_->text()), h);
     saveLogButton_->setGeometry(labelX + textWidth(smallFont_, saveProfileButton_->text()) + 3 * m, rowY(0),
                                 buttonWidth(saveLogButton_->text()), h);
+    // The results grow with the page, down to the size of their plots.
     results_->move(labelX, rowY(1));
+    results_->fitInto(w - m - labelX, clientHeight - m - rowY(1));
 }
 
 QSize MainWindow::smallestUnclippedSize() const {
@@ -309,26 +340,35 @@ QSize MainWindow::smallestUnclippedSize() const {
     // chart note, or the results window.
     int labelWidth = 0;
     for (const QLabel* label : labels_) labelWidth = std::max(labelWidth, textWidth(smallFont_, label->text()));
-    const int setupRows = 2 * m + labelWidth + 2 * m + m + kPathFieldWidth + m +
-                          std::max(buttonWidth(optionsButton_), buttonWidth(imageChooser_)) + m;
-    const int rest = std::max({setupRows, 2 * m + textWidth(smallFont_, kChartNotFound) + m,
-                               2 * m + results_->width() + m});
+    const int chooserX = 2 * m + labelWidth + 2 * m + m + kPathFieldWidth + m;
+    const int setupRows = chooserX + std::max(buttonWidth(optionsButton_), buttonWidth(imageChooser_)) + m;
+    // The note of a cut text in at most two lines beside its field.
+    const QStringList words = kTextCutNote.split(' ');
+    int twoLines = textWidth(smallFont_, kTextCutNote);
+    for (int k = 1; k < words.size(); ++k)
+        twoLines = std::min(twoLines, std::max(textWidth(smallFont_, words.mid(0, k).join(' ')),
+                                               textWidth(smallFont_, words.mid(k).join(' '))));
+    const int rest = std::max({setupRows, chooserX + twoLines + m, 2 * m + results_->minimumWidth() + m});
     int width = std::max(3 * panel, rest + rest / 2);
     while (width - width / 3 < rest) ++width;
     // Below the title: the results window under a row of buttons, or the
     // setup rows over an image window with room for a picture.
     const int top = m + titleHeight_ + m;
-    const int height = std::max(top + (h + m) + results_->height() + m, top + 7 * (h + m) + 8 * h + m);
+    // The chart note may take a second line.
+    const int noteLine = QFontMetrics(smallFont_).height();
+    const int height =
+        std::max(top + (h + m) + results_->minimumHeight() + m, top + 7 * (h + m) + noteLine + 8 * h + m);
     return {width, height};
 }
 
 void MainWindow::resizeEvent(QResizeEvent*) { layoutControls(); }
 
 QList<QWidget*> MainWindow::pageControls() const {
-    QList<QWidget*> controls{typeList_,      optionsButton_, imagePath_,   imageChooser_,      rotate_,
-                             mirror_,        findChart_,     chartNote_,   referencePath_,     referenceChooser_,
-                             description_,   copyright_,     imageWindow_, saveProfileButton_, saveLogButton_,
-                             results_};
+    QList<QWidget*> controls{typeList_,       optionsButton_,     imagePath_,        imageChooser_,
+                             rotate_,         mirror_,            findChart_,        chartNote_,
+                             referencePath_,  referenceChooser_,  description_,      descriptionCutNote_,
+                             copyright_,      copyrightCutNote_,  imageWindow_,      saveProfileButton_,
+                             saveLogButton_,  results_};
     for (QLabel* label : labels_) controls.append(label);
     return controls;
 }
@@ -345,8 +385,12 @@ void MainWindow::updateSetupButtons() {
 }
 
 void MainWindow::setupPageShown() {
+    const QList<QWidget*> shownWhenNeeded{saveProfileButton_, saveLogButton_,      results_,
+                                          chartNote_,         descriptionCutNote_, copyrightCutNote_};
     for (QWidget* w : pageControls())
-        if (w != saveProfileButton_ && w != saveLogButton_ && w != results_ && w != chartNote_) w->show();
+        if (!shownWhenNeeded.contains(w)) w->show();
+    descriptionCutNote_->setVisible(descriptionCut_);
+    copyrightCutNote_->setVisible(copyrightCut_);
     updateSetupButtons();
 }
 
@@ -354,6 +398,12 @@ void MainWindow::showPage() {
     // The compute page appears only once its profile exists: while the
     // computation runs, and after it failed, the setup page stays as it is.
     if (currentPage_ == 2) {
+        // Without a chart the overlay covers the whole picture: measuring
+        // that is the user's choice, not a silent default.
+        if (chartMissing_ && session_.platform.askWarning(chartNotFoundQuestion(lastLocation_)) == 1) {
+            currentPage_ = 1;
+            return;
+        }
         session_.platform.showBusyCursor();
         const int result = computeSessionProfile(session_);
         session_.platform.showArrowCursor();
@@ -424,10 +474,9 @@ void MainWindow::onTargetTypeChanged(int index) {
 }
 
 void MainWindow::chooseTargetImage() {
-    session_.imageReady = 0;
-    updateSetupButtons();
-    showInstructions();
-    // The name box starts empty: the filter alone limits what is listed.
+    // The picture shown counts until another one has been read: Cancel, or
+    // a file that cannot be used, loses nothing. The name box starts empty:
+    // the filter alone limits what is listed.
     const std::optional<std::string> path =
         dialogs_.openFileName(this, {QStringLiteral("Load Target Image TIFF File"), kTargetImageFilters,
                                      toQString(session_.lastTargetFolder), {}});
@@ -436,33 +485,29 @@ void MainWindow::chooseTargetImage() {
 }
 
 void MainWindow::openTargetImage(const std::string& path) {
-    session_.imageReady = 0;  // also behind a message about this file
-    updateSetupButtons();
-    imagePath_->setText(toQString(path));
-    chartMissing_ = false;
-    const int loaded = loadTargetImage(session_, path);
-    showInstructions();  // with the JPEG note or without
-    if (loaded != 0) {
-        imagePath_->clear();
-        updateSetupButtons();
-        return;
+    // Busy from the moment the file dialog closes until the picture and its
+    // overlay are on the screen. The dialog goes, and the window behind it
+    // is drawn again, before the long read.
+    session_.platform.showBusyCursor();
+    QGuiApplication::sync();
+    if (loadTargetImage(session_, path) == 0) {
+        imagePath_->setText(toQString(path));
+        showInstructions();  // with the JPEG note or without
+        placeChartOverlay();  // before the display copy: the note's row may change the window's size
+        imageCanvas()->imageChanged();
+        repaint();
     }
-    imageCanvas()->imageChanged();
-    findChart();
+    session_.platform.showArrowCursor();
 }
 
 void MainWindow::chooseReferenceFile() {
-    session_.referenceReady = 0;
-    updateSetupButtons();
+    // As with the picture, the reference shown counts until another one has
+    // been read.
     const std::optional<std::string> path = dialogs_.openFileName(
         this, {QStringLiteral("Load Reference File"), QStringLiteral("Reference Files (*.it8 *.q60 *.ref *.lab *.txt)"),
                toQString(session_.lastReferenceFolder), {}});
-    if (!path) return;
+    if (!path || loadReferenceFile(session_, *path) != 0) return;
     referencePath_->setText(toQString(*path));
-    if (loadReferenceFile(session_, *path) != 0) {
-        referencePath_->clear();
-        return;
-    }
     // A chart oriented by its gray scale alone is checked against the
     // reference, unless the user has placed the overlay since.
     if (session_.imageReady == 1 && !overlayDragged_) findChart();
@@ -494,11 +539,21 @@ void MainWindow::mirrorTargetImage() {
 void MainWindow::findChart() {
     if (session_.imageReady != 1) return;
     session_.platform.showBusyCursor();
-    const ChartLocation location = placeChartOverlay(session_);
+    placeChartOverlay();
     session_.platform.showArrowCursor();
+}
+
+void MainWindow::placeChartOverlay() {
+    lastLocation_ = calivant::placeChartOverlay(session_);
     overlayDragged_ = false;
-    chartMissing_ = !location.found;
-    if (chartMissing_) chartNote_->setText(QString::fromStdString(chartNotFoundLine(location)));
+    chartMissing_ = !lastLocation_.found;
+    if (chartMissing_) {
+        const QString line = QString::fromStdString(chartNotFoundLine(lastLocation_));
+        if (line != chartNote_->text()) {
+            chartNote_->setText(line);
+            layoutControls();  // its row may take another line
+        }
+    }
     updateSetupButtons();  // shows or hides the note, redraws the overlay
 }
 

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "locate/chart_locator.h"
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -81,6 +83,8 @@ public:
     QPushButton* mirrorButton() const { return mirror_; }
     QPushButton* findChartButton() const { return findChart_; }
     QLabel* chartNote() const { return chartNote_; }
+    QLabel* descriptionCutNote() const { return descriptionCutNote_; }
+    QLabel* copyrightCutNote() const { return copyrightCutNote_; }
     QLineEdit* referencePathField() const { return referencePath_; }
     QPushButton* referenceChooser() const { return referenceChooser_; }
     QLineEdit* descriptionField() const { return description_; }
@@ -108,6 +112,8 @@ private:
     // Next, Rotate, Mirror and Find Chart, the chart note, and the image
     // window, after imageReady or referenceReady changed.
     void updateSetupButtons();
+    // findChart without the busy cursor, for callers that show it already.
+    void placeChartOverlay();
     QList<QWidget*> pageControls() const;
 
     ScanSession& session_;
@@ -127,8 +133,12 @@ private:
     std::string savedProfilePath_;
     std::string savedLogPath_;
     // The locator's last answer stands until the user moves the overlay.
+    ChartLocation lastLocation_;
     bool chartMissing_ = false;
     bool overlayDragged_ = false;
+    // The typed description or copyright was longer than a profile holds.
+    bool descriptionCut_ = false;
+    bool copyrightCut_ = false;
 
     QLabel* title_;
     InstructionsPanel* panel_;
@@ -145,6 +155,8 @@ private:
     QPushButton* referenceChooser_ = nullptr;
     QLineEdit* description_ = nullptr;
     QLineEdit* copyright_ = nullptr;
+    QLabel* descriptionCutNote_ = nullptr;
+    QLabel* copyrightCutNote_ = nullptr;
     ImageWindow* imageWindow_ = nullptr;
     QPushButton* saveProfileButton_ = nullptr;
     QPushButton* saveLogButton_ = nullptr;

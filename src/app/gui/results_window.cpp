@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
 
 #include "results/results_plot.h"
 #include "shell/scan_session.h"
@@ -13,131 +15,168 @@ namespace {
 
 QPoint toQPoint(PlotPoint p) { return {p.x, p.y}; }
 
-// Frame, title, black plot square, grid and labels every 0.1.
-QImage plotFrame(const QString& title) {
-    QImage image(kPlotBackgroundSize, kPlotBackgroundSize, QImage::Format_RGB32);
+// Frame, title and black plot square of a background of the given side.
+QImage plotBackground(const QString& title, const PlotFrame& f) {
+    QImage image(f.size, f.size, QImage::Format_RGB32);
     image.fill(QColor(64, 64, 64));
     QPainter painter(&image);
-    painter.fillRect(kPlotInset, kPlotInset, kPlotSpan + 1, kPlotSpan + 1, Qt::black);
-    painter.setFont(wizardFont(12, QFont::Bold));
+    painter.fillRect(f.inset, f.inset, f.span + 1, f.span + 1, Qt::black);
+    painter.setFont(wizardFont(scaledLength(f, 12), QFont::Bold));
     painter.setPen(Qt::white);
-    painter.drawText(QRect(0, 0, kPlotBackgroundSize, kPlotInset), Qt::AlignCenter, title);
+    painter.drawText(QRect(0, 0, f.size, f.inset), Qt::AlignCenter, title);
     return image;
 }
 
-void drawGrid(QImage& image) {
+void drawGrid(QImage& image, const PlotFrame& f) {
     QPainter painter(&image);
-    painter.setFont(wizardFont(8));
+    painter.setFont(wizardFont(scaledLength(f, 8)));
+    const int width = plotLineWidth(f);
+    auto s = [&](int length) { return scaledLength(f, length); };
     for (int i = 0; i <= 10; ++i) {
-        const int at = kPlotInset + i * kPlotSpan / 10;
-        painter.setPen(QColor(160, 160, 160));
-        painter.drawLine(at, kPlotInset, at, kPlotInset + kPlotSpan);
-        painter.drawLine(kPlotInset, at, kPlotInset + kPlotSpan, at);
+        const int at = f.inset + i * f.span / 10;
+        painter.setPen(QPen(QColor(160, 160, 160), width));
+        painter.drawLine(at, f.inset, at, f.inset + f.span);
+        painter.drawLine(f.inset, at, f.inset + f.span, at);
         painter.setPen(QColor(224, 224, 224));
         const QString label = QString::number(i / 10.0, 'f', 1);
         // x labels under the plot, y labels left of it.
-        painter.drawText(QRect(at - 10, kPlotInset + kPlotSpan + 2, 20, 12), Qt::AlignCenter, label);
-        const int y = kPlotInset + kPlotSpan - i * kPlotSpan / 10;
-        painter.drawText(QRect(0, y - 6, kPlotInset - 2, 12), Qt::AlignRight | Qt::AlignVCenter, label);
+        painter.drawText(QRect(at - s(10), f.inset + f.span + s(2), s(20), s(12)), Qt::AlignCenter, label);
+        const int y = f.inset + f.span - i * f.span / 10;
+        painter.drawText(QRect(0, y - s(6), f.inset - s(2), s(12)), Qt::AlignRight | Qt::AlignVCenter, label);
     }
+}
+
+// The frame of a background of this side drawn on its own, at (0, 0).
+PlotFrame backgroundFrame(int size) {
+    PlotFrame f = plotFrameFor(size, size + kResultTabStripHeight, 0);
+    f.left = f.top = 0;
+    return f;
 }
 
 }  // namespace
 
-const QImage& chromaticityBackground() {
-    static const QImage image = [] {
-        QImage frame = plotFrame(QStringLiteral("CIE Chromaticity Diagram"));
-        for (int py = 0; py <= kPlotSpan; ++py)
-            for (int px = 0; px <= kPlotSpan; ++px) {
-                const double x = px / static_cast<double>(kPlotSpan);
-                const double y = (kPlotSpan - py) / static_cast<double>(kPlotSpan);
-                if (!insideSpectralLocus(x, y)) continue;
-                const auto c = diagramColor(x, y);
-                frame.setPixel(kPlotInset + px, kPlotInset + py, qRgb(c[0], c[1], c[2]));
-            }
-        drawGrid(frame);
-        QPainter painter(&frame);
-        painter.setFont(wizardFont(9));
-        painter.setPen(Qt::black);
-        const PlotPoint d50 = gamutPixel(0, kD50ChromaticityX, kD50ChromaticityY);
-        painter.drawText(d50.x + 3, d50.y + 3, QStringLiteral("D50"));
-        return frame;
-    }();
+QImage chromaticityBackground(int size) {
+    const PlotFrame f = backgroundFrame(size);
+    QImage image = plotBackground(QStringLiteral("CIE Chromaticity Diagram"), f);
+    for (int py = 0; py <= f.span; ++py) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(f.inset + py));
+        const double y = (f.span - py) / static_cast<double>(f.span);
+        const std::vector<double> crossings = spectralLocusCrossings(y);
+        for (int px = 0; px <= f.span; ++px) {
+            const double x = px / static_cast<double>(f.span);
+            if (std::count_if(crossings.begin(), crossings.end(), [x](double c) { return x < c; }) % 2 == 0)
+                continue;
+            const auto c = diagramColor(x, y);
+            line[f.inset + px] = qRgb(c[0], c[1], c[2]);
+        }
+    }
+    drawGrid(image, f);
     return image;
 }
 
-const QImage& curvesBackground() {
-    static const QImage image = [] {
-        QImage frame = plotFrame(QStringLiteral("Gamma Curves"));
-        drawGrid(frame);
-        return frame;
-    }();
+QImage curvesBackground(int size) {
+    const PlotFrame f = backgroundFrame(size);
+    QImage image = plotBackground(QStringLiteral("Gamma Curves"), f);
+    drawGrid(image, f);
     return image;
 }
 
 ResultsCanvas::ResultsCanvas(ScanSession& session, int margin, const QFont& smallFont, QWidget* parent)
     : QWidget(parent), session_(session), margin_(margin), smallFont_(smallFont) {
-    setFixedSize(kPlotBackgroundSize + 2 * margin, kPlotBackgroundSize + kResultTabStripHeight + 2 * margin);
+    setMinimumSize(kPlotBackgroundSize + 2 * margin, kPlotBackgroundSize + kResultTabStripHeight + 2 * margin);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+std::vector<ResultsCanvas::View> ResultsCanvas::views() const {
+    return {{QStringLiteral("Gamut"), chromaticityBackground, &ResultsCanvas::drawGamutView},
+            {QStringLiteral("Curves"), curvesBackground, &ResultsCanvas::drawCurvesView}};
+}
+
+const QImage& ResultsCanvas::background(const View& view, int size) const {
+    QImage& image = backgrounds_[view.name];
+    if (image.width() != size) image = view.background(size);
+    return image;
+}
+
 void ResultsCanvas::draw(QPainter& painter) const {
-    const int m = margin_;
+    const std::vector<View> all = views();
+    const int current = std::clamp(view_, 0, static_cast<int>(all.size()) - 1);
+    const View& view = all[static_cast<std::size_t>(current)];
+    const PlotFrame frame = plotFrameFor(width(), height(), margin_);
     painter.fillRect(rect(), Qt::black);
-    painter.drawImage(m, m, view_ == GamutView ? chromaticityBackground() : curvesBackground());
+    painter.drawImage(frame.left, frame.top, background(view, frame.size));
     painter.setBrush(Qt::NoBrush);
-    if (view_ == GamutView) {
-        const GamutPlot plot = gamutPlot(session_.reference, session_.profile, effectiveColorSpace(session_.options), m);
-        auto marker = [&](PlotPoint p, bool large, const QColor& color) {
-            const PlotBox b = markerBox(p, large);
-            const QRect box(b.left, b.top, b.right - b.left - 1, b.bottom - b.top - 1);
-            // A dark ring keeps a light marker visible on the near-white
-            // middle of the diagram.
-            painter.setPen(QPen(Qt::black, 1));
-            painter.drawEllipse(box.adjusted(-1, -1, 1, 1));
-            painter.setPen(QPen(color, 1));
-            painter.drawEllipse(box);
-        };
-        for (const PlotPoint& p : plot.patches) marker(p, false, Qt::white);
-        QPolygon gamut;
-        for (const auto& primary : plot.primaries)
-            if (primary) {
-                marker(*primary, true, Qt::white);
-                gamut << toQPoint(*primary);
-            }
-        if (gamut.size() == 3) {
-            gamut << gamut.front();
-            painter.drawPolyline(gamut);
+    (this->*view.draw)(painter, frame);
+    drawTabs(painter, all, current);
+}
+
+void ResultsCanvas::drawGamutView(QPainter& painter, const PlotFrame& frame) const {
+    const GamutPlot plot = gamutPlot(session_.reference, session_.profile, effectiveColorSpace(session_.options), frame);
+    const int width = plotLineWidth(frame);
+    auto marker = [&](PlotPoint p, bool large, const QColor& color) {
+        const PlotBox b = markerBox(p, large, frame);
+        const QRect box(b.left, b.top, b.right - b.left - 1, b.bottom - b.top - 1);
+        // A dark ring keeps a light marker visible on the near-white
+        // middle of the diagram.
+        painter.setPen(QPen(Qt::black, width));
+        painter.drawEllipse(box.adjusted(-width, -width, width, width));
+        painter.setPen(QPen(color, width));
+        painter.drawEllipse(box);
+    };
+    for (const PlotPoint& p : plot.patches) marker(p, false, Qt::white);
+    QPolygon gamut;
+    for (const auto& primary : plot.primaries)
+        if (primary) {
+            marker(*primary, true, Qt::white);
+            gamut << toQPoint(*primary);
         }
-        const QColor gray(128, 128, 128);
-        if (plot.white) marker(*plot.white, true, gray);
-        painter.setPen(QPen(gray, 1));
-        QPolygon srgb;
-        for (const PlotPoint& p : plot.srgb) srgb << toQPoint(p);
-        srgb << toQPoint(plot.srgb[0]);
-        painter.drawPolyline(srgb);
-    } else {
-        const QColor colors[3] = {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255)};
-        for (int c = 0; c < 3; ++c) {
-            QPolygon line;
-            for (const PlotPoint& p :
-                 curvePoints(session_.profile.perceptual.toneCurves[static_cast<std::size_t>(c)], m, width(), height()))
-                line << toQPoint(p);
-            painter.setPen(QPen(colors[c], 1));
-            painter.drawPolyline(line);
-        }
+    if (gamut.size() == 3) {
+        gamut << gamut.front();
+        painter.drawPolyline(gamut);
     }
+    const QColor gray(128, 128, 128);
+    if (plot.white) marker(*plot.white, true, gray);
+    // Dashed, so that it stands apart from the grid lines of much the same
+    // gray; each side starts with a dash at its corner.
+    QPen dashed(gray, width);
+    dashed.setDashPattern({4, 3});
+    painter.setPen(dashed);
+    for (std::size_t k = 0; k < plot.srgb.size(); ++k)
+        painter.drawLine(toQPoint(plot.srgb[k]), toQPoint(plot.srgb[(k + 1) % plot.srgb.size()]));
+    // Over the patches gathered around the white point, not under them, in
+    // a light halo that keeps it readable among their rings.
+    const PlotPoint d50 = gamutPixel(frame, kD50ChromaticityX, kD50ChromaticityY);
+    const int offset = scaledLength(frame, 3);
+    QPainterPath label;
+    label.addText(d50.x + offset, d50.y + offset, wizardFont(scaledLength(frame, 9)), QStringLiteral("D50"));
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.strokePath(label, QPen(QColor(255, 255, 255, 208), 3 * width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.fillPath(label, Qt::black);
+    painter.restore();
+}
+
+void ResultsCanvas::drawCurvesView(QPainter& painter, const PlotFrame& frame) const {
+    const QColor colors[3] = {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255)};
+    for (std::size_t c = 0; c < 3; ++c) {
+        QPolygon line;
+        for (const PlotPoint& p : curvePoints(session_.profile.perceptual.toneCurves[c], frame)) line << toQPoint(p);
+        painter.setPen(QPen(colors[c], plotLineWidth(frame)));
+        painter.drawPolyline(line);
+    }
+}
+
+void ResultsCanvas::drawTabs(QPainter& painter, const std::vector<View>& views, int current) const {
     painter.setPen(QPen(Qt::white, 1));
     painter.setFont(smallFont_);
-    const int top = height() - kResultTabStripHeight;
-    const auto tabs = resultTabs(0, top, width(), height(), m, view_);
-    const QString names[2] = {QStringLiteral("Gamut"), QStringLiteral("Curves")};
-    for (int t = 0; t < 2; ++t) {
-        const ResultTab& tab = tabs[static_cast<std::size_t>(t)];
-        painter.drawText(QRect(tab.box.left, tab.box.top, tab.box.right - tab.box.left, tab.box.bottom - tab.box.top),
-                         Qt::AlignCenter, names[t]);
+    const auto tabs = resultTabs(0, height() - kResultTabStripHeight, width(), height(), margin_,
+                                 static_cast<int>(views.size()), current);
+    for (std::size_t t = 0; t < tabs.size(); ++t) {
+        const PlotBox& box = tabs[t].box;
+        painter.drawText(QRect(box.left, box.top, box.right - box.left, box.bottom - box.top), Qt::AlignCenter,
+                         views[t].name);
         QPolygon outline;
-        for (const PlotPoint& p : tab.outline) outline << toQPoint(p);
+        for (const PlotPoint& p : tabs[t].outline) outline << toQPoint(p);
         painter.drawPolyline(outline);
     }
 }
@@ -163,7 +202,7 @@ void ResultsCanvas::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     const QPoint p = event->position().toPoint();
     if (p.y() < height() - kResultTabStripHeight || p.y() >= height() || p.x() < 0 || p.x() >= width()) return;
-    const int view = tabViewAt(p.x(), 0, width());
+    const int view = tabViewAt(p.x(), 0, width(), static_cast<int>(views().size()));
     if (view == view_) return;
     view_ = view;
     update();
@@ -171,17 +210,28 @@ void ResultsCanvas::mousePressEvent(QMouseEvent* event) {
 
 ResultsWindow::ResultsWindow(ScanSession& session, int margin, int captionHeight, const QFont& smallFont,
                              QWidget* parent)
-    : QWidget(parent) {
+    : QWidget(parent), captionHeight_(captionHeight), margin_(margin) {
     auto* caption = new QLabel(QStringLiteral(" Results"), this);
     caption->setAutoFillBackground(true);
     QPalette palette = caption->palette();
     palette.setColor(QPalette::Window, QColor(0, 0, 128));
     palette.setColor(QPalette::WindowText, Qt::white);
     caption->setPalette(palette);
+    caption_ = caption;
     canvas_ = new ResultsCanvas(session, margin, smallFont, this);
-    caption->setGeometry(0, 0, canvas_->width(), captionHeight);
-    canvas_->move(0, captionHeight);
-    setFixedSize(canvas_->width(), canvas_->height() + captionHeight);
+    setMinimumSize(canvas_->minimumWidth(), canvas_->minimumHeight() + captionHeight);
+    resize(minimumSize());
+}
+
+void ResultsWindow::fitInto(int width, int height) {
+    const int canvasHeight = std::max(canvas_->minimumHeight(), height - captionHeight_);
+    const PlotFrame frame = plotFrameFor(width, canvasHeight, margin_);
+    resize(std::max(minimumWidth(), std::min(width, frame.size + 2 * margin_)), std::max(minimumHeight(), height));
+}
+
+void ResultsWindow::resizeEvent(QResizeEvent*) {
+    caption_->setGeometry(0, 0, width(), captionHeight_);
+    canvas_->setGeometry(0, captionHeight_, width(), height() - captionHeight_);
 }
 
 }  // namespace calivant::gui
