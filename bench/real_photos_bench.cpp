@@ -14,7 +14,8 @@
 //   real_photos_bench --folder DIR [--list pictures.tsv] [--only NAME]
 //                     [--scale S] [--repeat N]
 //
-// The folder holds each picture as NAME.tif (or .tiff, .png, .jpg, .jpeg).
+// The folder holds each picture as NAME.tif (or .tiff, .png, .jpg, .jpeg):
+// as published, or converted as the README beside the list says.
 // --scale resamples each picture by S (box filter down, nearest up) first,
 // and scales the listed corners to match.
 #include <algorithm>
@@ -29,7 +30,8 @@
 #include <string>
 #include <vector>
 
-#include "image/tiff_reader.h"
+#include "image/byte_source.h"
+#include "image/picture_reader.h"
 #include "image/transforms.h"
 #include "locate/chart_locator.h"
 #include "locate/layout_grid.h"
@@ -243,9 +245,11 @@ int main(int argc, char** argv) {
         (r.chart ? charts : empties) += 1;
         const std::string path = findPicture(folder, r.name);
         TargetImage image;
-        if (path.empty() || readTiffImage(path, image) != 0) {
+        FileByteSource file;
+        PictureRead read;
+        if (path.empty() || file.open(path) != 0 || readPicture(file, image, read) != 0) {
             std::printf("%-56s %-6s %6s %6s %7s  absent (%s)\n", r.name.c_str(), r.chart ? "chart" : "none", "-", "-", "-",
-                        path.empty() ? "no file" : "cannot read it");
+                        path.empty() ? "no file" : !file.problem().empty() ? file.problem().c_str() : read.reason.c_str());
             ++absent;
             continue;
         }
