@@ -113,12 +113,17 @@ PatchError patchError(const ProfileResult& result, const AdvancedOptions& option
     PatchError error;
     if (result.fittedModel) {
         // Tables sampled from a fitted model: p is the patch's grid point.
-        ColorTriple m = fittedTableLab(*result.fittedModel, p);
+        ColorTriple m = fittedTableValue(*result.fittedModel, result.tableForm, p);
         if (options.eliminateResiduals) {
             const ColorTriple r = interpolateResidual(result.patchResiduals, p[0], p[1], p[2]);
             for (int k = 0; k < 3; ++k) m[k] += r[k];
         }
-        error.deltaE = distance(m, targetLab);
+        if (result.tableForm.connectionSpace == CieXyz) {
+            error.rms = distance(m, targetXyz);
+            error.deltaE = distance(xyzToLab(m), xyzToLab(targetXyz));
+        } else {
+            error.deltaE = distance(m, targetLab);
+        }
     } else if (effectiveColorSpace(options) == CieXyz) {
         ColorTriple m = evaluateModelXyz(result, p[0], p[1], p[2], false);
         if (options.eliminateResiduals) {
@@ -251,7 +256,7 @@ int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalT
     const TargetMeasurement& measured = record.measurement;
     const int grayCount = layout.grayCount;
     const int colorCount = layout.colorCount;
-    const int colorSpace = effectiveColorSpace(options);
+    const int colorSpace = profileConnectionSpace(options, result);
     const bool xyz = colorSpace == CieXyz;
     LineSink sink{out};
 
@@ -279,7 +284,8 @@ int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalT
     for (int channel = 0; channel < 3; ++channel) {
         double x = 0.0;
         double y = 0.0;
-        primaryChromaticity(primaryXyz(result, colorSpace, channel), x, y);
+        // A fitted model's profile keeps the CIE Lab Linear model for its primaries.
+        primaryChromaticity(primaryXyz(result, result.fittedModel ? CieLab : colorSpace, channel), x, y);
         sink.line(formatText("%s Primary CIE xy (estimated): (%3f, %3f)", {kPrimaryNames[channel], x, y}));
     }
     sink.blank();
