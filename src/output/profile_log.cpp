@@ -304,6 +304,11 @@ int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalT
         sink.line(formatText("RMS White Uniformity Error: %2f%%", {kPercentScale * measured.whiteUniformity}));
         sink.line(formatText("RMS Gray Uniformity Error: %2f%%", {kPercentScale * measured.midGrayUniformity}));
         sink.line(formatText("RMS Black Uniformity Error: %2f%%", {kPercentScale * measured.blackUniformity}));
+        for (const std::string& line : illuminationReport(measured.illumination)) sink.line(line);
+        sink.blank();
+    } else if (const std::vector<std::string> lines = illuminationReport(measured.illumination); !lines.empty()) {
+        // A saved correction the chart has no border patches for.
+        for (const std::string& line : lines) sink.line(line);
         sink.blank();
     }
 
