@@ -12,8 +12,8 @@
 // fall-off from one corner and lens vignetting) with and without the
 // illumination correction, and the automatic choice's time on the HCT chart.
 //
-//   accuracy_bench [--quick] [--bits 8|16] [--chart it8|sg|dc|hct] [--device KIND]
-//                  [--no-argyll] [--no-lighting] [--lighting-only]
+//   accuracy_bench [--quick] [--bits 8|16] [--noise SIGMA] [--chart it8|sg|dc|hct]
+//                  [--device KIND] [--no-argyll] [--no-lighting] [--lighting-only] [--forms]
 //     --quick: IT8 only, without ArgyllCMS and the lighting cases
 
 #include <lcms2.h>
@@ -79,6 +79,9 @@ struct Lighting {
     double vignetting;
 };
 
+// Noise of every rendering (--noise), as a fraction of full scale.
+double gNoise = 0.0;
+
 bool renderAndMeasure(int targetType, const DeviceModel& device, int bits, const Lighting& light, bool correct,
                       Scan& scan) {
     SyntheticTargetOptions options;
@@ -93,6 +96,7 @@ bool renderAndMeasure(int targetType, const DeviceModel& device, int bits, const
     options.gradient = light.gradient;
     options.gradientAngle = light.angle;
     options.vignetting = light.vignetting;
+    options.noiseSigma = gNoise;
     if (renderSyntheticTarget(options, generatedReference(targetType), scan.target) != kSyntheticOk) return false;
     if (pictureToTargetImage(scan.target.picture, scan.image) != 0) return false;
     resetOverlayQuad(scan.quad, scan.image.width, scan.image.height);
@@ -274,6 +278,27 @@ std::vector<std::uint8_t> floorProfile(const DeviceModel& device, const FittedTa
     return bytes;
 }
 
+// The true colours of the test set rounded to the 16-bit encoding of a
+// connection space, as any table must hold them: the least error a table in
+// that space can have.
+Figures encodingAlone(const TestColours& colours, int connectionSpace) {
+    std::vector<double> errors;
+    for (const CieTriple& lab : colours.truth) {
+        std::uint16_t code[3];
+        CieTriple back;
+        if (connectionSpace == CieXyz) {
+            encodeXyzPoint(labToXyz(lab), code);
+            // Little CMS reads the XYZ encoding as 1.0 = 32768.
+            back = xyzToLab({code[0] / 32768.0 * 100.0, code[1] / 32768.0 * 100.0, code[2] / 32768.0 * 100.0});
+        } else {
+            encodeLabPoint(lab, code);
+            back = {code[0] / 652.8, (code[1] - 32768.0) / 256.0, (code[2] - 32768.0) / 256.0};
+        }
+        errors.push_back(deltaE2000(back, lab));
+    }
+    return summarise(errors);
+}
+
 // --- Printing -----------------------------------------------------------------
 
 void printRow(const std::string& name, const Figures& f, const std::string& note = "") {
@@ -387,7 +412,7 @@ void lightingCases(const std::vector<int>& charts, const std::vector<DeviceKind>
             double even = 0.0;
             for (const Lighting& light : cases) {
                 Figures f[2];
-                std::string field;
+                std::string field, chose;
                 for (int correct = 0; correct < 2; ++correct) {
                     Scan scan;
                     if (!renderAndMeasure(chart, device, bits, light, correct != 0, scan)) continue;
@@ -396,12 +421,13 @@ void lightingCases(const std::vector<int>& charts, const std::vector<DeviceKind>
                     const ProfileComputation c =
                         computeProfile({scan.target.layout, scan.target.reference, scan.measurement, automatic});
                     f[correct] = evaluateBytes(profileBytes(scan, automatic, c), colours, colours.truth);
+                    if (correct && c.status == 0) chose = std::string(fitModelName(usedModel(c)));
                     if (correct) {
                         const IlluminationCorrection& ic = scan.measurement.illumination;
-                        field = ic.status == IlluminationStatus::Corrected
-                                    ? format3(ic.lowest) + " to 1.00" +
-                                          (ic.leftOut.empty() ? "" : ", " + std::to_string(ic.leftOut.size()) + " left out")
-                                    : "not corrected";
+                        field = ic.status == IlluminationStatus::Corrected ? format3(ic.lowest) + " to 1.00"
+                                : ic.status == IlluminationStatus::Even        ? "even, left alone"
+                                                                               : "not corrected";
+                        if (!ic.leftOut.empty()) field += ", " + std::to_string(ic.leftOut.size()) + " left out";
                     }
                 }
                 if (light.gradient == 0.0 && light.vignetting == 0.0) even = f[0].mean;
@@ -410,9 +436,9 @@ void lightingCases(const std::vector<int>& charts, const std::vector<DeviceKind>
                 const bool ok = isEven ? std::fabs(ratio - 1.0) < 0.02 : ratio <= 1.15;
                 met += ok ? 1 : 0;
                 ++total;
-                std::printf("  %-16s %-13s %-22s %7.3f %7.3f %7.3f%s %s\n", chartName(chart).c_str(),
+                std::printf("  %-16s %-13s %-22s %7.3f %7.3f %7.3f%s %-28s %s\n", chartName(chart).c_str(),
                             std::string(deviceKindName(kind)).c_str(), light.name, f[0].mean, f[1].mean, ratio,
-                            ok ? " " : "!", field.c_str());
+                            ok ? " " : "!", field.c_str(), chose.c_str());
             }
         }
     }
@@ -472,6 +498,7 @@ int main(int argc, char** argv) {
         else if (arg == "--lighting-only") lightingOnly = true;
         else if (arg == "--forms") forms = true;
         else if (arg == "--bits" && i + 1 < argc) bits = std::atoi(argv[++i]);
+        else if (arg == "--noise" && i + 1 < argc) gNoise = std::atof(argv[++i]);
         else if (arg == "--chart" && i + 1 < argc) onlyChart = argv[++i];
         else if (arg == "--device" && i + 1 < argc) onlyDevice = argv[++i];
     }
@@ -499,8 +526,9 @@ int main(int argc, char** argv) {
     bool haveHct = false;
     const Lighting even{"even", 0.0, 0.0, 0.0};
     if (!lightingOnly) {
-        std::printf("Held-out CIEDE2000 (mean, 95th percentile) of %d random colours through Little CMS, %d-bit scans\n",
-                    kTestColours, bits);
+        std::printf("Held-out CIEDE2000 (mean, 95th percentile) of %d random colours through Little CMS, %d-bit scans, "
+                    "noise %.4f\n",
+                    kTestColours, bits, gNoise);
         for (int chart : charts) {
             for (DeviceKind kind : kinds) {
                 const DeviceModel device = deviceModelOfKind(kind);
@@ -561,6 +589,8 @@ int main(int argc, char** argv) {
                                                  ? chosen.profile.tableForm
                                                  : FittedTableForm{};
                 row.floor = evaluateBytes(floorProfile(device, form), colours, colours.truth);
+                printRow("XYZ encoding alone", encodingAlone(colours, CieXyz));
+                printRow("L*a*b* encoding alone", encodingAlone(colours, CieLab));
                 printRow("Format floor (33 grid, 256 curves)", row.floor,
                          std::string(form.connectionSpace == CieXyz ? "XYZ" : "Lab") +
                              (form.lightnessAxes ? ", lightness axes" : ", linear axes"));

@@ -20,6 +20,7 @@ std::vector<std::string> illuminationReport(const IlluminationCorrection& correc
         case IlluminationStatus::Off: break;
         case IlluminationStatus::NoBorderPatches: lines.emplace_back(kIlluminationNoBorderLine); break;
         case IlluminationStatus::TooFewBorderPatches: lines.emplace_back(kIlluminationTooFewLine); break;
+        case IlluminationStatus::Even: lines.emplace_back(kIlluminationEvenLine); break;
         case IlluminationStatus::Corrected:
             lines.push_back(
                 formatText("Illumination corrected: %2f to %2f of the brightest", {correction.lowest, correction.highest}));

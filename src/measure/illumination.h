@@ -16,6 +16,7 @@ enum class IlluminationStatus {
     Off,                  // the option is off
     NoBorderPatches,      // asked for, but the chart has none (IT8, ColorChecker 24)
     TooFewBorderPatches,  // asked for, but too few border patches could be used
+    Even,                 // the border patches show no unevenness beyond their own scatter
     Corrected,
 };
 
@@ -52,6 +53,8 @@ inline constexpr std::string_view kIlluminationNoBorderLine =
     "Illumination not corrected: the chart has no border patches";
 inline constexpr std::string_view kIlluminationTooFewLine =
     "Illumination not corrected: too few usable border patches";
+inline constexpr std::string_view kIlluminationEvenLine =
+    "Illumination not corrected: the border patches show even light";
 
 // The lines the log (after the border uniformity figures) and the command
 // line's measure print for a correction; none when the option was off.

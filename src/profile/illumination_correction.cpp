@@ -26,6 +26,11 @@ constexpr double kOutlierSpread = 5.0;
 constexpr double kMaxOutlierShare = 0.25;
 // Fewer usable border patches than this carry no field.
 constexpr int kMinBorderPatches = 8;
+// A field whose shape explains less than this many times the border
+// patches' scatter per term (an F ratio) is no field: even light. Even light
+// seen through noise and 8-bit steps stays below 25, the gentlest fall-off
+// of the benchmarks above 600.
+constexpr double kSignificantField = 100.0;
 // Points per side of the grid on which the field's brightest and darkest
 // points over the chart are found.
 constexpr int kFieldGrid = 65;
@@ -396,22 +401,41 @@ bool markWorstOutlier(std::vector<BorderSample>& samples, const GrayScale& grays
     return false;
 }
 
+// The unknowns of flat light: no shape, each group at its weighted mean log
+// light through the curves of the gray scale as measured.
+Eigen::VectorXd flatLevels(const std::vector<BorderSample>& samples, const Linearizer& measured, const FieldModel& model) {
+    Eigen::VectorXd p = Eigen::VectorXd::Zero(model.unknowns);
+    std::array<double, kGroups> sum{}, weight{};
+    for (const BorderSample& s : samples) {
+        if (!used(s)) continue;
+        sum[static_cast<std::size_t>(s.group)] += s.weight * std::log(lightOf(measured, s.device));
+        weight[static_cast<std::size_t>(s.group)] += s.weight;
+    }
+    for (int g = 0; g < kGroups; ++g) {
+        const int index = model.levelIndex[static_cast<std::size_t>(g)];
+        if (index >= 0) p[index] = sum[static_cast<std::size_t>(g)] / weight[static_cast<std::size_t>(g)];
+    }
+    return p;
+}
+
 // Fits the field with the gray scale's curves, leaving out outliers one at a
 // time, and normalises it to 1 at the chart's brightest point. False when
 // the border patches cannot carry one.
-bool fitIlluminationField(std::vector<BorderSample>& samples, const GrayScale& grays, double aspect,
-                          IlluminationCorrection& out) {
+enum class FieldFit { Failed, Flat, Fitted };
+
+FieldFit fitIlluminationField(std::vector<BorderSample>& samples, const GrayScale& grays, double aspect,
+                              IlluminationCorrection& out) {
     int uniform = 0;
     for (const BorderSample& s : samples)
         if (s.uniform) ++uniform;
-    if (uniform < kMinBorderPatches) return false;
+    if (uniform < kMinBorderPatches) return FieldFit::Failed;
     const int maxOutliers = static_cast<int>(kMaxOutlierShare * uniform);
     // Two starts: the curves of the gray scale as measured, which uneven
     // light bends, and a power law through it, which it hardly tilts. The
     // joint fit can stall on the kinks of the first when the light is very
     // uneven; the better end wins.
     Linearizer measured, powerLaw;
-    if (!litLinearizer(grays, Shape{}, measured)) return false;
+    if (!litLinearizer(grays, Shape{}, measured)) return FieldFit::Failed;
     const bool havePowerLaw = powerLawLinearizer(grays, powerLaw);
     Eigen::VectorXd p;
     for (int outliers = 0;; ++outliers) {
@@ -427,9 +451,18 @@ bool fitIlluminationField(std::vector<BorderSample>& samples, const GrayScale& g
                 p = q;
             }
         }
-        if (!(best < HUGE_VAL)) return false;
+        if (!(best < HUGE_VAL)) return FieldFit::Failed;
         if (outliers == maxOutliers || !markWorstOutlier(samples, grays, model, p)) break;
     }
+    // A field no better than flat light beyond what the patches' own scatter
+    // explains is taken as flat: dividing by it would only add that scatter.
+    const FieldModel model(samples);
+    Eigen::VectorXd full, flat;
+    if (!residuals(samples, grays, model, p, full) || !residuals(samples, grays, model, flatLevels(samples, measured, model), flat))
+        return FieldFit::Failed;
+    const double dof = static_cast<double>(full.size() - model.unknowns);
+    if (dof > 0.0 && (flat.squaredNorm() - full.squaredNorm()) / kShapeTerms < kSignificantField * full.squaredNorm() / dof)
+        return FieldFit::Flat;
     const Shape shape = FieldModel::shapeOf(p);
     double highest = -HUGE_VAL;
     double lowest = HUGE_VAL;
@@ -444,7 +477,7 @@ bool fitIlluminationField(std::vector<BorderSample>& samples, const GrayScale& g
     out.field.aspect = aspect;
     out.lowest = std::exp(lowest - highest);
     out.highest = 1.0;
-    return std::isfinite(out.lowest);
+    return std::isfinite(out.lowest) ? FieldFit::Fitted : FieldFit::Failed;
 }
 
 // The shape part of a fitted field (its constant is the normalisation).
@@ -479,11 +512,15 @@ void correctIllumination(TargetMeasurement& m, const TargetLayout& layout, const
     Linearizer measured;
     if (!litLinearizer(grays, Shape{}, measured)) return;
     std::vector<BorderSample> samples = borderSamples(m, layout, measured);
-    const bool fitted = fitIlluminationField(samples, grays, chartAspect(layout), record);
+    const FieldFit fit = fitIlluminationField(samples, grays, chartAspect(layout), record);
     for (const BorderSample& s : samples)
         if (!used(s)) record.leftOut.push_back({s.cell.name, s.uniform});
+    if (fit == FieldFit::Flat) {
+        record.status = IlluminationStatus::Even;
+        return;
+    }
     Linearizer lit;
-    if (!fitted || !litLinearizer(grays, shapeOfField(record.field), lit)) return;
+    if (fit != FieldFit::Fitted || !litLinearizer(grays, shapeOfField(record.field), lit)) return;
     record.status = IlluminationStatus::Corrected;
 
     const auto grayCount = static_cast<std::size_t>(layout.grayCount);
