@@ -354,7 +354,7 @@ struct SummaryRow {
 // patch, the cross-validation of every candidate on two threads, the
 // choice), wall clock and processor time, against the factory-default
 // computation of the whole profile.
-void timeChoice(const Scan& scan) {
+void timeChoice(const Scan& scan, const std::string& device) {
     const TargetLayout& layout = scan.target.layout;
     const ReferenceData& r = scan.target.reference;
     const auto grays = static_cast<std::size_t>(layout.grayCount);
@@ -387,11 +387,10 @@ void timeChoice(const Scan& scan) {
         bestBaselineCpu = std::min(bestBaselineCpu, processSeconds() - cpu);
         (void)c;
     }
-    std::printf("\nAutomatic choice on the HCT chart (%zu patches, %zu candidates, 2 threads, best of %d):\n"
-                "  fit + choice %.3f s wall, %.3f s processor (both threads); the factory-default computation of the "
-                "whole profile %.3f s wall, %.3f s processor (%.2f x in wall time)\n",
-                patches.size(), candidates.size(), kRuns, best, bestCpu, bestBaseline, bestBaselineCpu,
-                best / bestBaseline);
+    std::printf("  %-13s fit + choice %.3f s wall, %.3f s processor (both threads); factory-default computation of "
+                "the whole profile %.3f s wall, %.3f s processor (%.2f x in wall time)\n",
+                device.c_str(), best, bestCpu, bestBaseline, bestBaselineCpu, best / bestBaseline);
+    (void)kRuns;
 }
 
 void lightingCases(const std::vector<int>& charts, const std::vector<DeviceKind>& kinds, int bits) {
@@ -522,8 +521,7 @@ int main(int argc, char** argv) {
     }
     std::vector<FitModel> models = automaticCandidates();
     std::vector<SummaryRow> summary;
-    Scan hct;
-    bool haveHct = false;
+    std::vector<std::pair<std::string, Scan>> hct;
     const Lighting even{"even", 0.0, 0.0, 0.0};
     if (!lightingOnly) {
         std::printf("Held-out CIEDE2000 (mean, 95th percentile) of %d random colours through Little CMS, %d-bit scans, "
@@ -601,10 +599,7 @@ int main(int argc, char** argv) {
                     printRow("ArgyllCMS shaper/matrix (-as)", row.argyllShaper);
                 }
                 summary.push_back(row);
-                if (chart == 4 && kind == DeviceKind::MatrixShaper) {
-                    hct = std::move(scan);
-                    haveHct = true;
-                }
+                if (chart == 4) hct.emplace_back(row.device, std::move(scan));
             }
         }
 
@@ -618,7 +613,11 @@ int main(int argc, char** argv) {
                         r.device.c_str(), r.automatic.mean, r.earlier.mean, r.factory.mean, r.argyllLut.mean,
                         r.argyllShaper.mean, r.floor.mean, ratio, r.exactness.mean, r.chose.c_str());
         }
-        if (haveHct) timeChoice(hct);
+        if (!hct.empty())
+            std::printf("\nAutomatic choice on the HCT chart (%d patches, %zu candidates, 2 threads, best of 5 runs):\n",
+                        hct.front().second.target.layout.grayCount + hct.front().second.target.layout.colorCount,
+                        automaticCandidates().size());
+        for (const auto& [device, scan] : hct) timeChoice(scan, device);
     }
     if (!quick && !noLighting) {
         std::vector<int> lit;
