@@ -88,7 +88,7 @@ bool renderAndMeasure(int targetType, const DeviceModel& device, int bits, const
     options.targetType = targetType;
     // The chart fills the picture with square cells, as a photograph shows
     // it; lens vignetting is round in the picture.
-    const PatchCell& cell = makeTargetLayout(targetType).colorCells.front();
+    const PatchCell cell = makeTargetLayout(targetType).colorCells.front();
     options.width = targetType == 4 ? 2200 : 1400;
     options.height = static_cast<int>(std::lround(options.width * cell.width / cell.height));
     options.bitsPerSample = bits;

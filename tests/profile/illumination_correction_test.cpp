@@ -26,7 +26,7 @@ SyntheticTargetOptions litChart(const LitCase& c) {
     o.device = deviceModelOfKind(c.device);
     // Square cells, as a photograph shows the chart; 16 bits, so the field
     // is seen to the last part in a thousand.
-    const PatchCell& cell = makeTargetLayout(c.targetType).colorCells.front();
+    const PatchCell cell = makeTargetLayout(c.targetType).colorCells.front();
     o.width = 900;
     o.height = static_cast<int>(std::lround(o.width * cell.width / cell.height));
     o.bitsPerSample = 16;
