@@ -114,7 +114,7 @@ echo "--- cpack -G DEB"
 deb="$work/deb/calivant-scanner_${version}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || fail "no $deb"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6widgets6 qt6-qpa-plugins libc6; do
+for needed in libqt6widgets6 qt6-qpa-plugins libc6 zlib1g libpng16-16 libjpeg62-turbo; do
   grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done
 dpkg-deb -c "$deb" | awk '{ print substr($0, index($0, "./")) }' >"$work/contents"

@@ -2,7 +2,7 @@
 # Sourced, not run.
 
 # Debian packages every build needs.
-CALIVANT_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libcli11-dev liblcms2-dev libtiff-dev libeigen3-dev qt6-base-dev fonts-dejavu-core)
+CALIVANT_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libcli11-dev liblcms2-dev libtiff-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libeigen3-dev qt6-base-dev fonts-dejavu-core)
 # Extra packages for the sanitizer and fuzz build.
 CALIVANT_CHECK_PACKAGES=(clang libclang-rt-14-dev)
 # Validators and packaging tools of scripts/check-install.sh.

@@ -7,6 +7,8 @@
 #include <limits>
 #include <unistd.h>
 
+#include "util/input_file.h"
+
 namespace calivant {
 
 FileByteSource::~FileByteSource() {
@@ -18,18 +20,15 @@ int FileByteSource::open(const std::filesystem::path& file) {
     fd_ = -1;
     size_ = 0;
     position_ = 0;
-    int fd;
-    do {
-        fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return 1;
-    const off_t end = ::lseek(fd, 0, SEEK_END);
-    if (end < 0) {
-        ::close(fd);
+    readError_ = 0;
+    InputFile input;
+    if (input.open(file) != 0) {
+        problem_ = input.problem();
         return 1;
     }
-    fd_ = fd;
-    size_ = static_cast<std::uint64_t>(end);
+    problem_.clear();
+    size_ = input.size();
+    fd_ = input.release();
     return 0;
 }
 
@@ -42,10 +41,20 @@ std::size_t FileByteSource::readAt(std::uint64_t offset, std::uint8_t* buffer, s
     while (got < wanted) {
         const ssize_t n = ::pread(fd_, buffer + got, wanted - got, static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n <= 0) {
+            int expected = 0;
+            readError_.compare_exchange_strong(expected, n < 0 ? errno : -1);
+            break;
+        }
         got += static_cast<std::size_t>(n);
     }
     return got;
+}
+
+std::string FileByteSource::readProblem() const {
+    const int error = readError_.load();
+    if (error == 0) return {};
+    return error < 0 ? std::string(kFileChanged) : systemErrorText(error);
 }
 
 std::size_t FileByteSource::read(std::uint8_t* buffer, std::size_t count) {

@@ -2,10 +2,12 @@
 // Random-access input for the binary readers: an open file, or bytes already
 // in memory (the fuzzer and the tests read from memory).
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 
 namespace calivant {
 
@@ -20,13 +22,19 @@ public:
     virtual std::uint64_t position() const = 0;
     // Total bytes available from offset 0.
     virtual std::uint64_t size() const = 0;
+    // Why a read delivered less than it should have (empty when none did):
+    // the system's reason for a read error, or kFileChanged for a file that
+    // shrank while it was read. Readers put this above their own reason:
+    // the data may be fine where the file failed.
+    virtual std::string readProblem() const { return {}; }
     // Reads up to count bytes at offset without moving the position; the
     // number read, 0 at the end or on an error. Safe to call from several
     // threads at once (the decoders read their strips in parallel).
     virtual std::size_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) const = 0;
 };
 
-// A file opened for reading; closed when the object goes.
+// A file opened for reading as InputFile opens it; closed when the object
+// goes.
 class FileByteSource final : public ByteSource {
 public:
     FileByteSource() = default;
@@ -34,19 +42,26 @@ public:
     FileByteSource(const FileByteSource&) = delete;
     FileByteSource& operator=(const FileByteSource&) = delete;
 
-    // Returns 0 when the file is open, 1 when it cannot be opened.
+    // Returns 0 when the file is open, 1 when it cannot be opened (or is not
+    // a regular file), problem() then saying why.
     int open(const std::filesystem::path& file);
+    const std::string& problem() const { return problem_; }
 
     std::size_t read(std::uint8_t* buffer, std::size_t count) override;
     bool seek(std::uint64_t offset) override;
     std::uint64_t position() const override { return position_; }
     std::uint64_t size() const override { return size_; }
     std::size_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) const override;
+    std::string readProblem() const override;
 
 private:
     int fd_ = -1;
     std::uint64_t position_ = 0;
     std::uint64_t size_ = 0;
+    std::string problem_;
+    // The first failed read: an error number, or -1 when the file ended
+    // before the size it had when opened. Set by any of the reading threads.
+    mutable std::atomic<int> readError_{0};
 };
 
 // Bytes owned by the caller, who keeps them alive while this is used.

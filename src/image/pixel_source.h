@@ -24,6 +24,10 @@ public:
     // The pixel at column x, row y (0 <= x < width, 0 <= y < height). Safe
     // to call from several threads at once.
     virtual PixelRgb pixel(std::int32_t x, std::int32_t y) const = 0;
+    // True when pixels read so far may be wrong because the file beneath
+    // them shrank while it was read (the pixels then read as zeros). Asked
+    // once after reading, not per pixel.
+    virtual bool changedWhileRead() const { return false; }
 
 protected:
     PixelFormat format_ = PixelFormat::None;

@@ -5,12 +5,10 @@
 #include <limits>
 #include <new>
 
-#include "image/lzw_decoder.h"
 
 namespace calivant {
 namespace {
 
-constexpr std::size_t kEntryBytes = 12;
 constexpr double kCentimetresPerInch = 2.540005;
 
 enum : std::uint16_t {
@@ -44,8 +42,13 @@ enum : std::uint16_t {
     kTagTileOffsets = 324,
     kTagTileByteCounts = 325,
     kTagSampleFormat = 339,
+    kTagJpegTables = 347,
 };
 constexpr std::uint32_t kSampleFormatUnsigned = 1;
+constexpr std::uint32_t kPhotometricYCbCr = 6;
+// The tables of a JPEG stream fill a few hundred bytes; anything near this
+// is not a table stream.
+constexpr std::uint32_t kMaxJpegTablesBytes = 65536;
 
 int readFully(ByteSource& file, std::uint8_t* buffer, std::size_t count) {
     while (count > 0) {
@@ -118,11 +121,18 @@ TiffProblem applyBitsPerSample(ByteSource& file, const std::uint8_t* entry, std:
         layout.bits = v;
         return TiffProblem::None;
     }
-    if (count != 3 && count != 4) return TiffProblem::SamplesNotSupported;
+    if (count != 3 && count != 4) {
+        layout.refusedValue = count;
+        return TiffProblem::SamplesNotSupported;
+    }
     std::array<std::uint8_t, 6> raw{};
     if (readFullyAt(file, getTiff32(entry, 8, le), raw.data(), raw.size()) != 0) return TiffProblem::Truncated;
     const std::uint16_t bits = getTiff16(raw.data(), 0, le);
-    if (getTiff16(raw.data(), 2, le) != bits || getTiff16(raw.data(), 4, le) != bits) return TiffProblem::BitsNotSupported;
+    layout.refusedValue = bits;
+    if (getTiff16(raw.data(), 2, le) != bits || getTiff16(raw.data(), 4, le) != bits) {
+        layout.refusedValue = 0;
+        return TiffProblem::BitsNotSupported;
+    }
     if (bits == 8)
         layout.format = PixelFormat::Rgb24;
     else if (bits == 16)
@@ -148,6 +158,7 @@ TiffProblem applyEntry(ByteSource& file, const std::uint8_t* entry, std::uint32_
         default: break;  // other types keep the previous entry's value
     }
     const std::uint32_t v = workingValue;
+    layout.refusedValue = v;
     auto unless = [](bool accepted, TiffProblem problem) { return accepted ? TiffProblem::None : problem; };
 
     switch (tag) {
@@ -157,14 +168,22 @@ TiffProblem applyEntry(ByteSource& file, const std::uint8_t* entry, std::uint32_
         case kTagImageLength: layout.height = v; return TiffProblem::None;
         case kTagBitsPerSample: return applyBitsPerSample(file, entry, v, layout);
         case kTagCompression:
-            if (v != kCompressionNone && v != kCompressionLzw) return TiffProblem::CompressionNotSupported;
             layout.compression = v;
-            return TiffProblem::None;
+            switch (v) {
+                case kCompressionNone:
+                case kCompressionLzw:
+                case kCompressionJpeg:
+                case kCompressionDeflate:
+                case kCompressionDeflateOld:
+                case kCompressionPackBits: return TiffProblem::None;
+                default: return TiffProblem::CompressionNotSupported;
+            }
         case kTagPhotometric:
             // Palette images (3) would need their colour map; they are not
             // scans of targets, so they are refused rather than misread.
-            if (v > 2) return TiffProblem::PhotometricNotSupported;
+            if (v > 2 && v != kPhotometricYCbCr) return TiffProblem::PhotometricNotSupported;
             layout.inverted = v == 0;
+            layout.ycbcr = v == kPhotometricYCbCr;
             return TiffProblem::None;
         case kTagFillOrder: return unless(v == 1, TiffProblem::FillOrderNotSupported);
         case kTagStripOffsets:
@@ -210,15 +229,28 @@ TiffProblem applyEntry(ByteSource& file, const std::uint8_t* entry, std::uint32_
             std::vector<std::uint32_t> formats;
             if (const TiffProblem problem = readArray(file, entry, v, le, formats); problem != TiffProblem::None)
                 return problem;
-            const bool allUnsigned =
-                std::all_of(formats.begin(), formats.end(), [](std::uint32_t f) { return f == kSampleFormatUnsigned; });
-            return unless(allUnsigned, TiffProblem::SampleFormatNotSupported);
+            const auto other =
+                std::find_if(formats.begin(), formats.end(), [](std::uint32_t f) { return f != kSampleFormatUnsigned; });
+            if (other == formats.end()) return TiffProblem::None;
+            layout.sampleFormat = layout.refusedValue = *other;
+            return TiffProblem::SampleFormatNotSupported;
+        }
+        case kTagJpegTables: {
+            if (count <= 4 || count > kMaxJpegTablesBytes) return TiffProblem::DamagedData;
+            const std::uint64_t offset = getTiff32(entry, 8, le);
+            if (offset > file.size() || count > file.size() - offset) return TiffProblem::Truncated;
+            std::vector<std::uint8_t> tables(count);
+            if (readFullyAt(file, offset, tables.data(), tables.size()) != 0) return TiffProblem::Truncated;
+            layout.jpegTables = std::move(tables);
+            return TiffProblem::None;
         }
         default: return TiffProblem::None;
     }
 }
 
-TiffProblem readDirectory(ByteSource& file, TiffLayout& layout) {
+}  // namespace
+
+TiffProblem readTiffDirectory(ByteSource& file, TiffDirectory& directory) {
     std::array<std::uint8_t, 8> header{};
     std::size_t got = 0;
     if (seekTo(file, 0) == 0)
@@ -228,32 +260,64 @@ TiffProblem readDirectory(ByteSource& file, TiffLayout& layout) {
             got += piece;
         }
     const bool orderMark = header[0] == header[1] && (header[0] == 'I' || header[0] == 'M');
-    layout.littleEndian = header[0] == 'I';
-    if (got < 4 || !orderMark || getTiff16(header.data(), 2, layout.littleEndian) != 42) return TiffProblem::NotTiff;
+    const bool le = directory.littleEndian = header[0] == 'I';
+    if (got < 4 || !orderMark) return TiffProblem::NotTiff;
+    const std::uint16_t magic = getTiff16(header.data(), 2, le);
+    // 43 marks BigTIFF, whose 64-bit offsets this reader does not follow.
+    if (magic == 43) return TiffProblem::BigTiff;
+    if (magic != 42) return TiffProblem::NotTiff;
     if (got < header.size()) return TiffProblem::Truncated;
 
-    const std::uint64_t directoryAt = getTiff32(header.data(), 4, layout.littleEndian);
+    const std::uint64_t directoryAt = getTiff32(header.data(), 4, le);
     std::array<std::uint8_t, 2> countBytes{};
     if (readFullyAt(file, directoryAt, countBytes.data(), 2) != 0) return TiffProblem::Truncated;
     // The count is taken as signed: above 32767 there are no entries.
-    const auto entries = static_cast<std::int16_t>(getTiff16(countBytes.data(), 0, layout.littleEndian));
+    const auto entries = static_cast<std::int16_t>(getTiff16(countBytes.data(), 0, le));
     if (entries <= 0) return TiffProblem::None;
-    const std::size_t directoryBytes = static_cast<std::size_t>(entries) * kEntryBytes;
+    const std::size_t directoryBytes = static_cast<std::size_t>(entries) * kTiffEntryBytes;
     if (directoryBytes > file.size() - (directoryAt + 2)) return TiffProblem::Truncated;
-    std::vector<std::uint8_t> directory(directoryBytes);
-    if (readFully(file, directory.data(), directory.size()) != 0) return TiffProblem::Truncated;
+    directory.entries.resize(directoryBytes);
+    if (readFully(file, directory.entries.data(), directory.entries.size()) != 0) return TiffProblem::Truncated;
+    return TiffProblem::None;
+}
 
+namespace {
+
+// Reads the directory into layout; the first problem stops it.
+TiffProblem readDirectory(ByteSource& file, TiffLayout& layout) {
+    TiffDirectory directory;
+    if (const TiffProblem problem = readTiffDirectory(file, directory); problem != TiffProblem::None) return problem;
+    layout.littleEndian = directory.littleEndian;
+    const std::vector<std::uint8_t>& entries = directory.entries;
     std::uint32_t workingValue = 0;
-    for (std::size_t i = 0; i < directory.size(); i += kEntryBytes)
-        if (const TiffProblem problem = applyEntry(file, directory.data() + i, workingValue, layout);
-            problem != TiffProblem::None)
-            return problem;
+    for (std::size_t i = 0; i < entries.size(); i += kTiffEntryBytes) {
+        const TiffProblem problem = applyEntry(file, entries.data() + i, workingValue, layout);
+        if (problem == TiffProblem::None) continue;
+        // Floating-point samples are refused by their bits before their
+        // format is seen; the words name the format.
+        if (problem == TiffProblem::BitsNotSupported) {
+            const std::uint32_t bits = layout.refusedValue;
+            for (std::size_t j = i + kTiffEntryBytes; j < entries.size(); j += kTiffEntryBytes) {
+                if (getTiff16(entries.data() + j, 0, layout.littleEndian) != kTagSampleFormat) continue;
+                TiffLayout formats;
+                formats.littleEndian = layout.littleEndian;
+                std::uint32_t value = 0;
+                applyEntry(file, entries.data() + j, value, formats);
+                layout.sampleFormat = formats.sampleFormat;
+            }
+            layout.refusedValue = bits;
+        }
+        return problem;
+    }
     return TiffProblem::None;
 }
 
 // True for the combinations of format, bits and samples that the row
-// conversions below handle.
+// conversions below handle. JPEG data is read as 8-bit gray or RGB.
 bool consistent(const TiffLayout& layout) {
+    if (layout.compression == kCompressionJpeg)
+        return layout.bits == 8 && ((layout.format == PixelFormat::Gray8 && layout.samples == 1) ||
+                                    (layout.format == PixelFormat::Rgb24 && layout.samples == 3));
     switch (layout.format) {
         case PixelFormat::Bilevel: return layout.samples == 1 && layout.bits == 1;
         case PixelFormat::Gray8: return layout.samples == 1 && (layout.bits == 4 || layout.bits == 8);
@@ -294,7 +358,7 @@ TiffProblem stripGrid(TiffLayout& layout, ChunkGrid& grid) {
     // Rows past the strips a file has would stay unwritten; so would rows
     // beyond the shorter of the two arrays when their counts differ.
     if (strips > layout.stripCount || strips > layout.offsets->size()) return TiffProblem::InvalidLayout;
-    if (layout.compression == kCompressionLzw && strips > layout.byteCounts->size()) return TiffProblem::InvalidLayout;
+    if (layout.compression != kCompressionNone && strips > layout.byteCounts->size()) return TiffProblem::InvalidLayout;
 
     grid.width = layout.width;
     grid.length = rowsPerStrip;
@@ -335,21 +399,24 @@ TiffProblem tileGrid(TiffLayout& layout, ChunkGrid& grid) {
 
 // Every chunk must be able to produce its rows from the bytes the file
 // holds, before the raster is allocated. Uncompressed chunks are read with
-// the sizes their rows need (their byte counts add nothing); LZW chunks are
-// read up to their byte counts. Only the rows inside the image are read.
+// the sizes their rows need (their byte counts add nothing); compressed
+// chunks are read up to their byte counts, and must be able to expand to
+// their rows. Only the rows inside the image are read.
 TiffProblem checkProducible(const TiffLayout& layout, const ChunkGrid& grid, std::uint64_t rowBytes,
                             std::uint64_t fileSize) {
-    const bool lzw = layout.compression == kCompressionLzw;
+    const bool compressed = layout.compression != kCompressionNone;
     for (std::uint64_t k = 0; k < grid.count; ++k) {
         const std::uint64_t top = k / grid.across * grid.length;
         const std::uint64_t needed = std::min<std::uint64_t>(grid.length, layout.height - top) * rowBytes;
         const std::uint64_t offset = (*grid.offsets)[k];
         if (offset > fileSize) return TiffProblem::Truncated;
         const std::uint64_t available = fileSize - offset;
-        if (!lzw && needed > available) return TiffProblem::Truncated;
-        if (lzw) {
+        if (!compressed && needed > available) return TiffProblem::Truncated;
+        if (compressed) {
             const std::uint64_t byteCount = (*grid.byteCounts)[k];
-            if (needed > lzwLargestOutput(std::min(byteCount, available)))
+            // JPEG data has no useful bound, but all of it must be there.
+            if (layout.compression == kCompressionJpeg && byteCount > available) return TiffProblem::Truncated;
+            if (needed > largestChunkOutput(layout.compression, std::min(byteCount, available)))
                 return byteCount > available ? TiffProblem::Truncated : TiffProblem::DamagedData;
         }
     }
@@ -369,22 +436,35 @@ int readExactlyAt(const ByteSource& file, std::uint64_t offset, std::uint8_t* bu
     return 0;
 }
 
-TiffProblem readTiffRaster(ByteSource& file, TiffRaster& raster) {
+TiffProblem readTiffRaster(ByteSource& file, TiffRaster& raster, std::int64_t maxRasterBytes) {
     TiffLayout& layout = raster.layout;
     ChunkGrid& grid = raster.grid;
     if (const TiffProblem problem = readDirectory(file, layout); problem != TiffProblem::None) return problem;
+    // YCbCr is read as libjpeg delivers it, in RGB; uncompressed YCbCr
+    // (subsampled in blocks) is not.
+    if (layout.ycbcr && layout.compression != kCompressionJpeg) {
+        layout.refusedValue = kPhotometricYCbCr;
+        return TiffProblem::PhotometricNotSupported;
+    }
+    if (layout.compression == kCompressionJpeg && !layout.jpegTables) layout.jpegTables.emplace();
+    // libtiff undoes the predictor only for the codecs that define it;
+    // PackBits and JPEG ignore the tag.
+    if (layout.compression == kCompressionPackBits || layout.compression == kCompressionJpeg) layout.predictor = false;
 
     constexpr auto kMaxSide = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
     if (layout.width == 0 || layout.height == 0 || layout.width > kMaxSide || layout.height > kMaxSide)
         return TiffProblem::InvalidSize;
     if (!consistent(layout)) return TiffProblem::BitsAndSamplesDisagree;
     // The predictor works on whole 8- or 16-bit samples.
-    if (layout.predictor && layout.bits < 8) return TiffProblem::PredictorNotSupported;
+    if (layout.predictor && layout.bits < 8) {
+        layout.refusedValue = 2;
+        return TiffProblem::PredictorNotSupported;
+    }
 
     // Rows wider than a block are refused here already, which also keeps
     // every size product below within 64 bits.
     if (strideFor(layout.format, layout.width) > kMaxBlockBytes) return TiffProblem::TooWide;
-    if (rasterBytesFor(layout.format, layout.width, layout.height) > kMaxRasterBytes)
+    if (rasterBytesFor(layout.format, layout.width, layout.height) > std::min(maxRasterBytes, kMaxRasterBytes))
         return TiffProblem::RasterTooLarge;
 
     if (const TiffProblem problem = layout.tiled() ? tileGrid(layout, grid) : stripGrid(layout, grid);
@@ -399,8 +479,9 @@ TiffProblem readTiffRaster(ByteSource& file, TiffRaster& raster) {
     if (rowBytes * rowsPerChunk > static_cast<std::uint64_t>(kMaxBlockBytes)) {
         rowsPerRead = static_cast<std::size_t>(kMaxBlockBytes / rowBytes);
         if (rowsPerRead == 0) {
-            // An uncompressed row must fit one read; LZW is decoded a row at a time.
-            if (!raster.lzw()) return TiffProblem::TooWide;
+            // An uncompressed row must fit one read; compressed data is
+            // decoded a row at a time.
+            if (!raster.compressed()) return TiffProblem::TooWide;
             rowsPerRead = 1;
         }
     }

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "image/byte_source.h"
+#include "image/chunk_decoders.h"
+#include "image/raster_rows.h"
 #include "image/target_image.h"
 #include "image/tiff_reader.h"
 
@@ -18,9 +20,6 @@ namespace calivant {
 // of rows. Every call is a system call; in 8192-byte calls a 6000-pixel
 // 48-bit scan took several percent longer, enough to fall behind libtiff.
 inline constexpr std::size_t kReadPieceBytes = kMaxBlockBytes;
-
-inline constexpr std::uint32_t kCompressionNone = 1;
-inline constexpr std::uint32_t kCompressionLzw = 5;
 
 // What the directory says, with the defaults of a file that says nothing.
 struct TiffLayout {
@@ -33,6 +32,12 @@ struct TiffLayout {
     std::uint32_t compression = kCompressionNone;
     bool predictor = false;
     bool inverted = false;
+    // PhotometricInterpretation 6: only JPEG data is read in YCbCr, which
+    // libjpeg turns into RGB.
+    bool ycbcr = false;
+    // The tables shared by every JPEG strip or tile (JPEGTables), a JPEG
+    // stream of their own.
+    std::optional<std::vector<std::uint8_t>> jpegTables;
     std::optional<std::uint32_t> rowsPerStrip;
     std::uint32_t stripCount = 1;
     std::optional<std::vector<std::uint32_t>> offsets;
@@ -42,9 +47,15 @@ struct TiffLayout {
     std::optional<std::uint32_t> tileLength;
     std::optional<std::vector<std::uint32_t>> tileOffsets;
     std::optional<std::vector<std::uint32_t>> tileByteCounts;
-    double xResolution = 300.0;
+    double xResolution = kDefaultResolution;
     double unitDivisor = 1.0;
     std::uint32_t orientation = 1;
+
+    // For the words of a refusal: the value of the entry refused (for bits
+    // per sample the bits, 0 when the samples' bits differ), and the first
+    // sample format other than unsigned integers.
+    std::uint32_t refusedValue = 0;
+    std::uint32_t sampleFormat = 1;
 
     bool tiled() const { return tileWidth || tileLength; }
 };
@@ -75,6 +86,8 @@ struct TiffRaster {
     std::size_t rowsPerRead = 0;
 
     bool lzw() const { return layout.compression == kCompressionLzw; }
+    bool jpeg() const { return layout.compression == kCompressionJpeg; }
+    bool compressed() const { return layout.compression != kCompressionNone; }
 
     TiffRaster() = default;
     TiffRaster(const TiffRaster&) = delete;
@@ -82,13 +95,19 @@ struct TiffRaster {
 };
 
 // Reads the directory and checks the raster; nothing of the raster's size
-// is allocated. TiffProblem::None when the pixels can be read.
-TiffProblem readTiffRaster(ByteSource& file, TiffRaster& raster);
+// is allocated, and rasters above maxRasterBytes are refused. None when
+// the pixels can be read.
+TiffProblem readTiffRaster(ByteSource& file, TiffRaster& raster, std::int64_t maxRasterBytes = kMaxRasterBytes);
 
-// 16-bit value at p in either byte order.
-inline std::uint32_t load16(const std::uint8_t* p, bool bigEndian) {
-    return bigEndian ? (std::uint32_t{p[0]} << 8) | p[1] : p[0] | (std::uint32_t{p[1]} << 8);
-}
+// The first directory of TIFF data as it stands: its byte order and its
+// entries, 12 bytes each (tag, type, count, value or offset). Also serves
+// the TIFF data inside a JPEG's Exif block.
+struct TiffDirectory {
+    bool littleEndian = true;
+    std::vector<std::uint8_t> entries;
+};
+TiffProblem readTiffDirectory(ByteSource& file, TiffDirectory& directory);
+inline constexpr std::size_t kTiffEntryBytes = 12;
 
 // Reads exactly count bytes at offset through readAt; 1 when the file ends sooner.
 int readExactlyAt(const ByteSource& file, std::uint64_t offset, std::uint8_t* buffer, std::size_t count);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -10,7 +11,9 @@
 #include <span>
 #include <vector>
 
+#include "image/jpeg_codec.h"
 #include "image/lzw_decoder.h"
+#include "image/raster_rows.h"
 #include "image/tiff_raster.h"
 #include "image/transforms.h"
 #include "util/parallel.h"
@@ -21,115 +24,6 @@ namespace {
 // Below this much raster one thread does it all: starting more costs more
 // than they save.
 constexpr std::uint64_t kBytesPerThread = std::uint64_t{1} << 20;
-
-// How the rows of one file are turned into rows of the image.
-struct RowFormat {
-    PixelFormat format = PixelFormat::None;
-    std::int32_t width = 0;
-    std::uint32_t samples = 1;
-    std::uint32_t bits = 8;
-    bool littleEndian = true;
-    bool predictor = false;
-    bool inverted = false;
-    std::size_t fileRowBytes = 0;
-    std::size_t imageRowBytes = 0;
-};
-
-void store16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-
-// The row conversions: samples reordered to blue, green, red and to
-// little-endian, alpha dropped, and with the predictor each sample summed
-// with the same channel of the pixel to its left (modulo the sample size).
-// The running sums stay in registers, so undoing the predictor costs no
-// second pass over the row.
-template <bool predictor>
-void storeRgb24(const std::uint8_t* in, std::uint8_t* out, std::size_t width, std::size_t step) {
-    std::uint8_t r = 0, g = 0, b = 0;
-    for (std::size_t x = 0; x < width; ++x, in += step, out += 3) {
-        r = static_cast<std::uint8_t>(predictor ? r + in[0] : in[0]);
-        g = static_cast<std::uint8_t>(predictor ? g + in[1] : in[1]);
-        b = static_cast<std::uint8_t>(predictor ? b + in[2] : in[2]);
-        out[0] = b;
-        out[1] = g;
-        out[2] = r;
-    }
-}
-
-template <bool predictor, bool bigEndian>
-void storeRgb48(const std::uint8_t* in, std::uint8_t* out, std::size_t width, std::size_t step) {
-    std::uint32_t r = 0, g = 0, b = 0;
-    for (std::size_t x = 0; x < width; ++x, in += step, out += 6) {
-        r = predictor ? r + load16(in, bigEndian) : load16(in, bigEndian);
-        g = predictor ? g + load16(in + 2, bigEndian) : load16(in + 2, bigEndian);
-        b = predictor ? b + load16(in + 4, bigEndian) : load16(in + 4, bigEndian);
-        store16(out, b);
-        store16(out + 2, g);
-        store16(out + 4, r);
-    }
-}
-
-template <bool predictor, bool bigEndian>
-void storeGray16(const std::uint8_t* in, std::uint8_t* out, std::size_t width) {
-    std::uint32_t v = 0;
-    for (std::size_t x = 0; x < width; ++x, in += 2, out += 2) {
-        v = predictor ? v + load16(in, bigEndian) : load16(in, bigEndian);
-        store16(out, v);
-    }
-}
-
-void storeGray8(const std::uint8_t* in, std::uint8_t* out, std::size_t width, bool predictor) {
-    if (!predictor) {
-        std::memcpy(out, in, width);
-        return;
-    }
-    std::uint8_t v = 0;
-    for (std::size_t x = 0; x < width; ++x) out[x] = v = static_cast<std::uint8_t>(v + in[x]);
-}
-
-// Turns one row of file data into an image row. White-is-zero data is
-// inverted last: the predictor works on the values as written.
-void storeRow(const RowFormat& f, const std::uint8_t* in, std::uint8_t* out) {
-    const auto w = static_cast<std::size_t>(f.width);
-    const bool be = !f.littleEndian;
-    switch (f.format) {
-        case PixelFormat::Bilevel: std::memcpy(out, in, f.fileRowBytes); break;
-        case PixelFormat::Gray8:
-            if (f.bits == 4) {
-                // The first pixel in the high-order half of the byte.
-                for (std::size_t x = 0; x < w; ++x) {
-                    const std::uint8_t pair = in[x / 2];
-                    out[x] = static_cast<std::uint8_t>(17 * ((x & 1) ? (pair & 0x0F) : (pair >> 4)));
-                }
-            } else {
-                storeGray8(in, out, w, f.predictor);
-            }
-            break;
-        case PixelFormat::Gray16:
-            if (f.predictor)
-                be ? storeGray16<true, true>(in, out, w) : storeGray16<true, false>(in, out, w);
-            else
-                be ? storeGray16<false, true>(in, out, w) : storeGray16<false, false>(in, out, w);
-            break;
-        case PixelFormat::Rgb24:
-            f.predictor ? storeRgb24<true>(in, out, w, f.samples) : storeRgb24<false>(in, out, w, f.samples);
-            break;
-        case PixelFormat::Rgb48: {
-            const std::size_t step = 2 * std::size_t{f.samples};
-            if (f.predictor)
-                be ? storeRgb48<true, true>(in, out, w, step) : storeRgb48<true, false>(in, out, w, step);
-            else
-                be ? storeRgb48<false, true>(in, out, w, step) : storeRgb48<false, false>(in, out, w, step);
-            break;
-        }
-        case PixelFormat::None: break;
-    }
-    if (f.inverted)
-        for (std::size_t i = 0; i < f.imageRowBytes; ++i) out[i] = static_cast<std::uint8_t>(~out[i]);
-}
 
 RowFormat rowFormatOf(const TiffRaster& raster) {
     const TiffLayout& layout = raster.layout;
@@ -147,7 +41,7 @@ RowFormat rowFormatOf(const TiffRaster& raster) {
 }
 
 // The work is cut into units that need nothing from one another: a whole
-// chunk when it is compressed (LZW runs from the chunk's start), else a
+// chunk when it is compressed (its data runs from the chunk's start), else a
 // read's worth of rows of a chunk. Unit u is band u % bands of chunk
 // u / bands; bands past a short last chunk are empty.
 struct WorkUnits {
@@ -159,73 +53,19 @@ struct WorkUnits {
 WorkUnits workUnitsOf(const TiffRaster& raster) {
     const std::size_t chunkRows = std::min(raster.grid.length, raster.layout.height);
     WorkUnits units;
-    units.rowsPerBand = raster.lzw() ? chunkRows : raster.rowsPerRead;
+    units.rowsPerBand = raster.compressed() ? chunkRows : raster.rowsPerRead;
     units.bands = (chunkRows + units.rowsPerBand - 1) / units.rowsPerBand;
     units.count = raster.grid.count * units.bands;
     return units;
 }
 
-// Puts converted rows (image pixel format, stored order) where the
-// orientation sends them in the upright image.
-class RowPlacer {
-public:
-    RowPlacer(TargetImage& image, Orientation orientation)
-        : image_(image), o_(orientation), pixelBytes_(static_cast<std::size_t>(bytesPerPixel(image.format))) {}
-
-    bool direct() const { return o_.identity(); }
-
-    // The image row (row 0 at the bottom) that stored row r fills when the
-    // rows are not exchanged with the columns.
-    std::uint8_t* rowFor(std::uint64_t r) const {
-        const auto h = static_cast<std::uint64_t>(image_.height);
-        return image_.rows[static_cast<std::size_t>(o_.flipY ? r : h - 1 - r)];
-    }
-
-    // count converted rows of stride bytes, stored rows top.., holding
-    // stored columns left .. left + visible - 1 from their first byte on.
-    void place(const std::uint8_t* converted, std::size_t stride, std::size_t count, std::uint64_t top,
-               std::uint64_t left, std::uint64_t visible) const {
-        const std::size_t n = pixelBytes_;
-        const auto w = static_cast<std::uint64_t>(image_.width);
-        const auto h = static_cast<std::uint64_t>(image_.height);
-        if (!o_.transpose) {
-            for (std::size_t i = 0; i < count; ++i) {
-                const std::uint8_t* in = converted + i * stride;
-                std::uint8_t* out = rowFor(top + i);
-                if (!o_.flipX) {
-                    std::memcpy(out + left * n, in, static_cast<std::size_t>(visible) * n);
-                    continue;
-                }
-                for (std::uint64_t c = 0; c < visible; ++c) std::memcpy(out + (w - 1 - left - c) * n, in + c * n, n);
-            }
-            return;
-        }
-        // Stored column c becomes an upright row and stored row r a column;
-        // the rows of a band land side by side in each upright row.
-        for (std::uint64_t c = 0; c < visible; ++c) {
-            const std::uint64_t column = left + c;
-            std::uint8_t* out = image_.rows[static_cast<std::size_t>(o_.flipY ? column : h - 1 - column)];
-            for (std::size_t i = 0; i < count; ++i) {
-                const std::uint64_t r = top + i;
-                std::memcpy(out + (o_.flipX ? w - 1 - r : r) * n, converted + i * stride + c * n, n);
-            }
-        }
-    }
-
-private:
-    TargetImage& image_;
-    Orientation o_;
-    std::size_t pixelBytes_;
-};
-
-// One thread's share of the decoding: its buffers, its LZW decoder, and the
+// One thread's share of the decoding: its buffers, its decoder, and the
 // units it takes.
 class ChunkWorker {
 public:
     ChunkWorker(const ByteSource& file, const TiffRaster& raster, const RowFormat& rows, const WorkUnits& units,
-                const RowPlacer& placer, TargetImage& image)
-        : file_(file), raster_(raster), grid_(raster.grid), rows_(rows), units_(units), placer_(placer),
-          image_(image) {}
+                const RowPlacer& placer)
+        : file_(file), raster_(raster), grid_(raster.grid), rows_(rows), units_(units), placer_(placer) {}
 
     // Rows are read or decoded into a buffer that stays in cache and
     // converted from there into the image. Filling the image directly was
@@ -235,11 +75,12 @@ public:
         try {
             buffer_.resize(raster_.rowsPerRead * rows_.fileRowBytes);
             converted_.resize(raster_.rowsPerRead * rows_.imageRowBytes);
-            if (raster_.lzw()) {
+            if (raster_.jpeg()) return prepareJpeg();
+            if (raster_.compressed()) {
                 packed_.resize(kReadPieceBytes);
-                lzw_ = std::make_unique<LzwDecoder>();
-                // Chunks of at most a read's worth of rows are decoded whole.
-                if (wholeChunks()) {
+                stream_ = makeChunkStreamDecoder(raster_.layout.compression);
+                // LZW chunks of at most a read's worth of rows are decoded whole.
+                if (raster_.lzw() && wholeChunks()) {
                     chunk_ = std::make_unique<LzwChunkDecoder>();
                     prepareLzwChunk(*chunk_, buffer_.size());
                 }
@@ -263,7 +104,8 @@ public:
             std::min<std::uint64_t>(grid_.width, static_cast<std::uint64_t>(raster_.layout.width) - left);
 
         std::uint64_t offset = (*grid_.offsets)[k] + first * std::uint64_t{rows_.fileRowBytes};
-        if (lzw_) startChunk(offset, (*grid_.byteCounts)[k]);
+        if (jpeg_) return decodeJpegChunk(offset, (*grid_.byteCounts)[k], chunkRows, top, left, visibleWidth);
+        if (stream_) startChunk(offset, (*grid_.byteCounts)[k]);
         if (chunk_ && packedLeft_ <= packed_.size()) {
             const std::uint8_t* rows = nullptr;
             if (const TiffProblem problem = decodeWholeChunk(chunkRows * rows_.fileRowBytes, rows);
@@ -275,7 +117,7 @@ public:
         for (std::size_t done = first; done < last;) {
             const std::size_t count = std::min(raster_.rowsPerRead, last - done);
             const std::size_t bytes = count * rows_.fileRowBytes;
-            if (const TiffProblem problem = lzw_ ? decodeLzwRows(bytes) : readRows(offset, bytes);
+            if (const TiffProblem problem = stream_ ? decodeStreamRows(bytes) : readRows(offset, bytes);
                 problem != TiffProblem::None)
                 return problem;
             offset += bytes;
@@ -288,12 +130,17 @@ public:
 private:
     bool wholeChunks() const { return std::min(grid_.length, raster_.layout.height) <= raster_.rowsPerRead; }
 
+    void storeRows(const std::uint8_t* rows, std::size_t count, std::uint64_t top, std::uint64_t left,
+                   std::uint64_t visibleWidth) {
+        calivant::storeRows(rows_, placer_, rows, count, top, left, visibleWidth, converted_.data());
+    }
+
     TiffProblem readRows(std::uint64_t offset, std::size_t bytes) {
         return readExactlyAt(file_, offset, buffer_.data(), bytes) == 0 ? TiffProblem::None : TiffProblem::Truncated;
     }
 
     // The whole chunk's packed bytes at once, decoded in one go; the same
-    // outcome as decodeLzwRows over its rows.
+    // outcome as decodeStreamRows over its rows.
     TiffProblem decodeWholeChunk(std::size_t bytes, const std::uint8_t*& rows) {
         const TiffProblem endedEarly = cutByFileEnd_ ? TiffProblem::Truncated : TiffProblem::DamagedData;
         const auto count = static_cast<std::size_t>(packedLeft_);
@@ -307,31 +154,8 @@ private:
         return TiffProblem::None;
     }
 
-    void storeRows(const std::uint8_t* rows, std::size_t count, std::uint64_t top, std::uint64_t left,
-                   std::uint64_t visibleWidth) {
-        const bool wholeRows = visibleWidth == grid_.width;
-        // Tile widths of bilevel images are whole bytes, so every tile
-        // starts on a byte of the image row.
-        const auto leftBytes = static_cast<std::size_t>(rowBytesFor(image_.format, static_cast<std::int64_t>(left)));
-        const auto visibleBytes =
-            static_cast<std::size_t>(rowBytesFor(image_.format, static_cast<std::int64_t>(visibleWidth)));
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint8_t* in = rows + i * rows_.fileRowBytes;
-            if (placer_.direct() && wholeRows) {
-                storeRow(rows_, in, placer_.rowFor(top + i) + leftBytes);
-                continue;
-            }
-            // The predictor runs along the whole stored row, so the row is
-            // converted whole and cut afterwards.
-            std::uint8_t* row = converted_.data() + i * rows_.imageRowBytes;
-            storeRow(rows_, in, row);
-            if (placer_.direct()) std::memcpy(placer_.rowFor(top + i) + leftBytes, row, visibleBytes);
-        }
-        if (!placer_.direct()) placer_.place(converted_.data(), rows_.imageRowBytes, count, top, left, visibleWidth);
-    }
-
     void startChunk(std::uint64_t offset, std::uint32_t byteCount) {
-        startLzw(*lzw_);
+        stream_->start();
         const std::uint64_t available = file_.size() - offset;
         packedAt_ = offset;
         packedLeft_ = std::min<std::uint64_t>(byteCount, available);
@@ -342,27 +166,71 @@ private:
 
     // Decodes exactly bytes bytes of the current chunk; a chunk whose data
     // ends sooner fails rather than leave rows unwritten.
-    TiffProblem decodeLzwRows(std::size_t bytes) {
+    TiffProblem decodeStreamRows(std::size_t bytes) {
         std::uint8_t* out = buffer_.data();
         const TiffProblem endedEarly = cutByFileEnd_ ? TiffProblem::Truncated : TiffProblem::DamagedData;
         std::size_t filled = 0;
         while (filled < bytes) {
-            if (input_.empty()) {
-                if (packedLeft_ == 0 || lzw_->ended) return endedEarly;
+            if (input_.empty() && packedLeft_ > 0 && !stream_->ended()) {
                 const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(packedLeft_, kReadPieceBytes));
                 const std::size_t got = file_.readAt(packedAt_, packed_.data(), want);
                 if (got == 0) return TiffProblem::Truncated;
                 packedAt_ += got;
                 packedLeft_ -= got;
                 input_ = std::span<const std::uint8_t>(packed_.data(), got);
-                if (firstPiece_ && isOldStyleLzw(input_)) return TiffProblem::CompressionNotSupported;
+                if (firstPiece_)
+                    if (const TiffProblem problem = stream_->begin(input_); problem != TiffProblem::None) return problem;
                 firstPiece_ = false;
             }
+            // A decoder may hold output back for want of room: it is asked
+            // even when no input is left.
+            const bool fed = !input_.empty();
             std::size_t produced = 0;
-            if (decodeLzw(*lzw_, input_, out + filled, bytes - filled, produced) != 0) return TiffProblem::DamagedData;
+            if (const TiffProblem problem = stream_->decode(input_, out + filled, bytes - filled, produced);
+                problem != TiffProblem::None)
+                return problem;
             filled += produced;
-            if (filled < bytes && lzw_->ended) return endedEarly;
+            if (filled < bytes && (stream_->ended() || (!fed && produced == 0))) return endedEarly;
         }
+        return TiffProblem::None;
+    }
+
+    // Every worker has its own decompressor with the file's tables loaded.
+    TiffProblem prepareJpeg() {
+        jpeg_ = std::make_unique<JpegDecompressor>(kMaxRasterBytes);
+        rowPointers_.resize(raster_.rowsPerRead);
+        for (std::size_t i = 0; i < rowPointers_.size(); ++i)
+            rowPointers_[i] = buffer_.data() + i * rows_.fileRowBytes;
+        const std::vector<std::uint8_t>& tables = *raster_.layout.jpegTables;
+        if (tables.empty()) return TiffProblem::None;
+        const MemoryByteSource source(tables);
+        jpeg_->setInput(source, 0, tables.size());
+        return jpeg_->readTables() ? TiffProblem::None : TiffProblem::DamagedData;
+    }
+
+    // A JPEG strip or tile is a JPEG stream of its own (its tables may be
+    // the file's), as wide as the chunk and at least as tall as its rows in
+    // the image.
+    TiffProblem decodeJpegChunk(std::uint64_t offset, std::uint32_t byteCount, std::size_t chunkRows,
+                                std::uint64_t top, std::uint64_t left, std::uint64_t visibleWidth) {
+        const bool gray = raster_.layout.samples == 1;
+        jpeg_->setInput(file_, offset, byteCount);
+        JpegHeader header;
+        if (!jpeg_->readHeader(false, header) || header.width != grid_.width || header.height < chunkRows ||
+            header.components != static_cast<int>(raster_.layout.samples))
+            return TiffProblem::DamagedData;
+        const auto colours = gray                       ? JpegHeader::Colours::Gray
+                             : raster_.layout.ycbcr     ? JpegHeader::Colours::YCbCr
+                                                        : JpegHeader::Colours::Rgb;
+        if (!jpeg_->start(colours, gray ? JpegDecompressor::Output::Gray : JpegDecompressor::Output::Rgb))
+            return TiffProblem::DamagedData;
+        for (std::size_t done = 0; done < chunkRows;) {
+            const std::size_t count = std::min(raster_.rowsPerRead, chunkRows - done);
+            if (!jpeg_->readRows(rowPointers_.data(), count)) return TiffProblem::DamagedData;
+            storeRows(buffer_.data(), count, top + done, left, visibleWidth);
+            done += count;
+        }
+        jpeg_->finish();
         return TiffProblem::None;
     }
 
@@ -372,12 +240,13 @@ private:
     const RowFormat& rows_;
     const WorkUnits& units_;
     const RowPlacer& placer_;
-    TargetImage& image_;
     std::vector<std::uint8_t> buffer_;
     std::vector<std::uint8_t> converted_;
     std::vector<std::uint8_t> packed_;
-    std::unique_ptr<LzwDecoder> lzw_;
+    std::unique_ptr<ChunkStreamDecoder> stream_;
     std::unique_ptr<LzwChunkDecoder> chunk_;
+    std::unique_ptr<JpegDecompressor> jpeg_;
+    std::vector<std::uint8_t*> rowPointers_;
     std::span<const std::uint8_t> input_;
     std::uint64_t packedAt_ = 0;
     std::uint64_t packedLeft_ = 0;
@@ -421,7 +290,7 @@ TiffProblem decodeChunks(const ByteSource& file, const TiffRaster& raster, const
     FirstFailure failure;
     TiffProblem setup = TiffProblem::None;
     runOnWorkers(workers, [&](unsigned worker) {
-        ChunkWorker decoder(file, raster, rows, units, placer, image);
+        ChunkWorker decoder(file, raster, rows, units, placer);
         if (const TiffProblem problem = decoder.prepare(); problem != TiffProblem::None) {
             // Only the calling thread's failure counts: the others' units
             // are taken by whoever is running.
@@ -454,9 +323,9 @@ TiffProblem orient(TargetImage& image, std::uint32_t orientation) {
     return TiffProblem::None;
 }
 
-TiffProblem readInto(ByteSource& file, TargetImage& image, const TiffReadOptions& options) {
-    TiffRaster raster;
-    if (const TiffProblem problem = readTiffRaster(file, raster); problem != TiffProblem::None) return problem;
+TiffProblem readInto(ByteSource& file, TiffRaster& raster, TargetImage& image, const TiffReadOptions& options) {
+    if (const TiffProblem problem = readTiffRaster(file, raster, options.maxRasterBytes); problem != TiffProblem::None)
+        return problem;
     const TiffLayout& layout = raster.layout;
     const Orientation orientation = afterTurn(orientationOfTag(layout.orientation), options.turn);
     // Single bits are not moved one by one while decoding: a bilevel image
@@ -475,12 +344,104 @@ TiffProblem readInto(ByteSource& file, TargetImage& image, const TiffReadOptions
     return placed ? TiffProblem::None : orient(image, tagOfOrientation(orientation));
 }
 
+std::string decimal(std::uint32_t value) {
+    char text[16];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
+}
+
+std::string_view compressionName(std::uint32_t compression) {
+    switch (compression) {
+        case 2: return "CCITT modified Huffman";
+        case 3: return "CCITT Group 3 fax";
+        case 4: return "CCITT Group 4 fax";
+        case 6: return "old-style JPEG";
+        case 32809: return "ThunderScan";
+        case 34661: return "JBIG";
+        case 34676: return "SGI LogL";
+        case 34677: return "SGI LogLuv";
+        case 34712: return "JPEG 2000";
+        case 34887: return "LERC";
+        case 34925: return "LZMA";
+        case 50000: return "Zstandard";
+        case 50001: return "WebP";
+        case 50002: return "JPEG XL";
+        default: return {};
+    }
+}
+
+std::string_view colourModelName(std::uint32_t photometric) {
+    switch (photometric) {
+        case 3: return "palette";
+        case 4: return "transparency mask";
+        case 5: return "CMYK";
+        case 6: return "YCbCr";
+        case 8: return "CIE L*a*b*";
+        case 9: return "ICC L*a*b*";
+        case 10: return "ITU L*a*b*";
+        case 32803: return "colour filter array";
+        case 32844: return "LogL";
+        case 32845: return "LogLuv";
+        case 34892: return "linear raw";
+        default: return {};
+    }
+}
+
+// The second line of the message for a refused file: what was found and,
+// where the user can do something about it, what is read instead.
+std::string refusalText(TiffProblem problem, const TiffLayout& layout) {
+    const std::uint32_t v = layout.refusedValue;
+    auto named = [&](std::string_view name) {
+        return name.empty() ? decimal(v) : std::string(name) + " (" + decimal(v) + ")";
+    };
+    const bool otherSamples = layout.sampleFormat != 1;
+    switch (problem) {
+        case TiffProblem::CompressionNotSupported: {
+            const std::string found = layout.compression == kCompressionLzw
+                                          ? std::string("old-style LZW compression")
+                                          : "compression " + named(compressionName(v));
+            return found + ": not supported; reads uncompressed, LZW, Deflate, PackBits, JPEG";
+        }
+        case TiffProblem::SampleFormatNotSupported:
+        case TiffProblem::BitsNotSupported:
+            if (otherSamples) {
+                const std::uint32_t bits = problem == TiffProblem::BitsNotSupported ? v : layout.bits;
+                const std::string_view kind = layout.sampleFormat == 3   ? "floating-point"
+                                              : layout.sampleFormat == 2 ? "signed integer"
+                                                                         : "untyped";
+                return (bits != 0 ? decimal(bits) + "-bit " : std::string()) + std::string(kind) +
+                       " samples: not supported; export a 16-bit integer TIFF";
+            }
+            return (v != 0 ? decimal(v) + " bits per sample" : std::string("unequal bits per sample")) +
+                   ": not supported; reads 8 and 16";
+        case TiffProblem::SamplesNotSupported:
+            return decimal(v) + " samples per pixel: not supported; reads 1 (gray), 3 (RGB) and 4 (RGBA)";
+        case TiffProblem::BitsAndSamplesDisagree:
+            if (layout.compression == kCompressionJpeg)
+                return "JPEG compression of " + decimal(layout.samples) + " samples of " + decimal(layout.bits) +
+                       " bits: not supported; reads 8-bit gray and RGB";
+            break;
+        case TiffProblem::PhotometricNotSupported:
+            return "colour model " + named(colourModelName(v)) + ": not supported; reads RGB";
+        case TiffProblem::PlanarNotSupported:
+            return "planar configuration " + decimal(v) + " (separate colour planes): not supported; reads 1 (interleaved)";
+        case TiffProblem::FillOrderNotSupported: return "bit fill order " + decimal(v) + ": not supported; reads 1";
+        case TiffProblem::OrientationInvalid: return "orientation " + decimal(v) + ": not valid (1 to 8)";
+        case TiffProblem::PredictorNotSupported:
+            if (v == 2) return "horizontal predictor on samples of fewer than 8 bits: not supported";
+            return "predictor " + named(v == 3 ? "floating point" : "") + ": not supported; reads 1 (none) and 2 (horizontal)";
+        default: break;
+    }
+    return std::string(tiffProblemText(problem));
+}
+
 }  // namespace
 
 std::string_view tiffProblemText(TiffProblem problem) {
     switch (problem) {
         case TiffProblem::None: return "";
         case TiffProblem::NotTiff: return "not a TIFF file";
+        case TiffProblem::BigTiff: return "BigTIFF is not supported";
         case TiffProblem::Truncated: return "truncated file";
         case TiffProblem::DamagedData: return "damaged image data";
         case TiffProblem::InvalidSize: return "image size not valid";
@@ -517,17 +478,26 @@ std::uint32_t getTiff32(const std::uint8_t* buffer, std::size_t offset, bool lit
            std::uint32_t{p[3]};
 }
 
-int readTiffImage(ByteSource& file, TargetImage& image, TiffProblem& problem, const TiffReadOptions& options) {
+int readTiffImage(ByteSource& file, TargetImage& image, TiffProblem& problem, std::string& reason,
+                  const TiffReadOptions& options) {
+    TiffRaster raster;
     try {
-        problem = readInto(file, image, options);
+        problem = readInto(file, raster, image, options);
     } catch (const std::bad_alloc&) {
         // The large buffers are checked where they are made; this catches
         // the small tables that run out in a starved process.
         problem = TiffProblem::OutOfMemory;
     }
+    reason.clear();
     if (problem == TiffProblem::None) return 0;
+    reason = refusalText(problem, raster.layout);
     freeImage(image);
     return 1;
+}
+
+int readTiffImage(ByteSource& file, TargetImage& image, TiffProblem& problem, const TiffReadOptions& options) {
+    std::string reason;
+    return readTiffImage(file, image, problem, reason, options);
 }
 
 int readTiffImage(ByteSource& file, TargetImage& image) {

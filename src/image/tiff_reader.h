@@ -19,14 +19,16 @@
 // The subset read: the first directory only; 1, 4, 8 or 16 bits per sample,
 // unsigned integers; one (gray, bilevel), three or four (RGB, RGBA with the
 // alpha dropped) samples per pixel in chunky order; strips or tiles,
-// uncompressed or LZW, with or without the horizontal predictor;
-// white-is-zero; both byte orders; the eight orientations, after which the
-// image is upright. Palette images, planar data, signed or floating-point
-// samples and every other compression are refused.
+// uncompressed, LZW, Deflate or PackBits, with or without the horizontal
+// predictor (LZW and Deflate); JPEG-compressed 8-bit gray, RGB and YCbCr
+// through libjpeg; white-is-zero; both byte orders; the eight orientations,
+// after which the image is upright. Palette images, planar data, signed or
+// floating-point samples and every other compression are refused.
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "image/byte_source.h"
@@ -39,6 +41,7 @@ namespace calivant {
 enum class TiffProblem {
     None,
     NotTiff,
+    BigTiff,
     Truncated,
     DamagedData,
     InvalidSize,
@@ -71,6 +74,8 @@ struct TiffReadOptions {
     // picture is large enough for them to pay. The image does not depend on
     // it.
     unsigned threads = 0;
+    // Rasters above this (and above kMaxRasterBytes) are refused unread.
+    std::int64_t maxRasterBytes = kMaxRasterBytes;
 };
 
 // Reads the file from its start into image. Returns 0 on success; 1 for any
@@ -80,6 +85,11 @@ struct TiffReadOptions {
 // refused before any raster is allocated, and so are rasters above
 // kMaxRasterBytes.
 int readTiffImage(ByteSource& file, TargetImage& image, TiffProblem& problem, const TiffReadOptions& options = {});
+// The same, with the refusal in words for the user (the line under "Cannot
+// read target file"): what was found and, where that helps, what is read
+// instead. Empty on success.
+int readTiffImage(ByteSource& file, TargetImage& image, TiffProblem& problem, std::string& reason,
+                  const TiffReadOptions& options = {});
 int readTiffImage(ByteSource& file, TargetImage& image);
 
 // Opens file and reads it; 1 also when it cannot be opened.

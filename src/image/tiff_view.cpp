@@ -55,6 +55,8 @@ int TiffView::openLayout(std::unique_ptr<Layout> layout, const PictureTurn& turn
     return 0;
 }
 
+bool TiffView::changedWhileRead() const { return layout_ && layout_->file.changed(); }
+
 PixelRgb TiffView::pixel(std::int32_t x, std::int32_t y) const {
     const Layout& l = *layout_;
     const ChunkGrid& grid = l.raster.grid;

@@ -35,6 +35,8 @@ public:
     int open(std::span<const std::uint8_t> bytes, const PictureTurn& turn = {});
 
     PixelRgb pixel(std::int32_t x, std::int32_t y) const override;
+    // The mapped file lost pages under the reader (see MappedFile).
+    bool changedWhileRead() const override;
 
     // Pixels per inch, as the image reader gives it.
     double resolution() const { return resolution_; }

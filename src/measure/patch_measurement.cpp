@@ -171,6 +171,21 @@ void stretchContrast(std::span<const DeviceRgb> gray, std::span<const DeviceRgb>
     for (std::size_t i = 0; i < color.size(); ++i) colorWorking[i] = stretch(color[i]);
 }
 
+namespace {
+
+// The chart's area in square pixels (the corners in their order around it).
+double chartArea(const OverlayQuad& quad) {
+    double twice = 0.0;
+    for (std::size_t k = 0; k < quad.corners.size(); ++k) {
+        const ImagePoint& a = quad.corners[k];
+        const ImagePoint& b = quad.corners[(k + 1) % quad.corners.size()];
+        twice += a.x * b.y - b.x * a.y;
+    }
+    return std::fabs(twice) * 0.5;
+}
+
+}  // namespace
+
 TargetMeasurement measureTarget(const TargetImage& image, const TargetLayout& layout, const OverlayQuad& quad,
                                 const ReferenceData& reference, const AdvancedOptions& options, MeasureMode mode) {
     return measureTarget(ImagePixels(image), layout, quad, reference, options, mode);
@@ -184,19 +199,26 @@ TargetMeasurement measureTarget(const PixelSource& picture, const TargetLayout& 
     if (!isMeasurable(picture)) return m;
     // Every cell needs at least a pixel of its own; below that the overlay
     // can only be somewhere wrong.
-    const LayoutGrid grid = layoutGrid(layout);
-    if (picture.width() < grid.columns || picture.height() < grid.rows) {
-        if (mode == MeasureMode::Compute)
-            addError(m.diagnostics, kPictureTooSmallError);
+    // Findings that leave nothing to measure end a computation or a printed
+    // measurement; the preview only warns of them.
+    auto cannotMeasure = [&](std::string_view message) {
+        if (mode == MeasureMode::Preview)
+            addWarning(m.diagnostics, message);
         else
-            addWarning(m.diagnostics, kPictureTooSmallError);
+            addError(m.diagnostics, message);
+        m.measured = false;
         return m;
-    }
+    };
+    const LayoutGrid grid = layoutGrid(layout);
+    if (picture.width() < grid.columns || picture.height() < grid.rows) return cannotMeasure(kPictureTooSmallError);
     if (reference.grayCount != layout.grayCount || reference.colorCount != layout.colorCount ||
         layout.grayCount > kMaxGrayPatches || layout.colorCount > kMaxColorPatches ||
         layout.whiteCount > kMaxBorderPatches || layout.midGrayCount > kMaxBorderPatches ||
         layout.blackCount > kMaxBorderPatches)
         return m;
+    // Corners on one point, or on one line, make every patch one sample of
+    // one pixel: no measurement at all.
+    if (!(chartArea(quad) >= static_cast<double>(grid.columns) * grid.rows)) return cannotMeasure(kChartTooSmallError);
     m.measured = true;
 
     // Every cell in the order its result is kept below.
@@ -214,6 +236,10 @@ TargetMeasurement measureTarget(const PixelSource& picture, const TargetLayout& 
     }
     std::vector<PatchMeasurement> measured(cells.size());
     measureCells(picture, quad, cells, measured);
+    const auto chartPatches = static_cast<std::ptrdiff_t>(layout.grayCount + layout.colorCount);
+    if (std::all_of(measured.begin(), measured.begin() + chartPatches,
+                    [](const PatchMeasurement& p) { return p.deviation < 0.0; }))
+        return cannotMeasure(kChartOutsideError);
 
     auto patch = measured.begin();
     for (int i = 0; i < layout.grayCount; ++i, ++patch) {

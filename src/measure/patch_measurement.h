@@ -59,8 +59,10 @@ PatchMeasurement measurePatch(const TargetImage& image, const OverlayQuad& quad,
 // How the checks report. Compute: for a profile computation; patches that
 // fail are marked bad and the findings are errors. Preview: for the Advanced
 // Options dialog's contrast figures; nothing is marked, findings are
-// warnings, and a gray scale out of order fails the measurement.
-enum class MeasureMode { Compute, Preview };
+// warnings, and a gray scale out of order fails the measurement. Report: for
+// printing the measurement; as Preview, except that a chart that cannot be
+// measured at all is an error.
+enum class MeasureMode { Compute, Preview, Report };
 
 // Everything measuring the target gives. Gray arrays are in gray order
 // (index 0 darkest) except the deviations, which, like grayBad, follow the
@@ -68,7 +70,9 @@ enum class MeasureMode { Compute, Preview };
 struct TargetMeasurement {
     // False when there was nothing to measure: an image that is not Rgb24 or
     // Rgb48, a picture with fewer pixels than the chart has cells across or
-    // down (reported), or a reference whose counts are not the layout's.
+    // down, a chart outside the picture or smaller than a pixel per cell
+    // (these three reported), or a reference whose counts are not the
+    // layout's.
     // Nothing else in the record is meaningful then.
     bool measured = false;
     // 0 when the target passed the checks, 1 when it did not (or was not
@@ -110,6 +114,10 @@ struct TargetMeasurement {
 };
 
 inline constexpr std::string_view kPictureTooSmallError = "The picture is too small to hold the chart";
+// No patch has a sample point inside the picture.
+inline constexpr std::string_view kChartOutsideError = "The chart lies outside the picture";
+// The chart covers less than one pixel per cell of its grid.
+inline constexpr std::string_view kChartTooSmallError = "The chart is too small to measure";
 
 // Measures every patch of the layout through the overlay, runs the quality
 // checks, smooths the gray scale (against the reference's gray Y) and fills

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "util/format.h"
+#include "image/picture_reader.h"
 #include "output/icc_profile.h"
 #include "util/text_output.h"
 #include "util/cie.h"
@@ -348,6 +349,10 @@ int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalT
     sink.line(formatText("Average Delta E = %2f", {summary.deltaESum / patchCount}));
     sink.line(formatText("Max Delta E = %2f", {summary.deltaEMax}));
     if (!result.accuracy.candidates.empty()) writeAccuracy(sink, result.accuracy);
+    if (record.jpegPicture) {
+        sink.blank();
+        sink.line(kJpegPictureWarning);
+    }
     return sink.failed != 0 || !out ? 1 : 0;
 }
 

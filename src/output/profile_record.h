@@ -21,6 +21,8 @@ struct ProfileRecord {
     const TargetLayout& layout;
     const TargetMeasurement& measurement;
     const ProfileResult& profile;
+    // Measured in a JPEG: the log says what that means for the profile.
+    bool jpegPicture = false;
 };
 
 }  // namespace calivant

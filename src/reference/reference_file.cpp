@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "util/cie.h"
+#include "util/utf8.h"
 #include "reference/text_input.h"
 #include "target/target_layout.h"
 
@@ -174,6 +175,10 @@ ColumnMap chooseColumns(const std::vector<std::string>& fields) {
 // lightest patches; further out the column holds something else.
 constexpr double kLowestL = -0.5;
 constexpr double kHighestL = 100.5;
+// Beyond this a* or b* is no surface colour, whatever the column says.
+constexpr double kLargestAb = 500.0;
+// A UTF-8 byte-order mark: an editor's, not part of the keyword.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // The line each patch was read from (0: not yet), so that a second line for
 // it can be compared and named.
@@ -189,6 +194,12 @@ enum class LineUse { Ignored, Stored, Refused };
 bool realAt(const std::vector<std::string>& tokens, int column, std::int32_t line, double& value,
             ReferenceProblem& problem) {
     const std::string& token = tokens[static_cast<std::size_t>(column)];
+    // The text routines skip commas as thousands separators, so "18,5"
+    // would read as 185: a decimal comma is refused instead.
+    if (token.find(',') != std::string::npos) {
+        problem = {line, "comma in a number", token};
+        return false;
+    }
     if (parseReal(token, value) != 0) {
         problem = {line, "not a number", token};
         return false;
@@ -200,21 +211,27 @@ bool realAt(const std::vector<std::string>& tokens, int column, std::int32_t lin
     return true;
 }
 
-// Reads a triple from three columns and checks the one range it has: L* for
-// L*a*b*, Y for XYZ.
+// Reads a triple from three columns and checks its ranges: L* near
+// 0..100 and a*, b* within +-500 for L*a*b*; nothing negative for XYZ.
 bool tripleAt(const std::vector<std::string>& tokens, const int (&columns)[3], bool lab, std::int32_t line,
               CieTriple& triple, ReferenceProblem& problem) {
     for (int i = 0; i < 3; ++i)
         if (!realAt(tokens, columns[i], line, triple[i], problem)) return false;
-    const std::string& checked = tokens[static_cast<std::size_t>(columns[lab ? 0 : 1])];
-    if (lab && (triple[0] < kLowestL || triple[0] > kHighestL)) {
-        problem = {line, "L* outside 0..100", checked};
+    auto refuse = [&](int i, const char* what) {
+        problem = {line, what, tokens[static_cast<std::size_t>(columns[i])]};
         return false;
+    };
+    if (lab) {
+        if (triple[0] < kLowestL || triple[0] > kHighestL) return refuse(0, "L* outside 0..100");
+        if (std::fabs(triple[1]) > kLargestAb) return refuse(1, "a* outside -500..500");
+        if (std::fabs(triple[2]) > kLargestAb) return refuse(2, "b* outside -500..500");
+        return true;
     }
-    if (!lab && triple[1] < 0.0) {
-        problem = {line, "negative Y", checked};
-        return false;
-    }
+    static constexpr const char* kNegative[3] = {"negative X", "negative Y", "negative Z"};
+    // X = -999 is the format's own mark of a patch not measured: it stays
+    // missing rather than wrong.
+    for (int i = 0; i < 3; ++i)
+        if (triple[i] < 0.0 && !(i == 0 && triple[0] == kReferenceMissing)) return refuse(i, kNegative[i]);
     return true;
 }
 
@@ -316,7 +333,9 @@ std::string describeReferenceProblem(const ReferenceProblem& problem) {
     std::string text;
     if (problem.line > 0) text = "line " + std::to_string(problem.line) + ": ";
     text += problem.what;
-    if (!problem.token.empty()) text += ": " + problem.token;
+    // The token is the file's own bytes: escape sequences or the NULs of a
+    // UTF-16 file must not reach the terminal or the message box as they are.
+    if (!problem.token.empty()) text += ": " + printableText(problem.token);
     return text;
 }
 
@@ -342,7 +361,10 @@ int readReferenceFile(std::istream& in, int targetType, ReferenceData& reference
     ColumnMap columns;
     std::string line;
     TextPosition position;
+    bool firstLine = true;
     while (readTextLine(in, line, position) == 0) {
+        if (firstLine && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
+        firstLine = false;
         const std::vector<std::string> tokens = splitTokens(line);
         if (tokens.empty()) continue;
         if (!identified) {

@@ -18,8 +18,10 @@ inline constexpr int kReferenceGrayMissing = 1;
 inline constexpr int kReferenceColorMissing = 2;
 // Wrong identification keyword, BEGIN_DATA twice, END_DATA before
 // BEGIN_DATA, or a value of a patch line that cannot be right: a token that
-// is not wholly a number, a number that is not finite, L* outside
-// -0.5..100.5, a negative Y, or a patch given twice with different values.
+// is not wholly a number or holds a comma, a number that is not finite, L*
+// outside -0.5..100.5, a* or b* beyond +-500, a negative X, Y or Z, or a
+// patch given twice with different values. A UTF-8 byte-order mark before
+// the keyword is skipped.
 inline constexpr int kReferenceMalformed = 3;
 
 // Why a file was refused, for the user: the line it was found on (0 when it

@@ -5,8 +5,11 @@
 #include "measure/quality_checks.h"
 #include "profile/compute_profile.h"
 #include "profile/illumination_correction.h"
+#include "profile/reference_match.h"
 #include "shell/platform.h"
 #include "shell/scan_session.h"
+#include "util/format.h"
+#include "util/input_file.h"
 
 namespace calivant {
 
@@ -18,6 +21,13 @@ int measureSession(ScanSession& session, MeasureMode mode, const PixelSource& pi
     if (session.imageReady != 1 || session.referenceReady != 1) return 1;
     TargetMeasurement m = measureTarget(picture, session.targetLayout, session.overlay, session.reference,
                                         session.options, mode);
+    // Read in place, the file may have shrunk under the sampling: what was
+    // measured is then partly zeros and nothing of it is shown.
+    if (picture.changedWhileRead()) {
+        session.platform.showError(formatText("Cannot read target file: %s", {session.imageFile}) + "\n" +
+                                   kFileChanged);
+        return 1;
+    }
     if (!m.measured) {
         presentDiagnostics(session.platform, m.diagnostics);
         return 1;
@@ -35,6 +45,18 @@ int measureSession(ScanSession& session, MeasureMode mode, const PixelSource& pi
     return status;
 }
 
+int refuseForeignReference(ScanSession& session) {
+    if (grayScaleRunsAgainstReference(session.measurement, session.reference)) {
+        session.platform.showError(kGrayScaleReversedError);
+        return 1;
+    }
+    const double error = referenceMismatchError(session.measurement, session.reference);
+    if (!(error > kReferenceMismatchThreshold)) return 0;
+    return session.platform.askWarning(referenceMismatchQuestion(error) + "\n" + std::string(kClickOkOrCancel)) == 1
+               ? 1
+               : 0;
+}
+
 int computeSessionProfile(ScanSession& session) { return computeSessionProfile(session, ImagePixels(session.image)); }
 
 int computeSessionProfile(ScanSession& session, const PixelSource& picture) {
@@ -43,6 +65,7 @@ int computeSessionProfile(ScanSession& session, const PixelSource& picture) {
         return 1;
     }
     if (measureSession(session, MeasureMode::Compute, picture) != 0) return 1;
+    if (refuseForeignReference(session) != 0) return 1;
     ProfileComputation computed =
         computeProfile({session.targetLayout, session.reference, session.measurement, session.options});
     presentDiagnostics(session.platform, computed.diagnostics);

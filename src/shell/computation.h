@@ -13,6 +13,8 @@ namespace calivant {
 struct ScanSession;
 
 inline constexpr std::string_view kMissingDescriptionError = "You must enter a profile description";
+// The wizard's second line of a question it asks before going on.
+inline constexpr std::string_view kClickOkOrCancel = "Click OK to continue or Cancel to abort.";
 
 // Measures the session's target when an image and a reference are ready and
 // keeps the measurement (with its bad-patch marks) in the session. In Compute
@@ -28,6 +30,11 @@ int measureSession(ScanSession& session, MeasureMode mode, const PixelSource& pi
 // failing step's message.
 int computeSessionProfile(ScanSession& session);
 int computeSessionProfile(ScanSession& session, const PixelSource& picture);
+
+// After measuring: refuses a gray scale that runs against the reference's,
+// and asks whether to go on when the reference does not seem to belong to
+// the chart. 0 to go on, 1 after the message (or the user's Cancel).
+int refuseForeignReference(ScanSession& session);
 
 // The contrast figures of the Advanced Options dialog: measured without
 // marking patches; unavailable when the image or the reference is missing or

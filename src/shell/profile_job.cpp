@@ -26,19 +26,25 @@ public:
     void showWarning(std::string_view message) override {
         observer_.report({Severity::Warning, std::string(message)});
     }
-    // The one question (gray patches out of order) is answered by the job's
-    // texts; its "OK or Cancel" sentence means nothing outside the wizard.
+    // The questions (gray patches out of order, a reference that does not
+    // match) are answered by the job's texts; their "OK or Cancel" sentence
+    // means nothing outside the wizard.
     int askWarning(std::string_view message) override {
-        const std::string_view text = message == kGrayOrderQuestion ? kGrayOrderWarning : message;
-        observer_.report({continueOnQuestion ? Severity::Warning : Severity::Error, std::string(text)});
-        return continueOnQuestion ? 0 : 1;
+        std::string_view text = message == kGrayOrderQuestion ? kGrayOrderWarning : message;
+        const bool grayOrder = message == kGrayOrderQuestion;
+        const std::string ending = "\n" + std::string(kClickOkOrCancel);
+        if (text.ends_with(ending)) text.remove_suffix(ending.size());
+        const bool goOn = grayOrder ? continueOnGrayOrder : continueOnMismatch;
+        observer_.report({goOn ? Severity::Warning : Severity::Error, std::string(text)});
+        return goOn ? 0 : 1;
     }
     void showBusyCursor() override {}
     void showArrowCursor() override {}
     LocalTime localTime() override { return systemLocalTime(); }
 
     JobObserver& observer() { return observer_; }
-    bool continueOnQuestion = false;
+    bool continueOnGrayOrder = false;
+    bool continueOnMismatch = false;
 
 private:
     JobObserver& observer_;
@@ -97,10 +103,17 @@ int ScanJob::load(const JobTarget& target) {
     return 0;
 }
 
+// A JPEG can be measured and profiled, but what the profile describes is
+// the camera's rendering, and the user should know before relying on it.
+void ScanJob::warnOfJpeg() {
+    if (session_->imageKind == PictureKind::Jpeg) session_->platform.showWarning(kJpegPictureWarning);
+}
+
 int ScanJob::measure(const AdvancedOptions& options) {
     messages_->observer().progress("Measuring the target");
+    warnOfJpeg();
     session_->options = options;
-    return measureSession(*session_, MeasureMode::Preview, *picture_);
+    return measureSession(*session_, MeasureMode::Report, *picture_);
 }
 
 int ScanJob::compute(const AdvancedOptions& options, const JobTexts& texts) {
@@ -108,8 +121,10 @@ int ScanJob::compute(const AdvancedOptions& options, const JobTexts& texts) {
     session.options = options;
     setDescription(session, texts.description);
     setCopyright(session, texts.copyright);
-    messages_->continueOnQuestion = texts.continueOnGrayOrder;
+    messages_->continueOnGrayOrder = texts.continueOnGrayOrder;
+    messages_->continueOnMismatch = texts.continueOnMismatch;
     messages_->observer().progress("Computing the profile");
+    warnOfJpeg();
     return computeSessionProfile(session, *picture_);
 }
 
@@ -148,8 +163,7 @@ int ScanJob::save(const std::string& profilePath, const std::string& logPath, co
     const FilesWritten written = writeFilesTogether(files);
     if (written.result == AtomicWriteResult::Ok) return 0;
     const std::string& path = written.file == 0 ? profilePath : logPath;
-    session_->platform.showError(formatText(
-        written.result == AtomicWriteResult::CannotCreate ? "Cannot create file: %s" : "Cannot write file: %s", {path}));
+    session_->platform.showError(fileWriteMessage(written.result, path));
     return 1;
 }
 

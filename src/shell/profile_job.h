@@ -9,10 +9,10 @@
 //   job.save("scanner.icc", "scanner.txt", time);
 //
 // Every message the engine has for the user reaches the observer in the
-// order it arose, with the wizard's exact texts; only the gray-order
-// question, answered by JobTexts, arrives as its statement
-// (kGrayOrderWarning): an error when it ended the computation, a warning
-// when the job went on.
+// order it arose, with the wizard's exact texts; only the questions,
+// answered by JobTexts, arrive as their statements (kGrayOrderWarning, the
+// reference mismatch without the wizard's "Click OK" line): an error when
+// it ended the computation, a warning when the job went on.
 
 #include <array>
 #include <cstdint>
@@ -49,7 +49,7 @@ public:
 struct JobTarget {
     int targetType = 0;  // TargetType
     int reflective = 1;
-    std::string image;      // a TIFF file
+    std::string image;      // a TIFF, PNG or JPEG file
     std::string reference;  // empty: the built-in file of a ColorChecker type
     // The program's data folder (with "Reference Files/Macbeth").
     std::string dataFolder;
@@ -74,6 +74,8 @@ struct JobTexts {
     // Go on when the gray patches are out of brightness order (the wizard's
     // OK); otherwise the question ends the computation.
     bool continueOnGrayOrder = false;
+    // Go on when the reference file does not seem to match the chart.
+    bool continueOnMismatch = false;
 };
 
 class ScanJob {
@@ -88,7 +90,8 @@ public:
     int load(const JobTarget& target);
 
     // Measures the patches and runs the checks as the Advanced Options
-    // dialog does (warnings only). 0 when the target passed them.
+    // dialog does (warnings only). 0 when the target passed them. A JPEG
+    // picture is warned of first (kJpegPictureWarning), here and in compute.
     int measure(const AdvancedOptions& options);
 
     // Measures and computes both passes as the wizard does. 0 on success.
@@ -125,6 +128,8 @@ public:
     bool readsInPlace() const;
 
 private:
+    void warnOfJpeg();
+
     class Messages;
     std::unique_ptr<Messages> messages_;
     std::unique_ptr<ScanSession> session_;

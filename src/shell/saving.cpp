@@ -42,18 +42,33 @@ bool hasProfileExtension(std::string_view path) { return hasExtension(path, ".ic
 
 bool hasLogExtension(std::string_view path) { return hasExtension(path, ".txt"); }
 
-int saveFileWith(ScanSession& session, const std::string& path, const std::function<int(std::ostream&)>& writer) {
-    switch (writeFileAtomically(path, writer)) {
-        case AtomicWriteResult::Ok:
-            return 0;
-        case AtomicWriteResult::CannotCreate:
-            session.platform.showError(formatText("Cannot create file: %s", {path}));
-            return 1;
+std::string fileWriteMessage(AtomicWriteResult result, std::string_view path) {
+    switch (result) {
+        case AtomicWriteResult::Ok: return {};
+        case AtomicWriteResult::CannotCreate: return formatText("Cannot create file: %s", {path});
+        case AtomicWriteResult::Busy: return formatText("Cannot write file: %s", {path}) + "\nanother run is writing it";
+        case AtomicWriteResult::PermissionDenied:
+            return formatText("Cannot write file: %s", {path}) + "\npermission denied";
         case AtomicWriteResult::WriteFailed:
-        case AtomicWriteResult::CannotReplace:
-            break;
+        case AtomicWriteResult::CannotReplace: break;
     }
-    session.platform.showError(formatText("Cannot write file: %s", {path}));
+    return formatText("Cannot write file: %s", {path});
+}
+
+std::string outputClashMessage(const ScanSession& session, const std::string& path, const std::string& otherOutput) {
+    const std::pair<const std::string*, const char*> others[] = {{&session.imageFile, "it is the target image file"},
+                                                                 {&session.referenceFile, "it is the reference file"},
+                                                                 {&otherOutput, "it is the other file just saved"}};
+    for (const auto& [other, what] : others)
+        if (!other->empty() && nameSameFile(path, *other))
+            return formatText("Cannot write file: %s", {path}) + "\n" + what;
+    return {};
+}
+
+int saveFileWith(ScanSession& session, const std::string& path, const std::function<int(std::ostream&)>& writer) {
+    const AtomicWriteResult result = writeFileAtomically(path, writer);
+    if (result == AtomicWriteResult::Ok) return 0;
+    session.platform.showError(fileWriteMessage(result, path));
     return 1;
 }
 

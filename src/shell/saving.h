@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "util/atomic_file.h"
+
 namespace calivant {
 
 struct ScanSession;
@@ -27,6 +29,17 @@ inline std::string proposedLogName(std::string_view description) { return propos
 bool hasProfileExtension(std::string_view path);
 // ".txt", any letter case.
 bool hasLogExtension(std::string_view path);
+
+// The message for a file that could not be written: "Cannot create file: %s"
+// or "Cannot write file: %s", with a second line where the reason is one the
+// user can act on (another run holds the file, it is read-only).
+std::string fileWriteMessage(AtomicWriteResult result, std::string_view path);
+
+// The message when path would replace a file the session read (the target
+// image, the reference file) or otherOutput, the other file saved from this
+// computation ("Cannot write file: %s" and what the file is); empty when it
+// names none of them, by any name, link or hard link.
+std::string outputClashMessage(const ScanSession& session, const std::string& path, const std::string& otherOutput);
 
 // Writes the profile of the session's last computation to path. Returns 0,
 // or 1 after a message naming the file when it cannot be created or written

@@ -17,8 +17,9 @@ std::vector<WindowSegment> overlaySegments(const ScanSession& session, const Dis
 }
 
 ProfileRecord profileRecordOf(const ScanSession& session) {
-    return {session.description, session.copyright, session.targetType, session.reflective,
-            session.options,     session.targetLayout, session.measurement, session.profile};
+    return {session.description, session.copyright,    session.targetType,  session.reflective,
+            session.options,     session.targetLayout, session.measurement, session.profile,
+            session.imageKind == PictureKind::Jpeg};
 }
 
 void presentDiagnostics(Platform& platform, const Diagnostics& diagnostics) {

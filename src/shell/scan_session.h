@@ -6,6 +6,7 @@
 #include <string>
 
 #include "image/display_image.h"
+#include "image/picture_reader.h"
 #include "image/target_image.h"
 #include "measure/patch_measurement.h"
 #include "measure/advanced_options.h"
@@ -52,11 +53,18 @@ struct ScanSession {
     OverlayQuad overlay;
     // Valid only after readReferenceFile returned 0.
     ReferenceData reference;
+    // The files the image and the reference were read from (empty when none
+    // is ready): messages name them, and saving never writes over them.
+    std::string imageFile;
+    std::string referenceFile;
 
     // --- Target image ---
     // The working image the patches are measured in: Rgb24 or Rgb48 once
     // accepted by the setup page, upright as the user turned it.
     TargetImage image;
+    // The kind of file it was read from: a JPEG is said to be one wherever
+    // the profile's quality is shown.
+    PictureKind imageKind = PictureKind::Unknown;
     // Its scaled 24-bit copy painted by the image window, and the size and
     // window position it was last shown at.
     TargetImage displayImage;

@@ -1,6 +1,8 @@
 #include "shell/settings.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -9,6 +11,7 @@
 #include "util/format.h"
 #include "reference/text_input.h"
 #include "util/atomic_file.h"
+#include "util/input_file.h"
 #include "util/paths.h"
 #include "util/utf8.h"
 
@@ -54,16 +57,21 @@ bool inRange(double v, double lo, double hi) { return v >= lo && v <= hi; }
 enum class ReadResult { Ok, Missing, Failed };
 
 ReadResult readWholeFile(const std::filesystem::path& file, std::string& text) {
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) return ec ? ReadResult::Failed : ReadResult::Missing;
-    const std::uintmax_t size = std::filesystem::file_size(file, ec);
-    if (ec || size > kMaxSettingsFileSize) return ReadResult::Failed;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return ReadResult::Failed;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return ReadResult::Failed;
-    text = buffer.str();
+    InputFile input;
+    if (input.open(file) != 0) {
+        struct stat info {};
+        const bool missing = ::lstat(file.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
+        return missing ? ReadResult::Missing : ReadResult::Failed;
+    }
+    if (input.size() > kMaxSettingsFileSize) return ReadResult::Failed;
+    InputFileBuffer buffer(input.descriptor());
+    // Never more than the limit, even from a file that grows while read.
+    std::istream in(&buffer);
+    std::string bytes(kMaxSettingsFileSize + 1, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (buffer.error() != 0 || static_cast<std::size_t>(in.gcount()) > kMaxSettingsFileSize) return ReadResult::Failed;
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    text = std::move(bytes);
     return ReadResult::Ok;
 }
 

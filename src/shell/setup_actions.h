@@ -41,6 +41,7 @@ int targetTypeListIndex(int targetType, int reflective);
 // "<programFolder>/Reference Files/Macbeth/<name>" for the ColorChecker
 // types; empty for IT8 and HCT.
 std::string builtInReferencePath(const ScanSession& session, int targetType);
+std::string builtInReferencePath(const std::string& programFolder, int targetType);
 
 // Picks list entry index. IT8 and HCT then need a reference file chosen by
 // the user (referenceReady 0). The ColorChecker types read their built-in
@@ -55,9 +56,10 @@ int selectTargetType(ScanSession& session, int listIndex, std::string& reference
 // (start-up). Returns 0 when it was read.
 int loadBuiltInReferenceSilently(ScanSession& session, std::string& referencePath);
 
-// Reads a TIFF target image into the session, turned as asked after the
-// file's own orientation; on success resets the overlay, remembers the
-// folder and sets imageReady. Messages name the file.
+// Reads a TIFF, PNG or JPEG target image into the session, turned as asked
+// after the file's own orientation; on success resets the overlay,
+// remembers the folder and the kind of file, and sets imageReady. Messages
+// name the file.
 int loadTargetImage(ScanSession& session, const std::string& path, const PictureTurn& turn = {});
 
 // The target image read where it lies in its file instead (the session's

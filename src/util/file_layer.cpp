@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +41,40 @@ public:
         return ::rename(from.c_str(), to.c_str()) == 0;
     }
     bool remove(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+
+    bool mayWrite(const std::string& path) override {
+        return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+    }
+
+    int lock(const std::string& path) override {
+        int fd;
+        do {
+            fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) return -1;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            return -1;
+        }
+        // The holder before us removes the file as it lets go: a lock taken
+        // on a name that has gone, or been made anew, excludes no one.
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(fd, &held) != 0 || ::lstat(path.c_str(), &named) != 0 || held.st_dev != named.st_dev ||
+            held.st_ino != named.st_ino) {
+            ::close(fd);
+            errno = EAGAIN;
+            return -1;
+        }
+        return fd;
+    }
+
+    void unlock(const std::string& path, int fd) override {
+        ::unlink(path.c_str());
+        ::close(fd);
+    }
 
     bool syncFolder(const std::string& folder) override {
         const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -1,6 +1,7 @@
 #pragma once
 // The few file operations that saving needs, behind an interface so that
-// tests can make any one of them fail and check that nothing was lost.
+// tests can make any one of them fail, or stop the process at it, and check
+// that nothing was lost.
 
 #include <cstddef>
 #include <string>
@@ -27,6 +28,15 @@ public:
     virtual bool remove(const std::string& path) = 0;
     // Makes the folder's entries (new names, renames) durable.
     virtual bool syncFolder(const std::string& folder) = 0;
+    // Whether this process may change the file's content: a read-only file
+    // is not replaced, as cp would not overwrite it (root may).
+    virtual bool mayWrite(const std::string& path) = 0;
+    // Takes the advisory lock of the lock file at path (made when missing)
+    // without waiting. Returns a descriptor holding it, or -1 when another
+    // process holds it or the file cannot be made.
+    virtual int lock(const std::string& path) = 0;
+    // Removes the lock file, then lets go of the lock.
+    virtual void unlock(const std::string& path, int fd) = 0;
 };
 
 // The operating system's files.

@@ -1,5 +1,7 @@
 #include "util/utf8.h"
 
+#include <algorithm>
+
 namespace calivant {
 
 std::string_view truncateUtf8(std::string_view text, std::size_t maxBytes) {
@@ -86,6 +88,70 @@ std::u16string utf16Of(std::string_view text) {
             out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
             out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
         }
+    }
+    return out;
+}
+
+}  // namespace calivant
+
+namespace calivant {
+namespace {
+
+// The length of the valid UTF-8 sequence at text[i], 0 when there is none.
+std::size_t sequenceAt(std::string_view text, std::size_t i) {
+    for (std::size_t n = 1; n <= 4 && i + n <= text.size(); ++n)
+        if (isValidUtf8(text.substr(i, n))) return n;
+    return 0;
+}
+
+bool isControlAt(std::string_view text, std::size_t i, std::size_t length) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (length == 1) return b < 0x20 || b == 0x7F;
+    return length == 2 && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+}
+
+}  // namespace
+
+bool hasControlCharacters(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = sequenceAt(text, i);
+        if (n == 0) {
+            ++i;
+            continue;
+        }
+        if (isControlAt(text, i, n)) return true;
+        i += n;
+    }
+    return false;
+}
+
+std::string withoutControlCharacters(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = std::max<std::size_t>(1, sequenceAt(text, i));
+        if (!isControlAt(text, i, n)) out.append(text.substr(i, n));
+        i += n;
+    }
+    return out;
+}
+
+std::string printableText(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = sequenceAt(text, i);
+        if (n != 0 && !isControlAt(text, i, n)) {
+            out.append(text.substr(i, n));
+            i += n;
+            continue;
+        }
+        for (std::size_t k = 0; k < std::max<std::size_t>(1, n); ++k) {
+            const auto b = static_cast<unsigned char>(text[i + k]);
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        }
+        i += std::max<std::size_t>(1, n);
     }
     return out;
 }

@@ -31,3 +31,18 @@ std::string asciiOrQuestionMarks(std::string_view text);
 std::u16string utf16Of(std::string_view text);
 
 }  // namespace calivant
+
+namespace calivant {
+
+// Whether text holds a control character: a byte below 32, DEL, or a C1
+// control (U+0080..U+009F), any of which a terminal may act on.
+bool hasControlCharacters(std::string_view text);
+
+// text with its control characters left out.
+std::string withoutControlCharacters(std::string_view text);
+
+// text as it can be shown on a terminal: valid UTF-8 printable characters
+// as they are; control characters and bytes that are not UTF-8 as \xNN.
+std::string printableText(std::string_view text);
+
+}  // namespace calivant

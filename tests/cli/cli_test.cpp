@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include "make-target/picture_files.h"
 #include "make-target/placement.h"
 #include "make-target/synthetic_target.h"
 #include "make-target/synthetic_tiff.h"
@@ -70,7 +73,14 @@ TEST_F(CliTest, UsageErrorsAndVersion) {
         {ok + "--log a.log", "Log files must have an extension of .txt"},
         {ok + "--stretch x,90", "Illegal target DMAX value"},
         {ok + "--stretch 25.01,90", "Target DMAX value out of range (0.0 .. 25.0)"},
-        {ok + "--stretch 5", "Illegal target DMIN value"},
+        {ok + "--stretch 5,", "Illegal target DMIN value"},
+        {ok + "--stretch 5", "--stretch takes two numbers DMAX,DMIN"},
+        {ok + "--stretch 5,9,5", "--stretch takes two numbers DMAX,DMIN"},
+        {ok + "--stretch 5,9e1", "Illegal target DMIN value"},
+        {ok + "--corners 0x1,0,1,0,1,1,0,1", "--corners takes auto, full or eight numbers X,Y,X,Y,X,Y,X,Y"},
+        {cc + "--output out.icc --description 'a\nCopyright: forged'", "--description must not hold control characters"},
+        {ok + "--copyright \"$(printf 'a\\033[2Jb')\"", "--copyright must not hold control characters"},
+        {"measure --target colorchecker --image a.tif --ti3 a.txt", "Measurement files must have an extension of .ti3"},
         {ok + "--stretch 5,74.99", "Target DMIN value out of range (75.0 .. 100.0)"},
         {ok + "--stretch 5,90 --no-stretch", "--stretch and --no-stretch exclude each other"},
         {ok + "--eliminate-residuals --no-eliminate-residuals",
@@ -81,7 +91,13 @@ TEST_F(CliTest, UsageErrorsAndVersion) {
         {cc + "--output out.icc --description " + std::string(339, 'd'), "--description takes at most 338 bytes"},
         {ok + "--copyright " + std::string(339, 'c'), "--copyright takes at most 338 bytes"},
     };
-    for (const auto& [arguments, message] : cases) EXPECT_EQ(run(arguments), "2 error: " + message + "\n");
+    for (const auto& [arguments, message] : cases) EXPECT_EQ(run(arguments), "2 error: " + message + "\n") << arguments;
+    // Numbers in plain decimals only: CLI11's conversion would take 0x5A as 90.
+    EXPECT_EQ(run(cc + "--rotate 0x5A --description d --output o.icc"),
+              "2 --rotate: not a plain decimal number: 0x5A\nRun with --help for more information.\n");
+    EXPECT_EQ(run(ok + "--clut 0x11"), "2 --clut: not a plain decimal number: 0x11\nRun with --help for more information.\n");
+    EXPECT_EQ(run("frobnicate --target colorchecker"),
+              "2 error: unknown subcommand \"frobnicate\" (build, measure or locate)\n");
     EXPECT_EQ(run("--version"), "0 ");
     EXPECT_EQ(out, "calivant-scanner-cli 1.0.0.3\n");
 }
@@ -166,14 +182,189 @@ TEST_F(CliTest, MeasurePrintsEveryPatchAndTheContrast) {
                                                "patches: A1\nCheck the chart's corners (--corners) and the scan.\n");
 
     // Corners that are no numbers or lie absurdly far, and a picture too small for the chart.
-    EXPECT_EQ(run(bare + "--corners nan,0,1,0,1,1,0,1"), "2 error: --corners: every coordinate must be a finite number\n");
-    EXPECT_EQ(run(bare + "--corners 0,0,1,0,1,1,0,2e6"),
+    EXPECT_EQ(run(bare + "--corners nan,0,1,0,1,1,0,1"),
+              "2 error: --corners takes auto, full or eight numbers X,Y,X,Y,X,Y,X,Y\n");
+    EXPECT_EQ(run(bare + "--corners 0,0,1,0,1,1,0," + std::string(400, '9')),
+              "2 error: --corners: every coordinate must be a finite number\n");
+    EXPECT_EQ(run(bare + "--corners 0,0,1,0,1,1,0,2000001"),
               "2 error: --corners: coordinates lie within 1000000 pixels of the picture\n");
     EXPECT_EQ(run(bare + "--corners 0,0,1,0,1,1,0"),
               "2 error: --corners takes auto, full or eight numbers X,Y,X,Y,X,Y,X,Y\n");
-    writeTarget("cc", 1, "", Grays::AsReferenced, 0.0, 0.0, 5, 3);
-    EXPECT_EQ(run(measure), "1 warning: The picture is too small to hold the chart\n");
-    EXPECT_EQ(run(build + "--output out.icc"), "1 error: The picture is too small to hold the chart\n");
+    for (const int side : {1, 5}) {
+        SyntheticPicture tiny;
+        tiny.width = side;
+        tiny.height = side;
+        tiny.samples.assign(static_cast<std::size_t>(side * side * 3), 128);
+        ASSERT_EQ(writeSyntheticTiff((folder / "cc.tif").string(), tiny, TiffWriteOptions{}), 0);
+        EXPECT_EQ(run(measure), "1 error: The picture is too small to hold the chart\n");
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(run(build + "--output out.icc"), "1 error: The picture is too small to hold the chart\n");
+    }
+}
+
+// The deviation column: the samples' scatter in 8-bit steps, "-" for a patch
+// with no sample in the picture; a chart with none, or with less than a pixel
+// per cell, is one error and no rows.
+TEST_F(CliTest, MeasureTellsEmptyPatchesAndChartsOffThePicture) {
+    writeTarget("cc", 1, "A1");
+    const std::string measure = "measure --target colorchecker --image cc.tif --reference cc.ref ";
+    run(measure + "--corners full");
+    // The bad patch scatters by tens of steps; a flat one not at all.
+    auto deviationOf = [&](const std::string& name) {
+        const std::size_t start = out.find("\n" + name + "\t") + 1, end = out.find('\n', start);
+        return out.substr(out.rfind('\t', end) + 1, end - out.rfind('\t', end) - 1);
+    };
+    EXPECT_GT(std::stod(deviationOf("A1")), 10.0);
+    EXPECT_EQ(deviationOf("B1"), "0.000");
+    // Half the chart beyond the right edge: its right columns have no samples.
+    writeTarget("cc", 1);
+    ASSERT_EQ(run(measure + "--corners 300,0,899,0,899,399,300,399"), "0 ");
+    EXPECT_NE(out.find("\nA6\t0.00\t0.00\t0.00\t-\n"), std::string::npos);
+    EXPECT_NE(out.find("\nA1\t"), std::string::npos);
+    EXPECT_EQ(out.find("-255"), std::string::npos);
+    const std::pair<std::string, std::string> unmeasurable[] = {
+        {"-5000,-5000,-4000,-5000,-4000,-4000,-5000,-4000", "The chart lies outside the picture"},
+        {"10,10,10,10,10,10,10,10", "The chart is too small to measure"},
+        {"10,10,14,10,14,13,10,13", "The chart is too small to measure"},
+    };
+    for (const auto& [corners, message] : unmeasurable) {
+        EXPECT_EQ(run(measure + "--corners " + corners), "1 error: " + message + "\n") << corners;
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(run("build --target colorchecker --image cc.tif --reference cc.ref --description d --output out.icc "
+                      "--corners " + corners),
+                  "1 error: " + message + "\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder / "out.icc"));
+}
+
+// What cannot be read ends with the file named and the reason, never a
+// hang, an abort or a signal.
+TEST_F(CliTest, InputsThatAreNoRegularFilesOrFailToRead) {
+    writeTarget("cc", 1);
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(folder / "dir");
+    testing::writeFile(folder / "big.tif", std::string("II+\0\x08\0\0\0\0\0\0\0\0\0\0\0", 16));
+    const std::string measure = "measure --target colorchecker --corners full ";
+    const std::pair<std::string, std::string> cases[] = {
+        {"--image fifo", "Cannot open target image file: fifo\nnot a regular file"},
+        {"--image dir", "Cannot open target image file: dir\nnot a regular file"},
+        {"--image /dev/zero", "Cannot open target image file: /dev/zero\nnot a regular file"},
+        {"--image /proc/self/mem", "Cannot open target image file: /proc/self/mem\ninput/output error"},
+        {"--image big.tif", "Cannot read target file: big.tif\nBigTIFF is not supported"},
+        {"--image cc.tif --reference fifo", "Cannot open reference file: fifo\nnot a regular file"},
+        {"--image cc.tif --reference dir", "Cannot open reference file: dir\nnot a regular file"},
+        {"--image cc.tif --reference /proc/self/mem", "Cannot open reference file: /proc/self/mem\ninput/output error"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        EXPECT_EQ(run(measure + arguments, "timeout 60"), "1 error: " + message + "\n") << arguments;
+        EXPECT_EQ(run("locate --target colorchecker " + arguments, "timeout 60"), "1 error: " + message + "\n");
+    }
+}
+
+// An output never replaces an input or the other output, by any name.
+TEST_F(CliTest, OutputsNeverReplaceInputs) {
+    writeTarget("cc", 1);
+    const std::string before = readFile(folder / "cc.ref") + readFile(folder / "cc.tif");
+    std::filesystem::create_hard_link(folder / "cc.tif", folder / "hard.icc");
+    std::filesystem::create_symlink("cc.ref", folder / "link.txt");
+    std::filesystem::create_symlink("cc.ref", folder / "link.TI3");
+    const std::pair<std::string, std::string> cases[] = {
+        {build + "--output p.icc --log link.txt", "--log names the same file as --reference"},
+        {build + "--output hard.icc", "--output names the same file as --image"},
+        {"measure --target colorchecker --image cc.tif --reference cc.ref --corners full --ti3 link.TI3",
+         "--ti3 names the same file as --reference"},
+    };
+    for (const auto& [arguments, message] : cases) EXPECT_EQ(run(arguments), "2 error: " + message + "\n") << arguments;
+    EXPECT_EQ(readFile(folder / "cc.ref") + readFile(folder / "cc.tif"), before);
+    EXPECT_EQ(run("measure --target colorchecker --image cc.tif --reference cc.ref --corners full --ti3 m.TI3"), "0 ");
+}
+
+// A reference of another chart, or one whose gray scale runs the other way,
+// stops the build: the first unless told to go on.
+TEST_F(CliTest, RefusesAReferenceThatDoesNotBelongToTheChart) {
+    writeTarget("other", 1);
+    writeTarget("cc", 1);
+    SyntheticTarget other;
+    SyntheticTargetOptions options;
+    options.targetType = 1;
+    ASSERT_EQ(renderSyntheticTarget(options, generatedReference(1), other), kSyntheticOk);
+    const ReferenceData right = generatedReference(1);
+    for (std::size_t i = 0; i < 18; ++i) {
+        other.reference.colorXYZ[i] = right.colorXYZ[(i * 7 + 3) % 18];
+        other.reference.colorLab[i] = right.colorLab[(i * 7 + 3) % 18];
+    }
+    ASSERT_EQ(writeReferencePath((folder / "other.ref").string(), other), 0);
+    const std::string other_ = "build --target colorchecker --image cc.tif --reference other.ref --corners full --description d ";
+    // The figure comes from a fixed model: it is pinned here.
+    EXPECT_EQ(run(other_ + "--output o.icc"),
+              "1 error: The reference file does not seem to match the chart (cross-validated error 21.84)\n"
+              "Give --continue-on-mismatch to build the profile anyway.\n");
+    EXPECT_FALSE(std::filesystem::exists(folder / "o.icc"));
+    EXPECT_EQ(run(other_ + "--output o.icc --continue-on-mismatch").substr(0, 12), "0 warning: T");
+    EXPECT_TRUE(std::filesystem::exists(folder / "o.icc"));
+
+    std::reverse(other.reference.grayXYZ.begin(), other.reference.grayXYZ.begin() + 6);
+    std::reverse(other.reference.grayLab.begin(), other.reference.grayLab.begin() + 6);
+    other.reference.colorXYZ = right.colorXYZ;
+    other.reference.colorLab = right.colorLab;
+    ASSERT_EQ(writeReferencePath((folder / "other.ref").string(), other), 0);
+    EXPECT_EQ(run(other_ + "--output r.icc --continue-on-mismatch --continue-on-gray-order"),
+              "1 error: The gray scale of the target image runs the other way from the reference file's\n");
+}
+
+// One chart saved as every lossless kind of picture measures byte for byte the same; as a
+// quality-95 JPEG, every patch within 1% of full scale of the TIFF's, with a warning that
+// the build's log repeats after its cross-validated figures.
+TEST_F(CliTest, EveryKindOfPictureMeasuresAlike) {
+    SyntheticTargetOptions options;
+    options.width = 600;
+    options.height = 400;
+    options.targetType = 1;
+    options.bitsPerSample = 16;
+    options.noiseSigma = 0.003;
+    SyntheticTarget target;
+    ASSERT_EQ(renderSyntheticTarget(options, generatedReference(1), target), kSyntheticOk);
+    target.reference = generatedReference(1);
+    ASSERT_EQ(writeReferencePath((folder / "cc.ref").string(), target), 0);
+    TiffWriteOptions deflate, packBits;
+    deflate.compression = kTiffCompressionDeflate, deflate.predictor = true, deflate.rowsPerStrip = 7;
+    packBits.compression = kTiffCompressionPackBits;
+    ASSERT_EQ(writeSyntheticTiff((folder / "cc.tif").string(), target.picture, TiffWriteOptions{}), 0);
+    ASSERT_EQ(writeSyntheticTiff((folder / "deflate.tif").string(), target.picture, deflate), 0);
+    ASSERT_EQ(writeSyntheticTiff((folder / "packbits.tif").string(), target.picture, packBits), 0);
+    ASSERT_EQ(writeSyntheticPng((folder / "cc.png").string(), target.picture, {}), 0);
+    SyntheticPicture eight = target.picture;
+    eight.bitsPerSample = 8;
+    for (std::uint16_t& v : eight.samples) v = static_cast<std::uint16_t>((v * 255 + 32767) / 65535);
+    ASSERT_EQ(writeSyntheticJpeg((folder / "cc.jpg").string(), eight, {95, 1, false}), 0);
+
+    const std::string measure = "measure --target colorchecker --reference cc.ref --corners full --image ";
+    ASSERT_EQ(run(measure + "cc.tif"), "0 ");
+    const std::string tiff = out;
+    for (const char* image : {"deflate.tif", "packbits.tif", "cc.png"}) {
+        EXPECT_EQ(run(measure + image), "0 ") << image;
+        EXPECT_EQ(out, tiff) << image;
+    }
+    const std::string warning =
+        "The target image is a JPEG: lossy, and already rendered by the camera; the profile describes that rendering.";
+    EXPECT_EQ(run(measure + "cc.jpg"), "0 warning: " + warning + "\n");
+    std::istringstream fromTiff(tiff), fromJpeg(out);
+    int patches = 0;
+    for (std::string a, b; std::getline(fromTiff, a) && std::getline(fromJpeg, b);) {
+        double ta[3], tb[3];
+        char name[16];
+        if (std::sscanf(a.c_str(), "%15s %lf %lf %lf", name, &ta[0], &ta[1], &ta[2]) != 4) continue;
+        ASSERT_EQ(std::sscanf(b.c_str(), "%15s %lf %lf %lf", name, &tb[0], &tb[1], &tb[2]), 4);
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(ta[c], tb[c], 1.0) << name;  // percent of full scale
+        ++patches;
+    }
+    EXPECT_EQ(patches, 24);
+    ASSERT_EQ(run("build --target colorchecker --reference cc.ref --corners full --image cc.jpg --description d "
+                  "--output j.icc --log j.txt"),
+              "0 warning: " + warning + "\n");
+    const std::string log = readFile(folder / "j.txt");
+    EXPECT_LT(log.find("Cross-Validated Accuracy"), log.find(warning));
+    EXPECT_EQ(log.substr(log.size() - warning.size() - 6), "\r\n\r\n" + warning + "\r\n");
 }
 
 // The illumination correction: refused where the chart has no border

@@ -2,6 +2,7 @@
 // for unusable files, and the image window with its overlay.
 
 #include "gui_fixture.h"
+#include "make-target/picture_files.h"
 
 namespace calivant::gui::testing {
 namespace {
@@ -52,21 +53,24 @@ TEST_F(WizardTest, SetupPageFollowsTheChoicesAndNamesUnusableFiles) {
                                   1, 0, 0, 0, 1, 0, 0, 0, 17, 1, 4, 0, 1, 0, 0, 0, 98, 0, 0, 0, 22, 1, 3, 0, 1, 0,
                                   0, 0, 1, 0, 0, 0, 23, 1, 4, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 200};
     calivant::testing::writeFile(gray, std::string(reinterpret_cast<const char*>(tiff), sizeof tiff));
-    dialogs.fileAnswers = {std::nullopt, missing, text, gray, missing, text};
+    const std::string subfolder = (folder / "sub").string();  // a folder is no reference file
+    std::filesystem::create_directory(subfolder);
+    dialogs.fileAnswers = {std::nullopt, missing, text, gray, missing, text, subfolder};
     w.chooseTargetImage();
     EXPECT_EQ(state(w, session) + toStdString(w.imagePathField()->text()), "--- 31 " + sg + samplePath());
-    for (int i = 0; i < 5; ++i) i < 3 ? w.chooseTargetImage() : w.chooseReferenceFile();  // 3 images, 2 references
+    for (int i = 0; i < 6; ++i) i < 3 ? w.chooseTargetImage() : w.chooseReferenceFile();  // 3 images, 3 references
     session.programFolder = folder.path().string();  // no built-in files here
     w.onTargetTypeChanged(2);
     EXPECT_EQ(dialogs.messages,
-              (std::vector<std::string>{"Error: Cannot open target image file: " + missing,
-                                        "Error: Cannot read target file: " + text + "\nnot a TIFF file",
+             (std::vector<std::string>{"Error: Cannot open target image file: " + missing + "\nno such file or directory",
+                                       "Error: Cannot read target file: " + text + "\nnot a TIFF, PNG or JPEG file",
                                         "Error: Target file is not a 24-bit or 48-bit color image: " + gray,
-                                        "Error: Cannot open reference file: " + missing,
+                                        "Error: Cannot open reference file: " + missing + "\nno such file or directory",
                                         "Error: Illegal reference file: " + text +
                                             "\nline 1: keyword not recognised for this target type: IT8.7/1",
+                                        "Error: Cannot open reference file: " + subfolder + "\nnot a regular file",
                                         "Error: Cannot open reference file: " + folder.path().string() +
-                                            "/Reference Files/Macbeth/ColorChecker.ref"}));
+                                            "/Reference Files/Macbeth/ColorChecker.ref\nno such file or directory"}));
     EXPECT_EQ(state(w, session) + toStdString(w.imagePathField()->text()), "--- 11 ");
     // The sample loaded first is still in memory, but neither shown nor turned.
     w.rotateTargetImage();
@@ -75,6 +79,23 @@ TEST_F(WizardTest, SetupPageFollowsTheChoicesAndNamesUnusableFiles) {
     QImage black = top;
     black.fill(Qt::black);
     EXPECT_EQ(top, black);
+}
+
+// The chooser offers every kind read; a JPEG (named as cameras name them) loads with a
+// note at the top of the instructions, which goes when another picture loads.
+TEST_F(WizardTest, JpegPictureIsNotedOnTheSetupPage) {
+    MainWindow& w = window();
+    const SyntheticPicture gray{64, 48, 8, std::vector<std::uint16_t>(64 * 48 * 3, 128)};
+    const std::string jpeg = (folder / "IMG_0001.JPG").string();
+    ASSERT_EQ(writeSyntheticJpeg(jpeg, gray, {}), 0);
+    dialogs.fileAnswers = {jpeg, samplePath()};
+    w.chooseTargetImage();
+    EXPECT_EQ(toStdString(dialogs.requests[0].filter),
+              "Target images (*.tif *.tiff *.png *.jpg *.jpeg);;Target Image TIFF Files (*.tif *.tiff);;All files (*)");
+    EXPECT_EQ(session.imageReady, 1);
+    EXPECT_TRUE(w.instructions()->text->toPlainText().startsWith(toQString(kJpegPictureWarning) + "\n\nTo build"));
+    w.chooseTargetImage();
+    EXPECT_TRUE(w.instructions()->text->toPlainText().startsWith("To build"));
 }
 
 TEST_F(WizardTest, OverlayIsDrawnWhereTheGeometrySaysAndDragged) {

@@ -45,7 +45,8 @@ TEST_F(WizardTest, ImageOpenedAtStartIsReadyAndAFailureSaysWhatChooseSays) {
     w.openTargetImage(missing);
     EXPECT_FALSE(w.instructions()->next->isEnabled());
     EXPECT_TRUE(w.imagePathField()->text().isEmpty());
-    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Error: Cannot open target image file: " + missing});
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Error: Cannot open target image file: " + missing +
+                                                          "\nno such file or directory"});
 }
 
 }  // namespace

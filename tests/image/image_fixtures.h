@@ -45,6 +45,7 @@ struct TiffOptions {
     int photometric = -1, orientation = 1;  // photometric -1: RGB or BlackIsZero by samples
     std::uint32_t tileWidth = 0, tileLength = 0;  // tiles instead of strips
     int sampleFormat = 1;
+    int jpegQuality = 90;  // compression 7 (photometric 6 makes it YCbCr, subsampled)
 };
 
 // The bytes of the file libtiff writes for the picture.
@@ -64,6 +65,10 @@ inline std::string writeWithLibtiff(const Picture& p, const TiffOptions& o = {})
     if (o.predictor != 1) TIFFSetField(tif, TIFFTAG_PREDICTOR, o.predictor);
     TIFFSetField(tif, TIFFTAG_ORIENTATION, o.orientation);
     if (o.sampleFormat != 1) TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, o.sampleFormat);
+    if (o.compression == COMPRESSION_JPEG) {
+        TIFFSetField(tif, TIFFTAG_JPEGQUALITY, o.jpegQuality);
+        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
     // 16-bit samples in the machine's order; smaller ones first in the high
     // bits. Positions past the picture (edge tiles) hold values of their own
     // that a reader must never show.
@@ -101,6 +106,56 @@ inline std::string writeWithLibtiff(const Picture& p, const TiffOptions& o = {})
     TIFFClose(tif);
     if (!ok) throw std::runtime_error("libtiff cannot write the picture");
     return readFile(path);
+}
+
+// What libtiff itself reads from a file, rows top first as stored (the
+// orientation tag not applied): JPEG data in RGB through libjpeg with its
+// default settings (JPEGCOLORMODE_RGB), or, with rgba, through libtiff's
+// own RGBA interface, which converts YCbCr itself.
+inline Picture readWithLibtiff(const std::string& bytes, bool rgba = false) {
+    TempFolder folder;
+    const std::string path = (folder / "libtiff.tif").string();
+    writeFile(path, bytes);
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (!tif) throw std::runtime_error("libtiff cannot open " + path);
+    std::uint32_t width = 0, height = 0, tileWidth = 0, tileLength = 0;
+    std::uint16_t samples = 1, bits = 1, photometric = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    Picture p{std::int32_t(width), std::int32_t(height), samples, bits, {}};
+    bool ok = true;
+    if (rgba) {
+        std::vector<std::uint32_t> raster(std::size_t(width) * height);
+        ok = TIFFReadRGBAImageOriented(tif, width, height, raster.data(), ORIENTATION_TOPLEFT, 0) == 1;
+        p.samples = 3, p.bits = 8;
+        for (std::uint32_t v : raster)
+            for (std::uint32_t sample : {TIFFGetR(v), TIFFGetG(v), TIFFGetB(v)}) p.values.push_back(std::uint16_t(sample));
+    } else {
+        if (photometric == PHOTOMETRIC_YCBCR) TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        const bool tiled = TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth) && TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
+        const std::size_t pixel = samples * (bits / 8);
+        std::vector<std::uint8_t> raster(std::size_t(width) * height * pixel);
+        std::vector<std::uint8_t> tile(tiled ? TIFFTileSize(tif) : 0);
+        for (std::uint32_t y = 0; ok && y < height; y += tiled ? tileLength : 1)
+            for (std::uint32_t x = 0; ok && x < width; x += tiled ? tileWidth : width) {
+                if (!tiled) {
+                    ok = TIFFReadScanline(tif, &raster[y * width * pixel], y, 0) == 1;
+                    continue;
+                }
+                ok = TIFFReadTile(tif, tile.data(), x, y, 0, 0) > 0;
+                for (std::uint32_t r = 0; r < tileLength && y + r < height; ++r)
+                    std::memcpy(&raster[((y + r) * width + x) * pixel], &tile[r * tileWidth * pixel],
+                                std::min(tileWidth, width - x) * pixel);
+            }
+        for (std::size_t i = 0; i < raster.size(); i += bits / 8)
+            p.values.push_back(bits == 16 ? std::uint16_t(raster[i] | raster[i + 1] << 8) : raster[i]);
+    }
+    TIFFClose(tif);
+    if (!ok) throw std::runtime_error("libtiff cannot read the picture");
+    return p;
 }
 
 // Where file sample 0 (red or gray), 1 or 2 of a pixel went, as its value.

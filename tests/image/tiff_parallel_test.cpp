@@ -89,6 +89,10 @@ TEST(TiffParallel, SameImageOnEveryThreadCountTurnAndInPlace) {
         {"gray8 white-is-zero", 1, 8, {.rowsPerStrip = 6, .photometric = 0}, false},
         {"gray4 tiles", 1, 4, {.compression = 5, .tileWidth = 16, .tileLength = 16}, false},
         {"bilevel lzw", 1, 1, {.compression = 5, .rowsPerStrip = 3}, false},
+        {"rgb16 be deflate", 3, 16, {.bigEndian = true, .compression = 8, .predictor = 2, .rowsPerStrip = 4}, false},
+        {"rgba8 deflate tiles", 4, 8, {.compression = 8, .tileWidth = 16, .tileLength = 16}, false},
+        {"rgb16 packbits", 3, 16, {.compression = 32773, .rowsPerStrip = 5}, false},
+        {"gray8 packbits tiles", 1, 8, {.compression = 32773, .tileWidth = 32, .tileLength = 16}, false},
     };
     testing::TempFolder folder;
     for (const Variant& v : variants) {

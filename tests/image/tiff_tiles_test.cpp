@@ -2,6 +2,7 @@
 // says why.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -64,7 +65,8 @@ TEST(TiffTiles, ReadLikeStrips) {
     for (int bits : {8, 16})
         for (int samples : {3, 4})
             for (bool bigEndian : {false, true})
-                for (const auto& [compression, predictor] : {std::pair{1, 1}, std::pair{5, 1}, std::pair{5, 2}}) {
+                for (const auto& [compression, predictor] :
+                     {std::pair{1, 1}, std::pair{5, 1}, std::pair{5, 2}, std::pair{8, 1}, std::pair{8, 2}, std::pair{32773, 1}}) {
                     SCOPED_TRACE(::testing::Message() << bits << " bits, " << samples << " samples, big endian "
                                                       << bigEndian << ", " << compression << "/" << predictor);
                     expectSameAsStrips(makePicture(37, 29, samples, bits),
@@ -108,7 +110,8 @@ TEST(TiffTiles, RefusalsSayWhy) {
         {"valid", rgb(259, {1}), TiffProblem::None},
         {"not a TIFF", "GIF89a", TiffProblem::NotTiff},
         {"header cut", writeWithLibtiff(picture).substr(0, 6), TiffProblem::Truncated},
-        {"JPEG", rgb(259, {7}), TiffProblem::CompressionNotSupported},
+        {"JPEG 2000", rgb(259, {34712}), TiffProblem::CompressionNotSupported},
+        {"JPEG data that is not JPEG", rgb(259, {7}), TiffProblem::DamagedData},
         {"signed samples", writeWithLibtiff(picture, {false, 1, 1, 0, -1, 1, 0, 0, 2}),
          TiffProblem::SampleFormatNotSupported},
         {"16-bit floating point", writeWithLibtiff(makePicture(9, 7, 1, 16), {false, 1, 1, 0, -1, 1, 0, 0, 3}),
@@ -123,12 +126,78 @@ TEST(TiffTiles, RefusalsSayWhy) {
         {"width 0", rgb(256, {0}), TiffProblem::InvalidSize},
         {"200000 pixels wide", claim(200000, 1, false), TiffProblem::TooWide},
         {"20000 x 20000", claim(20000, 20000, false), TiffProblem::RasterTooLarge},
+        // At the limits themselves: the size is taken, and the small file fails.
+        {"2147483647 pixels wide", claim(2147483647, 1, false), TiffProblem::TooWide},
+        {"exactly 1.5 GiB with the row table", claim(4, 50331648, false), TiffProblem::Truncated},
         {"a tile claimed by a small file", claim(16000, 12000, true), TiffProblem::Truncated},
         {"tile width 0", claim(0, 1, true), TiffProblem::InvalidSize},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(problemOf(c.file), c.problem);
+    }
+}
+
+// A strip of more rows than one read holds is decoded a band at a time, each decoder
+// carrying on where the last band stopped (a run or string cut by the band's end).
+TEST(TiffTiles, LongStripsDecodeInBands) {
+    const Picture picture = makePicture(9001, 23, 3, 8);  // 27003 bytes a row: 9 rows a read
+    for (const auto& [compression, predictor] : {std::pair{5, 2}, std::pair{8, 2}, std::pair{32773, 1}}) {
+        SCOPED_TRACE(compression);
+        TargetImage image;
+        TiffProblem problem = TiffProblem::None;
+        ASSERT_EQ(readMemory(writeWithLibtiff(picture, {.compression = compression, .predictor = predictor}), image,
+                             problem),
+                  0)
+            << tiffProblemText(problem);
+        EXPECT_TRUE(testing::imageShowsPicture(image, picture));
+    }
+    // A run that ends the data and crosses into the last band: 2667 rows of 96 bytes are a
+    // run of 32 bytes and 2000 of 128, and a read holds 2666 rows.
+    std::vector<std::uint8_t> runs = {0xE1, 77};
+    for (int i = 0; i < 2000; ++i) runs.insert(runs.end(), {0x81, 77});
+    const std::string flat = buildTiff(runs, {{256, 3, {32}}, {257, 3, {2667}}, {258, 3, {8, 8, 8}}, {259, 3, {32773}},
+                                              {262, 3, {2}}, {273, 4, {8}}, {277, 3, {3}}, {279, 4, {4002}}});
+    TargetImage image;
+    TiffProblem problem = TiffProblem::None;
+    ASSERT_EQ(readMemory(flat, image, problem), 0) << tiffProblemText(problem);
+    EXPECT_EQ(image.rows[0][95], 77);
+}
+
+// The largest difference between an RGB image and a picture's samples.
+int largestDifference(const TargetImage& image, const Picture& p) {
+    int largest = 0;
+    for (std::int32_t y = 0; y < p.height; ++y)
+        for (std::int32_t x = 0; x < p.width; ++x)
+            for (int s = 0; s < p.samples; ++s)
+                largest = std::max(largest, std::abs(int(testing::imageSample(image, x, p.height - 1 - y, s)) -
+                                                     int(p.values[(y * std::size_t(p.width) + x) * p.samples + s])));
+    return largest;
+}
+
+// JPEG strips and tiles decode exactly as libtiff decodes them through libjpeg with the
+// same settings, both through its scanlines and tiles and through its RGBA interface.
+TEST(TiffTiles, JpegAsLibtiffDecodesIt) {
+    const Picture colour = makePicture(45, 37, 3, 8), gray = makePicture(45, 37, 1, 8);
+    const struct { const char* what; const Picture& picture; TiffOptions o; } cases[] = {
+        {"YCbCr strips", colour, {.compression = 7, .rowsPerStrip = 16, .photometric = 6}},
+        {"YCbCr tiles", colour, {.compression = 7, .photometric = 6, .tileWidth = 16, .tileLength = 32}},
+        {"RGB in one strip", colour, {.compression = 7}},
+        {"gray tiles", gray, {.compression = 7, .tileWidth = 32, .tileLength = 16}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string bytes = writeWithLibtiff(c.picture, c.o);
+        for (unsigned threads : {1u, 3u}) {
+            TargetImage image;
+            TiffProblem problem = TiffProblem::None;
+            MemoryByteSource source(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+            ASSERT_EQ(readTiffImage(source, image, problem, {{}, threads}), 0) << tiffProblemText(problem);
+            EXPECT_TRUE(testing::imageShowsPicture(image, testing::readWithLibtiff(bytes)));
+            if (c.picture.samples == 3) {
+                EXPECT_EQ(largestDifference(image, testing::readWithLibtiff(bytes, true)), 0);
+            }
+        }
     }
 }
 

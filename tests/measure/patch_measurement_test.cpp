@@ -62,11 +62,29 @@ TEST(MeasureTarget, SixteenBitSamplesPatchesWithoutSamplesAndUnmeasurableInput) 
         for (ImagePoint& c : edge.corners) (axis ? c.y : c.x) = 0.0;
         EXPECT_EQ(measurePatch(scan.image, edge, 0.0, 1.0, 1.0, 1.0).deviation, -1.0) << axis;
     }
-    // Corners turned far outside: every patch is empty, never "non-uniform".
+    // Corners turned far outside: no patch has a sample, and that is said
+    // once (a warning in the preview), not as "non-uniform" patches.
+    const OverlayQuad inside = scan.overlay;
     for (ImagePoint& c : scan.overlay.corners) c = {-5000.0 + c.y, 7000.0 - c.x};
     m = testing::measureScan(scan, AdvancedOptions{});
-    EXPECT_EQ(m.status, 0);
-    EXPECT_EQ(m.colorDeviation[0], -1.0);
+    EXPECT_FALSE(m.measured);
+    EXPECT_EQ(m.diagnostics, (Diagnostics{{Severity::Error, std::string(kChartOutsideError)}}));
+    m = testing::measureScan(scan, AdvancedOptions{}, MeasureMode::Preview);
+    EXPECT_EQ(m.diagnostics, (Diagnostics{{Severity::Warning, std::string(kChartOutsideError)}}));
+    // All corners on one point, or less than a pixel per cell.
+    for (const double size : {0.0, 4.0}) {
+        for (std::size_t k = 0; k < 4; ++k)
+            scan.overlay.corners[k] = {100.0 + size * (k == 2 || k == 3), 100.0 + size * (k == 1 || k == 2)};
+        m = testing::measureScan(scan, AdvancedOptions{}, MeasureMode::Report);
+        EXPECT_EQ(m.diagnostics, (Diagnostics{{Severity::Error, std::string(kChartTooSmallError)}})) << size;
+    }
+    // Partly outside: only the patches with no sample are empty.
+    scan.overlay = inside;
+    for (ImagePoint& c : scan.overlay.corners) c.x += 300.0;
+    m = testing::measureScan(scan, AdvancedOptions{});
+    EXPECT_TRUE(m.measured);
+    EXPECT_GE(m.colorDeviation[0], 0.0);
+    EXPECT_EQ(m.colorDeviation[5], -1.0);
     // A reference that is not the layout's, or an image that is not RGB: nothing measured.
     scan.target.reference.colorCount = 17;
     EXPECT_FALSE(testing::measureScan(scan, AdvancedOptions{}).measured);

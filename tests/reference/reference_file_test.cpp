@@ -68,7 +68,8 @@ TEST(ReferenceFile, ResultOfOneBreakInAValidFile) {
         {edited(valid, "\r\nC6\t", "\r\n\"C6\"\t"), kReferenceComplete},             // quoted name
         {" \r\n\t\n" + edited(edited(valid, "ColorChecker", "colorchecker"), "BEGIN_DATA\r", "begin_data\r"), kReferenceComplete},
         {edited(valid, "ColorChecker", "ColorCheckerSG"), kReferenceMalformed},
-        {"\xEF\xBB\xBF" + valid, kReferenceMalformed},  // a byte order mark is no keyword
+        {"\xEF\xBB\xBF" + valid, kReferenceComplete},  // an editor's byte order mark is skipped
+        {"x\xEF\xBB\xBF" + valid, kReferenceMalformed},  // but not inside the keyword
         {edited(valid, "BEGIN_DATA\r\n", "BEGIN_DATA\r\nBEGIN_DATA\r\n"), kReferenceMalformed},
         {edited(valid, "NUMBER_OF_SETS", "END_DATA\r\nNUMBER_OF_SETS"), kReferenceMalformed},
         {"", kReferenceGrayMissing},  // no keyword to refuse, nothing read

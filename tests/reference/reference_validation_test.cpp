@@ -81,6 +81,18 @@ TEST(ReferenceValidation, RefusalsNameLineAndToken) {
         {"L* 100.6", patchLine("A1", "A1 10 20 30 100.6 1 -1"), kReferenceMalformed,
          "line 4: L* outside 0..100: 100.6"},
         {"negative Y", patchLine("A1", "A1 10 -0.01 30 50 1 -1"), kReferenceMalformed, "line 4: negative Y: -0.01"},
+        {"negative X", patchLine("A1", "A1 -0.1 20 30 50 1 -1"), kReferenceMalformed, "line 4: negative X: -0.1"},
+        {"negative Z", patchLine("A1", "A1 10 20 -2 50 1 -1"), kReferenceMalformed, "line 4: negative Z: -2"},
+        {"a* beyond 500", patchLine("A1", "A1 10 20 30 50 500.1 -1"), kReferenceMalformed,
+         "line 4: a* outside -500..500: 500.1"},
+        {"b* beyond -500", patchLine("A1", "A1 10 20 30 50 1 -501"), kReferenceMalformed,
+         "line 4: b* outside -500..500: -501"},
+        {"decimal comma", patchLine("A1", "A1 10 18,5 30 50 1 -1"), kReferenceMalformed,
+         "line 4: comma in a number: 18,5"},
+        {"escape in the keyword", [](auto& lines) { lines[0] = "\x1b[31mIT8"; }, kReferenceMalformed,
+         "line 1: keyword not recognised for this target type: \\x1b[31mIT8"},
+        {"UTF-16", [](auto& lines) { lines[0] = std::string("I\0T\0", 4); }, kReferenceMalformed,
+         "line 1: keyword not recognised for this target type: I\\x00T\\x00"},
         {"duplicate", beforeEnd("A1 10.25 20.5 30 50 1 -2"), kReferenceMalformed,
          "line 256: patch already given with other values on line 4: A1"},
         {"Dmin is GS0", beforeEnd("Dmin 40 91 35 60 0 0"), kReferenceMalformed,
@@ -129,11 +141,12 @@ TEST(ReferenceValidation, AcceptsWhatRealFilesHold) {
              patchLine("A1", "A1 0 0 0 -0.5 0 0")(lines);
              patchLine("A2", "A2 96 100 82 100.5 0 0")(lines);
          }},
-        {"negative X, Z, a*, b*, and zero Y", patchLine("A1", "A1 -0.1 -0 -2 0 -80 -90")},
+        {"zero X, Y, Z and a*, b* at 500", patchLine("A1", "A1 0 -0 0 0 -500 500")},
+        {"a byte-order mark before the keyword", [](auto& lines) { lines[0] = "\xEF\xBB\xBFIT8.7/2"; }},
         {"extra columns that are not numbers", patchLine("A1", "A1 10 20 30 50 1 -1 n/a \"x y\"")},
         {"lines of patches the target does not use", beforeEnd("A20 nan inf abc -5 500 x")},
         {"short lines", beforeEnd("A1 abc")},
-        {"the number forms of the parser", patchLine("A1", "A1 1,000.5 2E1 50% 5e-1 .5 +3")},
+        {"the number forms of the parser", patchLine("A1", "A1 1000.5 2E1 50% 5e-1 .5 +3")},
         {"after END_DATA", [](auto& lines) { lines.push_back("A1 garbage"); }},
     };
     ReferenceData reference;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "make-target/synthetic_target.h"
@@ -40,7 +41,8 @@ Outcome runJob(JobTarget target, bool wholePicture) {
     options.clutSize = 17;
     const LocalTime time{2024, 5, 6, 7, 8, 9, 1, 0};
     EXPECT_EQ(job.load(target), 0);
-    EXPECT_EQ(job.compute(options, {"d", "c", true}), 0);
+    // One case measures a chart placed off its patches: only the sameness counts.
+    EXPECT_EQ(job.compute(options, {"d", "c", true, true}), 0);
     o.inPlace = job.readsInPlace();
     o.diagnostics = recorder.diagnostics;
     EXPECT_TRUE(job.profileBytes(time, "p.icc", o.profile));
@@ -114,6 +116,32 @@ TEST(ScanJobInPlace, SameResultsAsTheWholePicture) {
         EXPECT_EQ(inPlace.profile, whole.profile);
         EXPECT_EQ(inPlace.log, whole.log);
     }
+}
+
+// A scan cut short after it was opened in place: the measurement ends with
+// the file named and why, never with a signal.
+TEST(ScanJobInPlace, AFileCutShortUnderTheJobIsReported) {
+    SyntheticTargetOptions render;
+    render.targetType = 1;
+    SyntheticTarget target;
+    ASSERT_EQ(renderSyntheticTarget(render, generatedReference(1), target), 0);
+    testing::TempFolder folder;
+    const std::string image = (folder / "cc.tif").string();
+    ASSERT_EQ(writeSyntheticTiff(image, target.picture, TiffWriteOptions{}), 0);
+    ASSERT_EQ(writeReferencePath((folder / "cc.ref").string(), target), 0);
+    JobTarget job;
+    job.targetType = 1;
+    job.image = image;
+    job.reference = (folder / "cc.ref").string();
+    job.corners = std::array<ImagePoint, 4>{{{0, 0}, {599, 0}, {599, 399}, {0, 399}}};
+    Recorder recorder;
+    ScanJob scan(recorder);
+    ASSERT_EQ(scan.load(job), 0);
+    ASSERT_TRUE(scan.readsInPlace());
+    ASSERT_EQ(::truncate(image.c_str(), 100), 0);
+    EXPECT_EQ(scan.measure(AdvancedOptions{}), 1);
+    EXPECT_EQ(recorder.diagnostics,
+              (Diagnostics{{Severity::Error, "Cannot read target file: " + image + "\nthe file changed while it was read"}}));
 }
 
 }  // namespace

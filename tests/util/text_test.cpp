@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <ctime>
 #include <sstream>
 
+#include "util/local_time.h"
 #include "util/paths.h"
 #include "util/text_output.h"
 #include "util/utf8.h"
@@ -57,6 +59,25 @@ TEST(Text, LinesEndWithCrLfOnceAndAFailedStreamIsReported) {
     std::size_t count = 3, none = 0;
     EXPECT_TRUE(writeWhole(out, count, "abc") == 1 && writeLine(out, "abc") == 1);
     EXPECT_EQ(writeWhole(out, none, "abc"), 0);  // nothing to write is no failure
+}
+
+}  // namespace
+}  // namespace calivant
+
+namespace calivant {
+namespace {
+
+// The clock's time as the header and the log stamp it: calendar fields as
+// people count them (months from 1, years in full), whatever the zone.
+TEST(Text, LocalAndReproducibleTimes) {
+    const std::time_t now = std::time(nullptr);
+    std::tm expected{};
+    ::localtime_r(&now, &expected);
+    const LocalTime t = systemLocalTime();
+    EXPECT_EQ(t.year * 100 + t.month, (expected.tm_year + 1900) * 100 + expected.tm_mon + 1);
+    const LocalTime epoch = utcTimeOf(1110033000);  // 14:30 on Saturday, 5 March 2005
+    EXPECT_EQ((std::vector<int>{epoch.year, epoch.month, epoch.day, epoch.hour, epoch.minute, epoch.dayOfWeek}),
+              (std::vector<int>{2005, 3, 5, 14, 30, 6}));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// make-target: renders a synthetic scan of a colour target as a TIFF, with
+// make-target: renders a synthetic scan of a colour target as a TIFF, PNG or JPEG, with
 // the reference file that describes its patches, for tests, benchmarks and
 // the sample that ships with the program.
 //
@@ -16,6 +16,7 @@
 #include "make-target/device_kinds.h"
 #include "make-target/placement_options.h"
 #include "make-target/synthetic_target.h"
+#include "make-target/picture_files.h"
 #include "make-target/synthetic_tiff.h"
 #include "reference/reference_file.h"
 #include "shell/data_folder.h"
@@ -70,11 +71,23 @@ int main(int argc, char** argv) {
     app.add_option("--width", options.width, "Picture width in pixels")->capture_default_str();
     app.add_option("--height", options.height, "Picture height in pixels")->capture_default_str();
     app.add_option("--bits", options.bitsPerSample, "Bits per sample")->check(CLI::IsMember({8, 16}))->capture_default_str();
-    const std::map<std::string, int> compressions = {{"none", kTiffCompressionNone}, {"lzw", kTiffCompressionLzw}};
-    app.add_option("--compression", tiff.compression, "none or lzw")
+    const std::map<std::string, int> compressions = {{"none", kTiffCompressionNone},
+                                                     {"lzw", kTiffCompressionLzw},
+                                                     {"deflate", kTiffCompressionDeflate},
+                                                     {"packbits", kTiffCompressionPackBits},
+                                                     {"jpeg", kTiffCompressionJpeg}};
+    app.add_option("--compression", tiff.compression, "TIFF compression: none, lzw, deflate, packbits or jpeg")
         ->transform(CLI::CheckedTransformer(compressions, CLI::ignore_case));
-    app.add_flag("--predictor", tiff.predictor, "Horizontal differencing (with LZW)");
-    app.add_option("--orientation", tiff.orientation, "TIFF orientation tag; the raster is stored to match")
+    app.add_flag("--predictor", tiff.predictor, "Horizontal differencing (with LZW or Deflate)");
+    std::string format = "tiff";
+    app.add_option("--format", format, "File to write: tiff, png or jpeg")
+        ->check(CLI::IsMember({"tiff", "png", "jpeg"}))
+        ->capture_default_str();
+    app.add_option("--quality", tiff.jpegQuality, "JPEG quality (JPEG files and JPEG in TIFF)")
+        ->check(CLI::Range(1, 100))
+        ->capture_default_str();
+    app.add_option("--orientation", tiff.orientation,
+                   "TIFF orientation tag (Exif orientation in a JPEG); the raster is stored to match")
         ->check(CLI::Range(1, 8))
         ->capture_default_str();
     app.add_option("--rows-per-strip", tiff.rowsPerStrip, "Rows per strip (0: about 8 KB strips)")
@@ -105,7 +118,7 @@ int main(int argc, char** argv) {
     auto* referenceOption = app.add_option("--reference-in", referenceIn, "Reference file to render from");
     app.add_flag("--generate-reference", generate, "Generate the reference even for a ColorChecker type")
         ->excludes(referenceOption);
-    app.add_option("--out-image", outImage, "TIFF file to write")->required();
+    app.add_option("--out-image", outImage, "Picture file to write")->required();
     app.add_option("--out-reference", outReference, "Reference file to write");
     PlacementArguments placed;
     placed.add(app);
@@ -138,7 +151,11 @@ int main(int argc, char** argv) {
     const int rendered = placed.given() ? renderPlacedTarget(options, placed.placement(), reference, target, &error)
                                         : renderSyntheticTarget(options, reference, target, &error);
     if (rendered != kSyntheticOk) return failWith(error);
-    if (writeSyntheticTiff(outImage, target.picture, tiff, &error) != 0) return failWith(error);
+    const int written =
+        format == "png"    ? writeSyntheticPng(outImage, target.picture, {tiff.alpha, false}, &error)
+        : format == "jpeg" ? writeSyntheticJpeg(outImage, target.picture, {tiff.jpegQuality, tiff.orientation, false}, &error)
+                           : writeSyntheticTiff(outImage, target.picture, tiff, &error);
+    if (written != 0) return failWith(error);
     if (placed.given() && writeCornersPath(placed.cornersPath(outImage), target.quad, options.height) != 0)
         return failWith("cannot write corners file: " + placed.cornersPath(outImage));
     if (!outReference.empty() && writeReferencePath(outReference, target) != 0)

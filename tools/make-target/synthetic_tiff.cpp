@@ -16,9 +16,15 @@ bool fail(std::string* error, const std::string& message) {
 
 bool checkOptions(const SyntheticPicture& picture, const TiffWriteOptions& o, std::string* error) {
     if (o.orientation < 1 || o.orientation > 8) return fail(error, "orientation must lie in 1..8");
-    if (o.compression != kTiffCompressionNone && o.compression != kTiffCompressionLzw)
-        return fail(error, "compression must be none or LZW");
-    if (o.predictor && o.compression != kTiffCompressionLzw) return fail(error, "the predictor needs LZW");
+    const int c = o.compression;
+    if (c != kTiffCompressionNone && c != kTiffCompressionLzw && c != kTiffCompressionDeflate &&
+        c != kTiffCompressionPackBits && c != kTiffCompressionJpeg)
+        return fail(error, "compression must be none, LZW, Deflate, PackBits or JPEG");
+    if (o.predictor && c != kTiffCompressionLzw && c != kTiffCompressionDeflate)
+        return fail(error, "the predictor needs LZW or Deflate");
+    if (c == kTiffCompressionJpeg && (picture.bitsPerSample != 8 || o.alpha))
+        return fail(error, "JPEG takes 8-bit RGB pictures only");
+    if (o.jpegQuality < 1 || o.jpegQuality > 100) return fail(error, "JPEG quality must lie in 1..100");
     if (o.rowsPerStrip < 0) return fail(error, "rows per strip must be 0 or more");
     if (!(o.resolution > 0.0)) return fail(error, "resolution must be positive");
     if (picture.bitsPerSample != 8 && picture.bitsPerSample != 16) return fail(error, "bits per sample must be 8 or 16");
@@ -74,11 +80,13 @@ int writeSyntheticTiff(const std::string& path, const SyntheticPicture& picture,
         return 1;
     }
     TIFF* t = tif.get();
+    // JPEG data is stored as YCbCr; libtiff converts the RGB rows given.
+    const bool jpeg = options.compression == kTiffCompressionJpeg;
     bool ok = TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(storedWidth)) &&
               TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(storedHeight)) &&
               TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, picture.bitsPerSample) &&
               TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, samplesPerPixel) &&
-              TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+              TIFFSetField(t, TIFFTAG_PHOTOMETRIC, jpeg ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB) &&
               TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
               TIFFSetField(t, TIFFTAG_COMPRESSION, options.compression) &&
               TIFFSetField(t, TIFFTAG_ORIENTATION, options.orientation) &&
@@ -90,6 +98,9 @@ int writeSyntheticTiff(const std::string& path, const SyntheticPicture& picture,
         ok = TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
     }
     if (ok && options.predictor) ok = TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    if (ok && jpeg)
+        ok = TIFFSetField(t, TIFFTAG_JPEGQUALITY, options.jpegQuality) &&
+             TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     if (ok) {
         const std::uint32_t rows = TIFFDefaultStripSize(t, static_cast<std::uint32_t>(options.rowsPerStrip));
         ok = TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rows);

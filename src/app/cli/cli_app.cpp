@@ -3,7 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <new>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -61,6 +63,7 @@ struct Arguments {
     bool noCorrectIllumination = false;
     bool factoryDefaults = false;
     bool continueOnGrayOrder = false;
+    bool continueOnMismatch = false;
     std::string output;
     std::string log;
     // measure only
@@ -76,12 +79,43 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+const char* const kSubcommands[] = {"build", "measure", "locate"};
+
+// A number as people write it: an optional sign, digits, an optional point
+// with more digits. No hexadecimal, exponent, infinity or blanks, which the
+// usual conversions would take without a word.
+bool isPlainDecimal(std::string_view text) {
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    std::size_t digits = 0;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        if (text[i] >= '0' && text[i] <= '9') {
+            ++digits;
+        } else if (text[i] == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    return digits > 0;
+}
+
+// The check CLI11 runs on a numeric option's text before converting it.
+const CLI::Validator kPlainDecimal(
+    [](std::string& text) { return isPlainDecimal(text) ? std::string() : "not a plain decimal number: " + text; },
+    "");
+
+double plainDecimalValue(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+
 void addCommonOptions(CLI::App& command, Arguments& a, bool withCorners = true) {
     command.add_option("--target", a.target, "Target type")
         ->required()
         ->check(CLI::IsMember(kTargetNames))
         ->type_name("TYPE");
-    command.add_option("--image", a.image, "TIFF scan of the target (24-bit or 48-bit RGB)")->required();
+    command.add_option("--image", a.image,
+                       "Scan or photograph of the target: TIFF, PNG or JPEG, RGB with 8 or 16 bits per sample")
+        ->required();
     command.add_option("--reference", a.reference,
                        "Reference file of the target (built in for the three ColorChecker types)");
     if (withCorners)
@@ -92,6 +126,7 @@ void addCommonOptions(CLI::App& command, Arguments& a, bool withCorners = true) 
             ->capture_default_str()
             ->type_name("auto|full|X,Y,X,Y,X,Y,X,Y");
     command.add_option("--rotate", a.rotate, "Turn the picture clockwise by this many degrees")
+        ->check(kPlainDecimal)
         ->check(CLI::IsMember({0, 90, 180, 270}));
     command.add_flag("--mirror", a.mirror, "Mirror the picture left to right (after --rotate)");
 }
@@ -110,6 +145,7 @@ void addComputationOptions(CLI::App& command, Arguments& a) {
     command.add_flag("--eliminate-residuals", a.eliminateResiduals, "Make the tables pass through every patch");
     command.add_flag("--no-eliminate-residuals", a.noEliminateResiduals, "Switch a saved residual elimination off");
     command.add_option("--clut", a.clut, "Grid points per axis of the lookup tables")
+        ->check(kPlainDecimal)
         ->check(CLI::IsMember({17, 33, 65}));
     command.add_option("--smoothing", a.smoothing, "Gray curve smoothing")
         ->check(CLI::IsMember({"none", "light", "moderate", "heavy"}));
@@ -127,16 +163,21 @@ AdvancedOptions startingOptions(bool factoryDefaults) {
     return loadOptionDefaults(settingsFilePath());
 }
 
-// The DMAX,DMIN text checked as the Advanced Options dialog checks its fields.
+// The DMAX,DMIN text: two plain numbers, checked against the ranges of the
+// Advanced Options dialog's fields. (The fields themselves read commas as
+// thousands separators; here the comma separates the two.)
 void applyStretch(AdvancedOptions& options, const std::string& text) {
     const std::size_t comma = text.find(',');
+    if (comma == std::string::npos || text.find(',', comma + 1) != std::string::npos)
+        throw UsageError("--stretch takes two numbers DMAX,DMIN");
     const std::string dmaxText = text.substr(0, comma);
-    const std::string dminText = comma == std::string::npos ? std::string() : text.substr(comma + 1);
-    double dmax = 0.0, dmin = 0.0;
-    if (parseReal(dmaxText, dmax) != 0) throw UsageError("Illegal target DMAX value");
+    const std::string dminText = text.substr(comma + 1);
+    if (!isPlainDecimal(dmaxText)) throw UsageError("Illegal target DMAX value");
+    const double dmax = plainDecimalValue(dmaxText);
     if (dmax < kStretchDmaxMin || dmax > kStretchDmaxMax)
         throw UsageError("Target DMAX value out of range (0.0 .. 25.0)");
-    if (parseReal(dminText, dmin) != 0) throw UsageError("Illegal target DMIN value");
+    if (!isPlainDecimal(dminText)) throw UsageError("Illegal target DMIN value");
+    const double dmin = plainDecimalValue(dminText);
     if (dmin < kStretchDminMin || dmin > kStretchDminMax)
         throw UsageError("Target DMIN value out of range (75.0 .. 100.0)");
     options.stretch = 1;
@@ -173,6 +214,9 @@ AdvancedOptions resolveOptions(const Arguments& a) {
 
 bool isTerminal() { return ::isatty(2) == 1; }
 
+// How the reference mismatch question starts, whatever its figure.
+constexpr std::string_view kMismatchStart = "The reference file does not seem to match the chart";
+
 // Messages go to standard error, prefixed once with "error: " or "warning: ",
 // with the wizard's texts except where those speak of its buttons and
 // crosses: here they name the bad patches and the option that changes the
@@ -206,6 +250,10 @@ public:
             err_ << d.message << '\n'
                  << (continue_ ? "Going on as --continue-on-gray-order asks.\n"
                                : "Give --continue-on-gray-order to build the profile anyway.\n");
+        } else if (d.message.starts_with(kMismatchStart)) {
+            err_ << d.message << '\n'
+                 << (d.severity == Severity::Warning ? "Going on as --continue-on-mismatch asks.\n"
+                                                     : "Give --continue-on-mismatch to build the profile anyway.\n");
         } else {
             err_ << d.message << '\n';
         }
@@ -250,11 +298,8 @@ std::vector<double> cornerValues(const std::string& text) {
     while (true) {
         const std::size_t comma = text.find(',', start);
         const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        char* end = nullptr;
-        const double v = std::strtod(item.c_str(), &end);
-        if (item.empty() || *end != '\0' || std::isspace(static_cast<unsigned char>(item[0])))
-            throw UsageError("--corners takes auto, full or eight numbers X,Y,X,Y,X,Y,X,Y");
-        values.push_back(v);
+        if (!isPlainDecimal(item)) throw UsageError("--corners takes auto, full or eight numbers X,Y,X,Y,X,Y,X,Y");
+        values.push_back(plainDecimalValue(item));
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
@@ -274,6 +319,22 @@ std::optional<LocalTime> reproducibleTime() {
     const long long seconds = std::strtoll(epoch, &end, 10);
     if (*end != '\0' || seconds < 0) return std::nullopt;
     return utcTimeOf(seconds);
+}
+
+// An output never replaces an input: the scan, the reference file (the
+// built-in one of a ColorChecker type too), by any of their names.
+void refuseOverInputs(std::string_view option, const std::string& output, const Arguments& a) {
+    auto refuse = [&](const std::string& input, std::string_view what) {
+        if (!input.empty() && nameSameFile(output, input))
+            throw UsageError(std::string(option) + " names the same file as " + std::string(what));
+    };
+    refuse(a.image, "--image");
+    if (!a.reference.empty()) {
+        refuse(a.reference, "--reference");
+    } else if (const auto entry = kTargetNames.find(a.target); entry != kTargetNames.end()) {
+        const int targetType = kTargetTypeEntries[static_cast<std::size_t>(entry->second)].targetType;
+        refuse(builtInReferencePath(programDataFolder(executableFolder()), targetType), "the built-in reference file");
+    }
 }
 
 // The target, scan and reference of the arguments. A usage error when the
@@ -303,7 +364,18 @@ JobTarget jobTargetOf(const Arguments& a, bool referenceNeeded = true) {
     return target;
 }
 
+// One row of measure's output: name, R, G, B in percent, and the samples'
+// scatter in 8-bit steps, or "-" for a patch with no sample in the picture.
+std::string patchRow(const std::string& name, const DeviceRgb& rgb, double deviation) {
+    const std::string scatter = deviation < 0.0 ? std::string("-") : formatText("%3f", {255.0 * deviation});
+    return formatText("%s\t%2f\t%2f\t%2f\t", {name, 100.0 * rgb[0], 100.0 * rgb[1], 100.0 * rgb[2]}) + scatter + '\n';
+}
+
 int runMeasure(const Arguments& a, std::ostream& out, std::ostream& err) {
+    if (!a.ti3.empty()) {
+        if (!hasExtension(a.ti3, ".ti3")) throw UsageError("Measurement files must have an extension of .ti3");
+        refuseOverInputs("--ti3", a.ti3, a);
+    }
     const AdvancedOptions options = resolveOptions(a);
     CliObserver observer(err, false, false);
     ScanJob job(observer);
@@ -312,27 +384,26 @@ int runMeasure(const Arguments& a, std::ostream& out, std::ostream& err) {
     const int result = job.measure(options);
     const TargetLayout& layout = job.layout();
     const TargetMeasurement& m = job.measurement();
+    if (!m.measured) return kExitFailure;
     for (int i = 0; i < layout.grayCount; ++i) {
         const int position = grayPositionOfIndex(layout, i);
-        const DeviceRgb& rgb = m.grayMeasured[static_cast<std::size_t>(i)];
-        out << formatText("%s\t%2f\t%2f\t%2f\t%3f\n",
-                          {layout.grayCells[static_cast<std::size_t>(position)].name, 100.0 * rgb[0], 100.0 * rgb[1],
-                           100.0 * rgb[2], 255.0 * m.grayDeviation[static_cast<std::size_t>(position)]});
+        out << patchRow(layout.grayCells[static_cast<std::size_t>(position)].name,
+                        m.grayMeasured[static_cast<std::size_t>(i)], m.grayDeviation[static_cast<std::size_t>(position)]);
     }
-    for (int i = 0; i < layout.colorCount; ++i) {
-        const DeviceRgb& rgb = m.colorMeasured[static_cast<std::size_t>(i)];
-        out << formatText("%s\t%2f\t%2f\t%2f\t%3f\n",
-                          {layout.colorCells[static_cast<std::size_t>(i)].name, 100.0 * rgb[0], 100.0 * rgb[1],
-                           100.0 * rgb[2], 255.0 * m.colorDeviation[static_cast<std::size_t>(i)]});
-    }
+    for (int i = 0; i < layout.colorCount; ++i)
+        out << patchRow(layout.colorCells[static_cast<std::size_t>(i)].name, m.colorMeasured[static_cast<std::size_t>(i)],
+                        m.colorDeviation[static_cast<std::size_t>(i)]);
     const TargetContrast contrast = result == 0 ? contrastOfMeasurement(m, layout.grayCount) : TargetContrast{};
     out << "DMAX\t" << formatContrastValue(contrast, true) << '\n';
     out << "DMIN\t" << formatContrastValue(contrast, false) << '\n';
     for (const std::string& line : illuminationReport(m.illumination)) out << line << '\n';
     if (result == 0 && !a.ti3.empty()) {
         std::ostringstream ti3;
-        if (writeTi3(ti3, layout, job.reference(), m) != 0 || writeFileAtomically(a.ti3, ti3.str()) != AtomicWriteResult::Ok) {
-            err << "error: " << formatText("Cannot write file: %s", {a.ti3}) << '\n';
+        const AtomicWriteResult written = writeTi3(ti3, layout, job.reference(), m) != 0
+                                              ? AtomicWriteResult::WriteFailed
+                                              : writeFileAtomically(a.ti3, ti3.str());
+        if (written != AtomicWriteResult::Ok) {
+            err << "error: " << fileWriteMessage(written, a.ti3) << '\n';
             return kExitFailure;
         }
     }
@@ -363,16 +434,25 @@ int runBuild(const Arguments& a, std::ostream& out, std::ostream& err) {
     if (a.copyright.size() > kMaxCopyrightLength) throw UsageError("--copyright takes at most 338 bytes");
     if (!isValidUtf8(a.description)) throw UsageError("--description is not valid UTF-8 text");
     if (!isValidUtf8(a.copyright)) throw UsageError("--copyright is not valid UTF-8 text");
+    // A line break would forge lines of the log; an escape byte would reach
+    // whoever shows the profile's description.
+    if (hasControlCharacters(a.description)) throw UsageError("--description must not hold control characters");
+    if (hasControlCharacters(a.copyright)) throw UsageError("--copyright must not hold control characters");
     if (!hasProfileExtension(a.output)) throw UsageError(std::string(kProfileExtensionError));
     if (!a.log.empty() && !hasLogExtension(a.log)) throw UsageError(std::string(kLogExtensionError));
-    if (!a.log.empty() && nameSameFile(a.log, a.output)) throw UsageError("--log names the same file as --output");
+    refuseOverInputs("--output", a.output, a);
+    if (!a.log.empty()) {
+        if (nameSameFile(a.log, a.output)) throw UsageError("--log names the same file as --output");
+        refuseOverInputs("--log", a.log, a);
+    }
     const AdvancedOptions options = resolveOptions(a);
 
     CliObserver observer(err, true, a.continueOnGrayOrder);
     ScanJob job(observer);
     observer.watch(job);
     if (job.load(jobTargetOf(a)) != 0) return kExitFailure;
-    if (job.compute(options, {a.description, a.copyright, a.continueOnGrayOrder}) != 0) return kExitFailure;
+    if (job.compute(options, {a.description, a.copyright, a.continueOnGrayOrder, a.continueOnMismatch}) != 0)
+        return kExitFailure;
     const LocalTime time = reproducibleTime().value_or(systemLocalTime());
     if (job.save(a.output, a.log, time) != 0) return kExitFailure;
     out << "Profile written to " << a.output << '\n';
@@ -407,6 +487,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         "Target types: it8-reflective, it8-transparency, colorchecker, colorchecker-dc, colorchecker-sg,\n"
         "hct-reflective, hct-transparency. Options not given take the defaults saved by the wizard.\n"
         "Without --corners the chart is found in the picture.\n"
+        "Pictures are read from TIFF (uncompressed, LZW, Deflate, PackBits or JPEG), PNG and JPEG files.\n"
         "Exit status: 0 success, 1 failure, 2 usage error.");
 
     Arguments a;
@@ -417,6 +498,8 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     addComputationOptions(*build, a);
     build->add_flag("--continue-on-gray-order", a.continueOnGrayOrder,
                     "Go on when gray patches are out of brightness order");
+    build->add_flag("--continue-on-mismatch", a.continueOnMismatch,
+                    "Go on when the reference file does not seem to match the chart");
     build->add_option("--output", a.output, "Profile to write (.icm or .icc)")->required();
     build->add_option("--log", a.log, "Log of the computation to write (.txt)");
 
@@ -434,6 +517,16 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         "locate", "Find the chart in the picture; print its corners as --corners takes them");
     addCommonOptions(*locate, a, false);
 
+    // The first word that is not an option names the subcommand.
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        if (word.starts_with("-")) continue;
+        if (std::find(std::begin(kSubcommands), std::end(kSubcommands), word) == std::end(kSubcommands)) {
+            err << "error: unknown subcommand \"" << printableText(word) << "\" (build, measure or locate)\n";
+            return kExitUsage;
+        }
+        break;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -447,6 +540,13 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     } catch (const UsageError& e) {
         err << "error: " << e.what() << '\n';
         return kExitUsage;
+    } catch (const std::bad_alloc&) {
+        err << "error: not enough memory\n";
+        return kExitFailure;
+    } catch (const std::exception& e) {
+        // Nothing the engine throws may end the program unreported.
+        err << "error: " << printableText(e.what()) << '\n';
+        return kExitFailure;
     }
 }
 

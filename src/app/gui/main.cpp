@@ -1,6 +1,6 @@
 // The desktop wizard: answers --help and --version without a display,
 // checks the display, loads the settings, shows the main window maximized
-// (with the TIFF named on the command line loaded) and runs until the user
+// (with the picture named on the command line loaded) and runs until the user
 // leaves.
 
 #include <QApplication>
@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <filesystem>
 #include <iostream>
+#include <new>
 
 #include "gui_dialogs.h"
 #include "main_window.h"
@@ -17,12 +18,39 @@
 #include "shell/data_folder.h"
 #include "shell/scan_session.h"
 #include "shell/settings.h"
+#include "util/utf8.h"
 #include "wizard_arguments.h"
 #include "wizard_texts.h"
 
 namespace {
 
 constexpr int kExitUsage = 2;
+
+// Nothing thrown while an event is handled may end the wizard unreported:
+// the user is told, and the wizard goes on with what it has.
+class GuardedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::bad_alloc&) {
+            report(QStringLiteral("Not enough memory"));
+        } catch (const std::exception& e) {
+            report(QString::fromStdString(calivant::printableText(e.what())));
+        } catch (...) {
+            report(QStringLiteral("Unexpected error"));
+        }
+        return false;
+    }
+
+private:
+    static void report(const QString& text) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok);
+        box.exec();
+    }
+};
 
 // Exit status of a usage error, after saying what was wrong.
 int usageError(const std::string& error) {
@@ -32,7 +60,7 @@ int usageError(const std::string& error) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int runWizard(int argc, char** argv) {
     using calivant::gui::WizardAction;
     const calivant::gui::WizardArguments early = calivant::gui::parseWizardArguments(argc, argv);
     if (early.action == WizardAction::Help) {
@@ -44,7 +72,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    QApplication app(argc, argv);
+    GuardedApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Calivant - Scanner"));
     QApplication::setOrganizationName(QStringLiteral("Tessaray"));
     // Ties the windows to the menu entry and its icon (Wayland matches by it).
@@ -81,4 +109,16 @@ int main(int argc, char** argv) {
         QTimer::singleShot(0, &window, [&window, image = path.string()] { window.openTargetImage(image); });
     }
     return app.exec();
+}
+
+int main(int argc, char** argv) {
+    // What the event loop does not see (start-up, leaving) is caught here.
+    try {
+        return runWizard(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "calivant-scanner: " << calivant::printableText(e.what()) << '\n';
+    } catch (...) {
+        std::cerr << "calivant-scanner: unexpected error\n";
+    }
+    return 1;
 }

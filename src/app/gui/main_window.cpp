@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QValidator>
 #include <filesystem>
 #include <system_error>
 
@@ -32,6 +33,19 @@
 
 namespace calivant::gui {
 namespace {
+
+// Keeps control characters out of the description and copyright fields: a
+// line break would forge lines of the log, an escape byte would reach
+// whoever shows the profile's description.
+class NoControlCharacters : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& text, int& /*position*/) const override {
+        for (const QChar c : text)
+            if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0)) return Invalid;
+        return Acceptable;
+    }
+};
 
 // Height of a window's sizing frame, added twice to a font's text height to
 // give a control's height.
@@ -206,6 +220,7 @@ void MainWindow::createSetupControls() {
     referenceChooser_ = button(QStringLiteral("Choose..."));
     description_ = field(false);
     copyright_ = field(false);
+    for (QLineEdit* text : {description_, copyright_}) text->setValidator(new NoControlCharacters(text));
     imageWindow_ = new ImageWindow(session_, margin_, controlHeight_, this);
     imageCanvas()->overlayDragged = [this] {
         overlayDragged_ = true;
@@ -355,6 +370,8 @@ void MainWindow::showPage() {
     // A new profile has not been saved yet.
     savedProfileNote_.clear();
     savedLogNote_.clear();
+    savedProfilePath_.clear();
+    savedLogPath_.clear();
     showInstructions();
     if (currentPage_ == 1) {
         title_->setText(kSetupTitle);
@@ -370,6 +387,9 @@ void MainWindow::showPage() {
 
 void MainWindow::showInstructions() {
     QString text = currentPage_ == 1 ? kSetupInstructions : kComputeInstructions;
+    // Said first, where it is seen without scrolling, while the JPEG counts.
+    if (currentPage_ == 1 && session_.imageReady == 1 && session_.imageKind == PictureKind::Jpeg)
+        text = toQString(kJpegPictureWarning) + QStringLiteral("\n\n") + text;
     for (const QString& note : {savedProfileNote_, savedLogNote_})  // empty on the setup page
         if (!note.isEmpty()) text += QStringLiteral("\n\n") + note;
     panel_->text->setPlainText(text);
@@ -406,10 +426,11 @@ void MainWindow::onTargetTypeChanged(int index) {
 void MainWindow::chooseTargetImage() {
     session_.imageReady = 0;
     updateSetupButtons();
+    showInstructions();
     // The name box starts empty: the filter alone limits what is listed.
-    const std::optional<std::string> path = dialogs_.openFileName(
-        this, {QStringLiteral("Load Target Image TIFF File"), QStringLiteral("Target Image TIFF Files (*.tif *.tiff)"),
-               toQString(session_.lastTargetFolder), {}});
+    const std::optional<std::string> path =
+        dialogs_.openFileName(this, {QStringLiteral("Load Target Image TIFF File"), kTargetImageFilters,
+                                     toQString(session_.lastTargetFolder), {}});
     if (!path) return;
     openTargetImage(*path);
 }
@@ -419,7 +440,9 @@ void MainWindow::openTargetImage(const std::string& path) {
     updateSetupButtons();
     imagePath_->setText(toQString(path));
     chartMissing_ = false;
-    if (loadTargetImage(session_, path) != 0) {
+    const int loaded = loadTargetImage(session_, path);
+    showInstructions();  // with the JPEG note or without
+    if (loaded != 0) {
         imagePath_->clear();
         updateSetupButtons();
         return;
@@ -495,9 +518,15 @@ int MainWindow::saveProfile() {
             this, {QStringLiteral("Save Profile"), QStringLiteral("Color Profiles (*.icm *.icc)"),
                    error ? QString() : toQString(folder.string()), name});
         if (!path) return 1;
+        if (const std::string clash = outputClashMessage(session_, *path, savedLogPath_); !clash.empty()) {
+            session_.platform.showError(clash);
+            name = toQString(fileNameOf(*path));
+            continue;
+        }
         if (hasProfileExtension(*path)) {
             const int result = saveProfileFile(session_, *path, session_.platform.localTime());
             if (result == 0) {
+                savedProfilePath_ = *path;
                 savedProfileNote_ = profileSavedNote(*path, folder);
                 showInstructions();
             }
@@ -515,6 +544,11 @@ int MainWindow::saveProfileLog() {
             this, {QStringLiteral("Save Scanner Profile Log"), QStringLiteral("Text Files (*.txt)"),
                    toQString(session_.lastLogFolder), name});
         if (!path) return 1;
+        if (const std::string clash = outputClashMessage(session_, *path, savedProfilePath_); !clash.empty()) {
+            session_.platform.showError(clash);
+            name = toQString(fileNameOf(*path));
+            continue;
+        }
         if (hasLogExtension(*path)) {
             session_.lastLogFolder = folderOf(*path);
             const LocalTime time = session_.platform.localTime();
@@ -522,6 +556,7 @@ int MainWindow::saveProfileLog() {
                 return writeProfileLog(out, profileRecordOf(session_), time);
             });
             if (result == 0) {
+                savedLogPath_ = *path;
                 savedLogNote_ = QStringLiteral("The profile log was saved as ") + toQString(*path) + '.';
                 showInstructions();
             }

@@ -55,7 +55,7 @@ public:
     void openManual();
     void onTargetTypeChanged(int index);
     void chooseTargetImage();
-    // Loads a TIFF as the chooser does after the dialog (the command line's file).
+    // Loads a picture as the chooser does after the dialog (the command line's file).
     void openTargetImage(const std::string& path);
     void chooseReferenceFile();
     void rotateTargetImage();
@@ -123,6 +123,9 @@ private:
     bool settingsSaved_ = false;
     QString savedProfileNote_;
     QString savedLogNote_;
+    // The files saved from the current computation: neither replaces the other.
+    std::string savedProfilePath_;
+    std::string savedLogPath_;
     // The locator's last answer stands until the user moves the overlay.
     bool chartMissing_ = false;
     bool overlayDragged_ = false;

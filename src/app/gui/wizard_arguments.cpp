@@ -32,9 +32,10 @@ WizardArguments parseWizardArguments(int argc, const char* const* argv) {
 }
 
 void printWizardHelp(std::ostream& out) {
-    out << "Usage: calivant-scanner [OPTION]... [TIFF-FILE]\n"
+    out << "Usage: calivant-scanner [OPTION]... [IMAGE-FILE]\n"
            "Calivant - Scanner: builds ICC input profiles for scanners and digital cameras from a scan or\n"
-           "photograph of a colour target. With TIFF-FILE the wizard starts with it loaded as the target image.\n"
+           "photograph of a colour target. With IMAGE-FILE (TIFF, PNG or JPEG) the wizard starts with it\n"
+           "loaded as the target image.\n"
            "\n"
            "  -h, --help     print this help and exit\n"
            "  -V, --version  print the version and exit\n"

@@ -1,5 +1,5 @@
 #pragma once
-// The wizard's command line: -h/--help, -V/--version and an optional TIFF
+// The wizard's command line: -h/--help, -V/--version and an optional picture
 // file to open as the target image (what a file manager's "Open With"
 // passes). Qt's own options (-platform, -style...) are taken out of argv by
 // the application object; the parse runs once before it exists, so that

@@ -12,6 +12,10 @@ inline const QString kComputeTitle = QStringLiteral("Scanner Profiling -- Comput
 inline const QString kDepthError = QStringLiteral("Calivant requires your display to be set to at least 24-bit color.");
 inline const QString kChartNotFound =
     QStringLiteral("Could not find the chart: drag the overlay corners onto the chart's corners");
+// The image chooser's filters: every kind read first, in any letter case
+// (cameras name their files IMG_0001.JPG), then TIFF alone and all files.
+inline const QString kTargetImageFilters = QStringLiteral(
+    "Target images (*.tif *.tiff *.png *.jpg *.jpeg);;Target Image TIFF Files (*.tif *.tiff);;All files (*)");
 inline const QString kManualError = QStringLiteral("Error opening electronic manual");
 inline constexpr const char* kManualName = "Calivant - Scanner 1.0.pdf";
 
