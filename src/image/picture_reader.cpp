@@ -45,7 +45,7 @@ int readPicture(ByteSource& file, TargetImage& image, PictureRead& read, const P
     switch (read.kind) {
         case PictureKind::Tiff:
             if (isBigTiff(first)) {
-                read.reason = "BigTIFF (64-bit offsets): not supported; reads classic TIFF";
+                read.reason = "BigTIFF is not supported";
                 break;
             }
             {
