@@ -21,4 +21,9 @@ int effectiveColorSpace(const AdvancedOptions& options) {
 
 void resetOptionsToFactory(AdvancedOptions& options) { options = AdvancedOptions{}; }
 
+bool hasBorderPatches(int targetType) {
+    return targetType == static_cast<int>(TargetType::ColorCheckerDc) ||
+           targetType == static_cast<int>(TargetType::ColorCheckerSg) || targetType == static_cast<int>(TargetType::Hct);
+}
+
 }  // namespace calivant

@@ -32,6 +32,9 @@ struct AdvancedOptions {
     int stretch = 0;
     double stretchDmax = 0.0;
     double stretchDmin = 100.0;
+    // Divide out the uneven light the border patches show (charts that have
+    // them: ColorChecker DC, SG, HCT).
+    int correctIllumination = 0;
 
     bool operator==(const AdvancedOptions&) const = default;
 };
@@ -50,5 +53,9 @@ bool isValidClutSize(int size);
 int effectiveColorSpace(const AdvancedOptions& options);
 
 void resetOptionsToFactory(AdvancedOptions& options);
+
+// Whether a chart prints the white, gray and black border patches the
+// illumination check and the illumination correction read.
+bool hasBorderPatches(int targetType);
 
 }  // namespace calivant

@@ -1,7 +1,6 @@
 #include "measure/patch_measurement.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <vector>
 
@@ -18,8 +17,6 @@ bool isMeasurable(const PixelSource& picture) {
            picture.width() >= 1 && picture.height() >= 1;
 }
 
-bool hasBorderGroups(int targetType) { return targetType >= 2 && targetType <= 4; }
-
 // Patches per thread below which starting another thread costs more than
 // it saves.
 constexpr std::size_t kPatchesPerThread = 16;
@@ -30,12 +27,9 @@ void measureCells(const PixelSource& picture, const OverlayQuad& quad, const std
                   std::vector<PatchMeasurement>& results) {
     const auto workers = static_cast<unsigned>(
         std::min<std::size_t>(coreCount(), std::max<std::size_t>(1, cells.size() / kPatchesPerThread)));
-    std::atomic<std::size_t> next{0};
-    runOnWorkers(workers, [&](unsigned) {
-        for (std::size_t i = next++; i < cells.size(); i = next++) {
-            const PatchCell& cell = *cells[i];
-            results[i] = measurePatch(picture, quad, cell.u, 1.0 - cell.t, cell.width, cell.height);
-        }
+    runEachIndex(cells.size(), workers, [&](std::size_t i) {
+        const PatchCell& cell = *cells[i];
+        results[i] = measurePatch(picture, quad, cell.u, 1.0 - cell.t, cell.width, cell.height);
     });
 }
 
@@ -140,17 +134,25 @@ PatchMeasurement measurePatch(const TargetImage& image, const OverlayQuad& quad,
 }
 
 void stretchContrast(TargetMeasurement& m, const TargetLayout& layout, double dmax, double dmin) {
+    const auto grays = static_cast<std::size_t>(layout.grayCount);
+    const auto colors = static_cast<std::size_t>(layout.colorCount);
+    stretchContrast(std::span(m.grayMeasured).first(grays), std::span(m.colorMeasured).first(colors), dmax, dmin,
+                    std::span(m.grayWorking).first(grays), std::span(m.colorWorking).first(colors));
+}
+
+void stretchContrast(std::span<const DeviceRgb> gray, std::span<const DeviceRgb> color, double dmax, double dmin,
+                     std::span<DeviceRgb> grayWorking, std::span<DeviceRgb> colorWorking) {
     auto largest = [](const DeviceRgb& rgb) { return std::max({rgb[0], rgb[1], rgb[2]}); };
 
     double lo = 1.0;
     double hi = 0.0;
-    for (int i = 0; i < layout.grayCount; ++i) {
-        lo = std::min(lo, largest(m.grayMeasured[i]));
-        hi = std::max(hi, largest(m.grayMeasured[i]));
+    for (const DeviceRgb& p : gray) {
+        lo = std::min(lo, largest(p));
+        hi = std::max(hi, largest(p));
     }
-    for (int i = 0; i < layout.colorCount; ++i) {
-        lo = std::min(lo, largest(m.colorMeasured[i]));
-        hi = std::max(hi, largest(m.colorMeasured[i]));
+    for (const DeviceRgb& p : color) {
+        lo = std::min(lo, largest(p));
+        hi = std::max(hi, largest(p));
     }
 
     auto stretch = [&](const DeviceRgb& measured) -> DeviceRgb {
@@ -165,8 +167,8 @@ void stretchContrast(TargetMeasurement& m, const TargetLayout& layout, double dm
         const double factor = target / v;
         return {measured[0] * factor, measured[1] * factor, measured[2] * factor};
     };
-    for (int i = 0; i < layout.grayCount; ++i) m.grayWorking[i] = stretch(m.grayMeasured[i]);
-    for (int i = 0; i < layout.colorCount; ++i) m.colorWorking[i] = stretch(m.colorMeasured[i]);
+    for (std::size_t i = 0; i < gray.size(); ++i) grayWorking[i] = stretch(gray[i]);
+    for (std::size_t i = 0; i < color.size(); ++i) colorWorking[i] = stretch(color[i]);
 }
 
 namespace {
@@ -220,7 +222,7 @@ TargetMeasurement measureTarget(const PixelSource& picture, const TargetLayout& 
     m.measured = true;
 
     // Every cell in the order its result is kept below.
-    const bool borders = hasBorderGroups(layout.targetType);
+    const bool borders = hasBorderPatches(layout.targetType);
     std::vector<const PatchCell*> cells;
     auto addCells = [&](const auto& from, int count) {
         for (int i = 0; i < count; ++i) cells.push_back(&from[static_cast<std::size_t>(i)]);
@@ -249,32 +251,25 @@ TargetMeasurement measureTarget(const PixelSource& picture, const TargetLayout& 
         m.colorDeviation[static_cast<std::size_t>(i)] = patch->deviation;
     }
     if (borders) {
-        for (int i = 0; i < layout.whiteCount; ++i, ++patch)
-            m.whiteMeasured[static_cast<std::size_t>(i)] = meansOf(*patch);
-        for (int i = 0; i < layout.midGrayCount; ++i, ++patch)
-            m.midGrayMeasured[static_cast<std::size_t>(i)] = meansOf(*patch);
-        for (int i = 0; i < layout.blackCount; ++i, ++patch)
-            m.blackMeasured[static_cast<std::size_t>(i)] = meansOf(*patch);
+        auto takeGroup = [&](int count, std::array<DeviceRgb, kMaxBorderPatches>& means,
+                             std::array<double, kMaxBorderPatches>& deviations) {
+            for (int i = 0; i < count; ++i, ++patch) {
+                means[static_cast<std::size_t>(i)] = meansOf(*patch);
+                deviations[static_cast<std::size_t>(i)] = patch->deviation;
+            }
+        };
+        takeGroup(layout.whiteCount, m.whiteMeasured, m.whiteDeviation);
+        takeGroup(layout.midGrayCount, m.midGrayMeasured, m.midGrayDeviation);
+        takeGroup(layout.blackCount, m.blackMeasured, m.blackDeviation);
         // Informs only: uneven lighting does not stop the computation.
         checkIllumination(m, layout, mode, m.diagnostics);
     }
 
     int result = checkUniformity(m, layout, mode, m.diagnostics);
 
-    if (options.smoothing != SmoothingNone) {
-        const std::size_t n = static_cast<std::size_t>(layout.grayCount);
-        std::vector<double> grayY(n), red(n), green(n), blue(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            grayY[i] = reference.grayXYZ[i][1];
-            red[i] = m.grayMeasured[i][0];
-            green[i] = m.grayMeasured[i][1];
-            blue[i] = m.grayMeasured[i][2];
-        }
-        smoothGrayScale(m.diagnostics, grayY, red, green, blue, options.smoothing);
-        for (std::size_t i = 0; i < n; ++i) m.grayMeasured[i] = {red[i], green[i], blue[i]};
-    }
-
-    if (checkGrayOrder(m, layout.grayCount) == 1) {
+    m.graySampled = m.grayMeasured;
+    if (tidyGrayScale(std::span(m.grayMeasured).first(static_cast<std::size_t>(layout.grayCount)), reference,
+                      options.smoothing, m.diagnostics) == 1) {
         if (mode == MeasureMode::Compute) {
             m.grayOrderQuestion = true;
         } else {
@@ -291,6 +286,22 @@ TargetMeasurement measureTarget(const PixelSource& picture, const TargetLayout& 
     }
     m.status = result;
     return m;
+}
+
+int tidyGrayScale(std::span<DeviceRgb> gray, const ReferenceData& reference, int smoothing, Diagnostics& diagnostics) {
+    if (smoothing != SmoothingNone) {
+        const std::size_t n = gray.size();
+        std::vector<double> grayY(n), red(n), green(n), blue(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            grayY[i] = reference.grayXYZ[i][1];
+            red[i] = gray[i][0];
+            green[i] = gray[i][1];
+            blue[i] = gray[i][2];
+        }
+        smoothGrayScale(diagnostics, grayY, red, green, blue, smoothing);
+        for (std::size_t i = 0; i < n; ++i) gray[i] = {red[i], green[i], blue[i]};
+    }
+    return checkGrayOrder(gray);
 }
 
 TargetContrast contrastOfMeasurement(const TargetMeasurement& measurement, int grayCount) {

@@ -6,12 +6,14 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "image/pixel_source.h"
 #include "image/target_image.h"
 #include "measure/advanced_options.h"
+#include "measure/illumination.h"
 #include "reference/reference_data.h"
 #include "target/overlay.h"
 #include "target/target_layout.h"
@@ -83,12 +85,18 @@ struct TargetMeasurement {
     Diagnostics diagnostics;
 
     std::array<DeviceRgb, kMaxGrayPatches> grayMeasured{};
+    // The gray patches as sampled, before the smoothing and the order check
+    // touched them (gray order): where each one's light can be read.
+    std::array<DeviceRgb, kMaxGrayPatches> graySampled{};
     std::array<DeviceRgb, kMaxColorPatches> colorMeasured{};
     std::array<double, kMaxGrayPatches> grayDeviation{};
     std::array<double, kMaxColorPatches> colorDeviation{};
     std::array<DeviceRgb, kMaxBorderPatches> whiteMeasured{};
     std::array<DeviceRgb, kMaxBorderPatches> midGrayMeasured{};
     std::array<DeviceRgb, kMaxBorderPatches> blackMeasured{};
+    std::array<double, kMaxBorderPatches> whiteDeviation{};
+    std::array<double, kMaxBorderPatches> midGrayDeviation{};
+    std::array<double, kMaxBorderPatches> blackDeviation{};
     // What the profile computation reads: the measured values, contrast
     // stretched when that option is on.
     std::array<DeviceRgb, kMaxGrayPatches> grayWorking{};
@@ -100,6 +108,9 @@ struct TargetMeasurement {
     // Patches the checks marked bad (Compute mode).
     ColorBadFlags colorBad{};
     GrayBadFlags grayBad{};
+    // What the illumination correction did to the working values (Off
+    // until correctIllumination of profile/illumination_correction.h runs).
+    IlluminationCorrection illumination;
 };
 
 inline constexpr std::string_view kPictureTooSmallError = "The picture is too small to hold the chart";
@@ -121,6 +132,14 @@ TargetMeasurement measureTarget(const TargetImage& image, const TargetLayout& la
 // darkest patch goes to dmax percent, that of the lightest to dmin percent,
 // every patch keeping its channel ratios.
 void stretchContrast(TargetMeasurement& measurement, const TargetLayout& layout, double dmax, double dmin);
+// The same stretch from given gray and colour values into the working ones.
+void stretchContrast(std::span<const DeviceRgb> gray, std::span<const DeviceRgb> color, double dmax, double dmin,
+                     std::span<DeviceRgb> grayWorking, std::span<DeviceRgb> colorWorking);
+
+// The smoothing of a gray scale (gray order) against the reference's gray
+// Y when the level asks for it, then the one pass of the order check, as
+// measuring does them. Returns 1 when the order check changed anything.
+int tidyGrayScale(std::span<DeviceRgb> gray, const ReferenceData& reference, int smoothing, Diagnostics& diagnostics);
 
 // The target image contrast the Advanced Options dialog shows: 100 x the
 // mean of R, G, B of the darkest and of the lightest gray patch.

@@ -1,5 +1,6 @@
 #include "measure/quality_checks.h"
 
+#include <algorithm>
 #include <cmath>
 #include <span>
 
@@ -31,12 +32,15 @@ int checkUniformity(TargetMeasurement& m, const TargetLayout& layout, MeasureMod
 }
 
 int checkGrayOrder(TargetMeasurement& m, int grayCount) {
-    const int n = grayCount;
+    return checkGrayOrder(std::span(m.grayMeasured).first(static_cast<std::size_t>(std::max(grayCount, 0))));
+}
+
+int checkGrayOrder(std::span<DeviceRgb> gray) {
     int changed = 0;
-    for (int i = 0; i + 1 < n; ++i) {
+    for (std::size_t i = 0; i + 1 < gray.size(); ++i) {
         for (int c = 0; c < 3; ++c) {
-            double& lower = m.grayMeasured[i][c];
-            double& upper = m.grayMeasured[i + 1][c];
+            double& lower = gray[i][c];
+            double& upper = gray[i + 1][c];
             if (upper < lower) {
                 std::swap(lower, upper);
                 changed = 1;

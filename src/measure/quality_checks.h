@@ -3,6 +3,7 @@
 // patches out of brightness order, and uneven lighting seen in the border
 // patches that some charts repeat around their edge.
 
+#include <span>
 #include <string_view>
 
 #include "measure/patch_measurement.h"
@@ -34,6 +35,8 @@ int checkUniformity(TargetMeasurement& m, const TargetLayout& layout, MeasureMod
 // neighbour pair that falls in brightness. Returns 1 when it changed
 // anything.
 int checkGrayOrder(TargetMeasurement& m, int grayCount);
+// The same pass over gray values in gray order.
+int checkGrayOrder(std::span<DeviceRgb> gray);
 
 // Spread of the white, mid-gray and black border groups; reports one above
 // the threshold. Returns 1 when it reported a problem.

@@ -9,6 +9,7 @@
 #include "util/text_output.h"
 #include "util/cie.h"
 #include "util/utf8.h"
+#include "profile/fitted_table.h"
 #include "profile/regression.h"
 
 namespace calivant {
@@ -24,10 +25,12 @@ constexpr std::size_t kXyzTagSize = 20;
 constexpr std::size_t kDescUnicodeHead = 8;
 constexpr std::size_t kDescScriptCode = 70;
 constexpr std::size_t kLutTableEntries = 256;
+// "mft2" takes input tables of 2 to 4096 entries.
+constexpr std::size_t kMaxLutTableEntries = 4096;
 // More TRC entries than this are no curve we made.
 constexpr std::size_t kMaxTrcEntries = 65536;
-constexpr std::size_t kLutTablesSize = 3 * kLutTableEntries * 2;  // 1536
-constexpr std::size_t kLutClutOffset = 52 + kLutTablesSize;       // 1588
+constexpr std::size_t kLutTablesSize = 3 * kLutTableEntries * 2;  // 1536, the output tables
+constexpr std::size_t kLutInputOffset = 52;
 
 constexpr std::uint32_t kVersion = 0x02400000;
 constexpr std::uint32_t kS15One = 0x00010000;
@@ -44,10 +47,16 @@ constexpr std::uint32_t signature(const char (&text)[5]) {
            static_cast<std::uint32_t>(static_cast<unsigned char>(text[3]));
 }
 
+// Entries of each input table of a pass's tag: the table's own, or 256
+// samples of its tone curves.
+std::size_t inputEntries(const ProfileTable& table) {
+    return table.inputTables.empty() ? kLutTableEntries : table.inputTables.size() / 3;
+}
+
 // T: the byte count of one "mft2" tag.
-std::size_t lutTagSize(int n) {
+std::size_t lutTagSize(int n, std::size_t entries) {
     const std::size_t grid = static_cast<std::size_t>(n);
-    return kLutClutOffset + 6 * grid * grid * grid + kLutTablesSize;
+    return kLutInputOffset + 3 * entries * 2 + 6 * grid * grid * grid + kLutTablesSize;
 }
 
 // The texts as the tags hold them. The ASCII fields are 7-bit: a character
@@ -90,10 +99,12 @@ std::size_t trcEntries(const ProfileResult* result) {
     return result->matrixTrc.curves[0].size();
 }
 
-TagLayout layoutOf(const TagTexts& texts, const IccProfileSettings& s, std::size_t trcCount) {
+TagLayout layoutOf(const TagTexts& texts, const IccProfileSettings& s, std::size_t trcCount, std::size_t entries0,
+                   std::size_t entries1) {
     const std::size_t lc = texts.copyright.size();
     const std::size_t ld = texts.description.size();
-    const std::size_t t = lutTagSize(s.clutSize);
+    const std::size_t t0 = lutTagSize(s.clutSize, entries0);
+    const std::size_t t = lutTagSize(s.clutSize, entries1);
     TagLayout layout{};
     layout.offset[0] = kTagTableEnd;
     layout.size[0] = lc + 9;
@@ -111,8 +122,8 @@ TagLayout layoutOf(const TagTexts& texts, const IccProfileSettings& s, std::size
     }
     layout.offset[10] = w + 5 * kXyzTagSize + 3 * padTo4(curveSize);
     // The first table's entry counts its padding; the last one's does not.
-    layout.size[10] = padTo4(t);
-    layout.offset[11] = layout.offset[10] + padTo4(t);
+    layout.size[10] = padTo4(t0);
+    layout.offset[11] = layout.offset[10] + padTo4(t0);
     layout.size[11] = t;
     layout.end = layout.offset[11] + t;
     return layout;
@@ -147,20 +158,28 @@ void putLutTag(std::span<std::uint8_t> buffer, std::size_t offset, int n, const 
     buffer[offset + 9] = 3;
     buffer[offset + 10] = static_cast<std::uint8_t>(n);
     for (std::size_t i = 0; i < 3; ++i) putBigEndian32(buffer, offset + 12 + 16 * i, kS15One);
-    putBigEndian16(buffer, offset + 48, kLutTableEntries);
+    const std::size_t entries = inputEntries(table);
+    putBigEndian16(buffer, offset + 48, static_cast<std::uint16_t>(entries));
     putBigEndian16(buffer, offset + 50, kLutTableEntries);
-    std::size_t at = offset + 52;
-    // 256 samples of the 65536-entry curve: code 257 x i, so entry 255 is
-    // the curve at 65535.
-    for (const ToneCurve& curve : table.toneCurves)
-        for (std::size_t i = 0; i < kLutTableEntries; ++i, at += 2) putBigEndian16(buffer, at, curve.values[257 * i]);
+    std::size_t at = offset + kLutInputOffset;
+    if (!table.inputTables.empty()) {
+        for (std::uint16_t v : table.inputTables) {
+            putBigEndian16(buffer, at, v);
+            at += 2;
+        }
+    } else {
+        // 256 samples of the 65536-entry curve: code 257 x i, so entry 255
+        // is the curve at 65535.
+        for (const ToneCurve& curve : table.toneCurves)
+            for (std::size_t i = 0; i < kLutTableEntries; ++i, at += 2) putBigEndian16(buffer, at, curve.values[257 * i]);
+    }
     const std::size_t grid = static_cast<std::size_t>(n);
     const std::size_t values = grid * grid * grid * 3;
     for (std::size_t i = 0; i < values; ++i, at += 2) putBigEndian16(buffer, at, table.clut[i]);
     for (std::size_t c = 0; c < 3; ++c)
         for (std::size_t i = 0; i < kLutTableEntries; ++i, at += 2)
             putBigEndian16(buffer, at, static_cast<std::uint16_t>(257 * i));
-    assert(at == offset + lutTagSize(n));
+    assert(at == offset + lutTagSize(n, entries));
 }
 
 // Three curves of one length that a curv tag can hold.
@@ -174,6 +193,9 @@ bool matrixTrcFits(const ProfileResult* result) {
 bool tablesFit(const ProfileTable& table, int n) {
     const std::size_t grid = static_cast<std::size_t>(n);
     if (table.clut.size() < grid * grid * grid * 3) return false;
+    if (!table.inputTables.empty() &&
+        (table.inputTables.size() % 3 != 0 || inputEntries(table) < 2 || inputEntries(table) > kMaxLutTableEntries))
+        return false;
     return std::all_of(table.toneCurves.begin(), table.toneCurves.end(),
                        [](const ToneCurve& c) { return c.values.size() == kToneCurveLength; });
 }
@@ -252,8 +274,8 @@ void fillProfile(const IccProfileSettings& s, const TagTexts& texts, const Profi
 }  // namespace
 
 IccProfileSettings iccProfileSettingsOf(const ProfileRecord& record) {
-    return {record.description, record.copyright, effectiveColorSpace(record.options), record.reflective,
-            record.options.clutSize};
+    return {record.description, record.copyright, profileConnectionSpace(record.options, record.profile),
+            record.reflective, record.options.clutSize};
 }
 
 void putBigEndian16(std::span<std::uint8_t> buffer, std::size_t offset, std::uint16_t value) {
@@ -286,7 +308,9 @@ std::size_t iccProfileSize(const IccProfileSettings& settings, const ProfileResu
     if (settings.description.size() > kMaxDescriptionLength || settings.copyright.size() > kMaxCopyrightLength ||
         !isValidClutSize(settings.clutSize) || !matrixTrcFits(result))
         return 0;
-    return layoutOf(tagTextsOf(settings), settings, trcEntries(result)).end;
+    const std::size_t entries0 = result ? inputEntries(result->perceptual) : kLutTableEntries;
+    const std::size_t entries1 = result ? inputEntries(result->colorimetric) : kLutTableEntries;
+    return layoutOf(tagTextsOf(settings), settings, trcEntries(result), entries0, entries1).end;
 }
 
 int buildIccProfile(const IccProfileSettings& settings, const ProfileResult& result, const LocalTime& time,
@@ -302,7 +326,10 @@ int buildIccProfile(const IccProfileSettings& settings, const ProfileResult& res
         return 1;
     }
     const TagTexts texts = tagTextsOf(settings);
-    fillProfile(settings, texts, result, time, layoutOf(texts, settings, trcEntries(&result)), bytes);
+    fillProfile(settings, texts, result, time,
+                layoutOf(texts, settings, trcEntries(&result), inputEntries(result.perceptual),
+                         inputEntries(result.colorimetric)),
+                bytes);
     return 0;
 }
 

@@ -10,7 +10,9 @@
 //   W     "wtpt" "bkpt" "rXYZ" "gXYZ" "bXYZ"   XYZ numbers, 100 -> 65535
 //         "rTRC" "gTRC" "bTRC"                  curv, the shaper/matrix curves
 //         "A2B0" "A2B1"  mft2: identity matrix, the tone curves as input
-//                        tables, the CLUT, identity output tables
+//                        tables (256 samples, or an automatic choice's
+//                        own tables of up to 4096 entries), the CLUT,
+//                        identity output tables
 //
 // with W = 296 + padTo4(Lc + 1) + padTo4(Ld + 79 + 2 Lu) (Lc, Ld the lengths
 // of the ASCII texts, Lu the UTF-16 description's units with its zero, or 0).

@@ -114,12 +114,17 @@ PatchError patchError(const ProfileResult& result, const AdvancedOptions& option
     PatchError error;
     if (result.fittedModel) {
         // Tables sampled from a fitted model: p is the patch's grid point.
-        ColorTriple m = fittedTableLab(*result.fittedModel, p);
+        ColorTriple m = fittedTableValue(*result.fittedModel, result.tableForm, p);
         if (options.eliminateResiduals) {
             const ColorTriple r = interpolateResidual(result.patchResiduals, p[0], p[1], p[2]);
             for (int k = 0; k < 3; ++k) m[k] += r[k];
         }
-        error.deltaE = distance(m, targetLab);
+        if (result.tableForm.connectionSpace == CieXyz) {
+            error.rms = distance(m, targetXyz);
+            error.deltaE = distance(xyzToLab(m), xyzToLab(targetXyz));
+        } else {
+            error.deltaE = distance(m, targetLab);
+        }
     } else if (effectiveColorSpace(options) == CieXyz) {
         ColorTriple m = evaluateModelXyz(result, p[0], p[1], p[2], false);
         if (options.eliminateResiduals) {
@@ -252,7 +257,7 @@ int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalT
     const TargetMeasurement& measured = record.measurement;
     const int grayCount = layout.grayCount;
     const int colorCount = layout.colorCount;
-    const int colorSpace = effectiveColorSpace(options);
+    const int colorSpace = profileConnectionSpace(options, result);
     const bool xyz = colorSpace == CieXyz;
     LineSink sink{out};
 
@@ -280,7 +285,8 @@ int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalT
     for (int channel = 0; channel < 3; ++channel) {
         double x = 0.0;
         double y = 0.0;
-        primaryChromaticity(primaryXyz(result, colorSpace, channel), x, y);
+        // A fitted model's profile keeps the CIE Lab Linear model for its primaries.
+        primaryChromaticity(primaryXyz(result, result.fittedModel ? CieLab : colorSpace, channel), x, y);
         sink.line(formatText("%s Primary CIE xy (estimated): (%3f, %3f)", {kPrimaryNames[channel], x, y}));
     }
     sink.blank();
@@ -299,6 +305,11 @@ int writeProfileLog(std::ostream& out, const ProfileRecord& record, const LocalT
         sink.line(formatText("RMS White Uniformity Error: %2f%%", {kPercentScale * measured.whiteUniformity}));
         sink.line(formatText("RMS Gray Uniformity Error: %2f%%", {kPercentScale * measured.midGrayUniformity}));
         sink.line(formatText("RMS Black Uniformity Error: %2f%%", {kPercentScale * measured.blackUniformity}));
+        for (const std::string& line : illuminationReport(measured.illumination)) sink.line(line);
+        sink.blank();
+    } else if (const std::vector<std::string> lines = illuminationReport(measured.illumination); !lines.empty()) {
+        // A saved correction the chart has no border patches for.
+        for (const std::string& line : lines) sink.line(line);
         sink.blank();
     }
 

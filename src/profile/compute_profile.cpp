@@ -1,5 +1,6 @@
 #include "profile/compute_profile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <span>
@@ -98,24 +99,25 @@ int runPass(const ProfileInputs& in, const AdvancedOptions& options, bool percep
 // model: the model fitted to the pass's working values and sampled into L*a*b*
 // tables. The CIE Lab Linear model is fitted beside it for the estimated
 // primaries, as for every CIE Lab profile.
-int runFittedPass(const ProfileInputs& in, FitModel model, const MatrixShaper* shaperStart, bool perceptual,
-                  ProfileComputation& out) {
+int runFittedPass(const ProfileInputs& in, FitModel model, const ModelStarts& starts, const FittedTableForm& form,
+                  bool perceptual, ProfileComputation& out) {
     ProfileResult& profile = out.profile;
     ProfileTable& table = perceptual ? profile.perceptual : profile.colorimetric;
     if (prepareWorkingReference(in.reference, perceptual, profile, out.diagnostics) != 0) return 1;
     const FitPatches patches = passPatches(in, profile);
     auto fitted = std::make_shared<FittedModel>();
     FittedModel linear;
-    if (fitModel(patches, model, shaperStart, *fitted) != 0 || fitModel(patches, FitModel::LabLinear, nullptr, linear) != 0)
+    if (fitModel(patches, model, starts, *fitted) != 0 || fitModel(patches, FitModel::LabLinear, {}, linear) != 0)
         return failRegression(out.diagnostics);
     for (int k = 0; k < 3; ++k)
         for (int j = 0; j < kLinearTermCount; ++j)
             profile.linearCoefficients[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] =
                 linear.coefficients[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)];
     profile.effectiveModel = Linear;
-    if (buildFittedTables(*fitted, grayDevice(in), colorDevice(in), in.options, table, profile) != 0)
+    if (buildFittedTables(*fitted, form, grayDevice(in), colorDevice(in), in.options, table, profile) != 0)
         return failRegression(out.diagnostics);
     profile.fittedModel = std::move(fitted);
+    profile.tableForm = form;
     return 0;
 }
 
@@ -140,7 +142,7 @@ void computeFixed(const ProfileInputs& in, ProfileComputation& out) {
     const FitPatches patches = colorimetricPatches(in);
     const FitModel model =
         seedFitModel(in.options.colorSpace, effectiveRegressionModel(in.options, in.layout.targetType));
-    const CrossValidation cv = crossValidate(patches, std::span<const FitModel>(&model, 1), nullptr);
+    const CrossValidation cv = crossValidate(patches, std::span<const FitModel>(&model, 1), {});
     out.profile.accuracy = {cv.foldCount, cv.candidates, 0};
     MatrixShaper shaper;
     const bool shaperOk = fitMatrixShaper(patches.device, patches.xyz, patches.lab, nullptr, shaper) == 0;
@@ -149,45 +151,66 @@ void computeFixed(const ProfileInputs& in, ProfileComputation& out) {
 }
 
 // Both passes from one model, as an automatic choice of it builds them.
-void buildFromModel(const ProfileInputs& in, FitModel model, const MatrixShaper* shaper, ProfileComputation& out) {
-    if (isSeedModel(model) && seedColorSpace(model) == CieLab) {
-        // The tables of the fixed CIE Lab model, to the bit.
+void buildFromModel(const ProfileInputs& in, FitModel model, const ModelStarts& starts, const FittedTableForm& form,
+                    ProfileComputation& out) {
+    if (isSeedModel(model) && seedColorSpace(model) == CieLab && form == FittedTableForm{}) {
+        // In the classic form: the tables of the fixed CIE Lab model, to the bit.
         AdvancedOptions options = in.options;
         options.colorSpace = CieLab;
         options.regressionModel = seedRegressionModel(model);
         if (runPass(in, options, true, out) != 0 || runPass(in, options, false, out) != 0) return;
     } else {
-        if (runFittedPass(in, model, shaper, true, out) != 0 || runFittedPass(in, model, shaper, false, out) != 0)
+        if (runFittedPass(in, model, starts, form, true, out) != 0 ||
+            runFittedPass(in, model, starts, form, false, out) != 0)
             return;
     }
-    setMatrixTrc(shaper, out.profile, CieLab, out.profile.matrixTrc);
+    setMatrixTrc(starts.shaper, out.profile, CieLab, out.profile.matrixTrc);
     out.status = 0;
+}
+
+// The fits to every patch that the folds and the passes start from; the
+// mixing model's only when it is among the models.
+struct FullFits {
+    MatrixShaper shaper;
+    MixingShaper mixing;
+    bool shaperOk = false;
+    bool mixingOk = false;
+
+    ModelStarts starts() const { return {shaperOk ? &shaper : nullptr, mixingOk ? &mixing : nullptr}; }
+};
+
+FullFits fullFits(const FitPatches& patches, std::span<const FitModel> models) {
+    FullFits fits;
+    fits.shaperOk = fitMatrixShaper(patches.device, patches.xyz, patches.lab, nullptr, fits.shaper) == 0;
+    const bool mixing = std::find(models.begin(), models.end(), FitModel::MixingShaper) != models.end();
+    if (fits.shaperOk && mixing) fits.mixingOk = fitMixingShaper(patches.device, patches.lab, fits.shaper, fits.mixing) == 0;
+    return fits;
 }
 
 void computeAutomatic(const ProfileInputs& in, ProfileComputation& out) {
     const FitPatches patches = colorimetricPatches(in);
-    MatrixShaper shaper;
-    const bool shaperOk = fitMatrixShaper(patches.device, patches.xyz, patches.lab, nullptr, shaper) == 0;
     const std::vector<FitModel> candidates = automaticCandidates();
-    const CrossValidation cv = crossValidate(patches, candidates, shaperOk ? &shaper : nullptr);
+    const FullFits fits = fullFits(patches, candidates);
+    const CrossValidation cv = crossValidate(patches, candidates, fits.starts());
     const int chosen = chooseModel(cv.candidates);
     if (chosen < 0) {
         failRegression(out.diagnostics);
         return;
     }
-    buildFromModel(in, candidates[static_cast<std::size_t>(chosen)], shaperOk ? &shaper : nullptr, out);
+    const FitModel model = candidates[static_cast<std::size_t>(chosen)];
+    buildFromModel(in, model, fits.starts(), fittedTableForm(model), out);
     out.profile.accuracy = {cv.foldCount, cv.candidates, chosen};
 }
 
 }  // namespace
 
-ProfileComputation computeProfileWithModel(const ProfileInputs& inputs, FitModel model) {
+ProfileComputation computeProfileWithModel(const ProfileInputs& inputs, FitModel model,
+                                           const std::optional<FittedTableForm>& form) {
     ProfileComputation out;
     const FitPatches patches = colorimetricPatches(inputs);
-    MatrixShaper shaper;
-    const bool shaperOk = fitMatrixShaper(patches.device, patches.xyz, patches.lab, nullptr, shaper) == 0;
-    const CrossValidation cv = crossValidate(patches, std::span<const FitModel>(&model, 1), shaperOk ? &shaper : nullptr);
-    buildFromModel(inputs, model, shaperOk ? &shaper : nullptr, out);
+    const FullFits fits = fullFits(patches, std::span<const FitModel>(&model, 1));
+    const CrossValidation cv = crossValidate(patches, std::span<const FitModel>(&model, 1), fits.starts());
+    buildFromModel(inputs, model, fits.starts(), form.value_or(fittedTableForm(model)), out);
     out.profile.accuracy = {cv.foldCount, cv.candidates, 0};
     return out;
 }

@@ -4,6 +4,7 @@
 // lightness is stretched to run from L* 0 to L* 100 ("A2B0") and a
 // colorimetric one with the reference as read ("A2B1").
 
+#include <optional>
 #include <string_view>
 
 #include "measure/advanced_options.h"
@@ -53,7 +54,9 @@ int prepareWorkingReference(const ReferenceData& reference, bool stretch, Profil
 ProfileComputation computeProfile(const ProfileInputs& inputs);
 
 // The profile an automatic choice of model would build, for comparing the
-// candidates' profiles (benchmarks).
-ProfileComputation computeProfileWithModel(const ProfileInputs& inputs, FitModel model);
+// candidates' profiles (benchmarks); form, when given, overrides the
+// tables' form that choice would write.
+ProfileComputation computeProfileWithModel(const ProfileInputs& inputs, FitModel model,
+                                           const std::optional<FittedTableForm>& form = std::nullopt);
 
 }  // namespace calivant

@@ -5,10 +5,10 @@
 #include <cassert>
 #include <cmath>
 #include <cstddef>
-#include <exception>
-#include <thread>
+#include <atomic>
 
 #include "util/cie.h"
+#include "util/parallel.h"
 #include "profile/regression.h"
 
 namespace calivant {
@@ -140,33 +140,11 @@ int fillLookupTable(const ProfileResult& result, const AdvancedOptions& options,
 }
 
 bool fillOnCores(std::size_t rows, unsigned threadCount, const std::function<bool(std::size_t, std::size_t)>& fill) {
-    if (threadCount == 0) threadCount = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t count = std::max<std::size_t>(1, std::min<std::size_t>(threadCount, rows));
-    // One flag per range, each written by the one thread that fills it.
-    std::vector<char> succeeded(count, 0);
-    auto fillRange = [&](std::size_t t) { succeeded[t] = fill(rows * t / count, rows * (t + 1) / count) ? 1 : 0; };
-
-    std::vector<std::thread> workers;
-    try {
-        workers.reserve(count - 1);
-    } catch (const std::exception&) {
-        // No room to track threads: everything on this one.
-    }
-    for (std::size_t t = 1; t < count; ++t) {
-        bool started = false;
-        if (workers.size() < workers.capacity()) {
-            try {
-                workers.emplace_back(fillRange, t);
-                started = true;
-            } catch (const std::exception&) {
-                // The system refused a thread; this range runs here instead.
-            }
-        }
-        if (!started) fillRange(t);
-    }
-    fillRange(0);
-    for (std::thread& worker : workers) worker.join();
-    return std::all_of(succeeded.begin(), succeeded.end(), [](char ok) { return ok != 0; });
+    std::atomic<bool> filled{true};
+    runOnRanges(rows, threadCount, [&](std::size_t first, std::size_t last) {
+        if (!fill(first, last)) filled = false;
+    });
+    return filled;
 }
 
 int fillLookupTablePerQuery(const ProfileResult& result, const AdvancedOptions& options,

@@ -66,8 +66,7 @@ bool fillGridRows(int n, const PatchResiduals* residuals, std::size_t first, std
 }
 
 // Splits rows [0, rows) into threadCount ranges (0: one per core) and calls
-// fill(first, last) for each, on threads of their own where the system
-// gives them and on this one where it does not. True when every range was
+// fill(first, last) for each through runOnRanges. True when every range was
 // filled. The ranges do not depend on which thread runs them.
 bool fillOnCores(std::size_t rows, unsigned threadCount, const std::function<bool(std::size_t, std::size_t)>& fill);
 

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <exception>
 #include <numeric>
-#include <thread>
 
 #include "util/delta_e.h"
+#include "util/parallel.h"
 
 namespace calivant {
 namespace {
@@ -18,29 +17,6 @@ std::uint64_t mix(std::uint64_t z) {
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
-}
-
-// Runs task(0 .. count-1) on up to threadCount threads; a thread the
-// system refuses runs its share here instead.
-template <typename Task>
-void runInParallel(int count, unsigned threadCount, Task task) {
-    if (threadCount == 0) threadCount = std::max(1u, std::thread::hardware_concurrency());
-    const int workers = std::min<int>(static_cast<int>(threadCount), count);
-    auto share = [&](int worker) {
-        for (int i = worker; i < count; i += workers) task(i);
-    };
-    std::vector<std::thread> threads;
-    std::vector<int> leftOver;
-    for (int w = 1; w < workers; ++w) {
-        try {
-            threads.emplace_back(share, w);
-        } catch (const std::exception&) {
-            leftOver.push_back(w);
-        }
-    }
-    share(0);
-    for (int w : leftOver) share(w);
-    for (std::thread& t : threads) t.join();
 }
 
 void summarise(std::vector<double> errors, CandidateAccuracy& out) {
@@ -67,8 +43,8 @@ std::vector<int> foldAssignment(std::size_t patchCount, int foldCount) {
     return fold;
 }
 
-CrossValidation crossValidate(const FitPatches& patches, std::span<const FitModel> models,
-                              const MatrixShaper* shaperStart, unsigned threadCount) {
+CrossValidation crossValidate(const FitPatches& patches, std::span<const FitModel> models, const ModelStarts& starts,
+                              unsigned threadCount) {
     const std::size_t n = patches.size();
     const std::vector<int> fold = foldAssignment(n, kFoldCount);
     CrossValidation cv;
@@ -98,14 +74,15 @@ CrossValidation crossValidate(const FitPatches& patches, std::span<const FitMode
     // Each fold writes only its own patches' errors and its own flags.
     std::vector<std::vector<double>> errors(active.size(), std::vector<double>(n, 0.0));
     std::vector<std::vector<char>> failed(static_cast<std::size_t>(cv.foldCount), std::vector<char>(active.size(), 0));
-    runInParallel(cv.foldCount, threadCount, [&](int f) {
+    runEachIndex(static_cast<std::size_t>(cv.foldCount), threadCount, [&](std::size_t index) {
+        const int f = static_cast<int>(index);
         std::vector<std::size_t> subset;
         subset.reserve(n);
         for (std::size_t i = 0; i < n; ++i)
             if (fold[i] != f) subset.push_back(i);
         std::vector<FittedModel> fitted;
         std::vector<bool> ok;
-        fitModels(patches, subset, active, shaperStart, fitted, ok);
+        fitModels(patches, subset, active, starts, fitted, ok);
         for (std::size_t m = 0; m < active.size(); ++m) {
             if (!ok[m]) {
                 failed[static_cast<std::size_t>(f)][m] = 1;

@@ -33,10 +33,10 @@ struct CrossValidation {
 };
 
 // Validates each model on the folds, fold by fold on threadCount threads (0:
-// one per core); the results do not depend on the thread count. The shaper
-// fits start from shaperStart when given (a fit to all patches).
-CrossValidation crossValidate(const FitPatches& patches, std::span<const FitModel> models,
-                              const MatrixShaper* shaperStart, unsigned threadCount = 0);
+// one per core); the results do not depend on the thread count. The
+// iterative fits start from starts (fits to all patches) when given.
+CrossValidation crossValidate(const FitPatches& patches, std::span<const FitModel> models, const ModelStarts& starts,
+                              unsigned threadCount = 0);
 
 // The index of the candidate to use, -1 when none validated.
 int chooseModel(std::span<const CandidateAccuracy> candidates);

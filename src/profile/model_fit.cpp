@@ -70,6 +70,7 @@ std::string_view fitModelName(FitModel model) {
         case FitModel::LabLinear: return "CIE Lab Linear";
         case FitModel::XyzLinear: return "CIE XYZ Linear";
         case FitModel::ShaperMatrix: return "Shaper/Matrix";
+        case FitModel::MixingShaper: return "Matrix/Shaper/Matrix";
         case FitModel::LabQuadratic: return "CIE Lab Quadratic";
         case FitModel::XyzQuadratic: return "CIE XYZ Quadratic";
         case FitModel::ShaperQuadratic: return "Shaper + Quadratic";
@@ -92,7 +93,8 @@ FitModel seedFitModel(int colorSpace, int regressionModel) {
 bool isSeedModel(FitModel model) { return !usesShaper(model); }
 
 bool usesShaper(FitModel model) {
-    return model == FitModel::ShaperMatrix || model == FitModel::ShaperQuadratic || model == FitModel::ShaperCubic;
+    return model == FitModel::ShaperMatrix || model == FitModel::MixingShaper || model == FitModel::ShaperQuadratic ||
+           model == FitModel::ShaperCubic;
 }
 
 int seedColorSpace(FitModel model) {
@@ -118,6 +120,7 @@ int parametersPerOutput(FitModel model) {
     constexpr int kCurve = 2 + kShaperKnots;
     switch (model) {
         case FitModel::ShaperMatrix: return 3 + kCurve;
+        case FitModel::MixingShaper: return 3 + 2 + kCurve;  // the mix's six entries, a third of them each
         case FitModel::ShaperQuadratic: return kQuadraticTermCount + kCurve;
         case FitModel::ShaperCubic: return kCubicTermCount + kCurve;
         default: return regressionTermCount(seedRegressionModel(model));
@@ -125,6 +128,7 @@ int parametersPerOutput(FitModel model) {
 }
 
 ColorTriple FittedModel::linear(const ColorTriple& device) const {
+    if (mixesChannels()) return mixing.linear(device);
     if (usesShaper(model)) return shaper.linear(device);
     ColorTriple p;
     for (int c = 0; c < 3; ++c) p[c] = toneCurves[static_cast<std::size_t>(c)].linearize(device[c]);
@@ -133,14 +137,46 @@ ColorTriple FittedModel::linear(const ColorTriple& device) const {
 
 double FittedModel::channelLinear(int channel, double device) const {
     const auto c = static_cast<std::size_t>(channel);
+    if (mixesChannels()) {
+        // The curve's power law alone: no dark offset holding it at 0, so
+        // the table's axis keeps telling the darkest device values apart.
+        return std::pow(std::clamp(device, 0.0, 1.0), mixing.shaper.curves[c].gamma);
+    }
     return usesShaper(model) ? shaper.curves[c].value(device) : toneCurves[c].linearize(device);
 }
 
+CieTriple FittedModel::lab(const ColorTriple& device) const {
+    if (mixesChannels()) return xyzToLab(mixing.xyz(device));
+    return labOfLinear(linear(device));
+}
+
+CieTriple FittedModel::xyz(const ColorTriple& device) const {
+    if (mixesChannels()) return mixing.xyz(device);
+    return xyzOfLinear(linear(device));
+}
+
+CieTriple FittedModel::xyzOfLinear(const ColorTriple& p) const {
+    if (model == FitModel::ShaperMatrix || mixesChannels()) {
+        const Matrix3& matrix = mixesChannels() ? mixing.shaper.matrix : shaper.matrix;
+        CieTriple xyz{};
+        for (std::size_t r = 0; r < 3; ++r) xyz[r] = matrix[r][0] * p[0] + matrix[r][1] * p[1] + matrix[r][2] * p[2];
+        return xyz;
+    }
+    const int terms = regressionTermCount(seedRegressionModel(model));
+    CieTriple v = evaluatePolynomial(coefficients, terms, p[0], p[1], p[2]);
+    if (usesShaper(model)) return v;
+    if (seedColorSpace(model) == CieLab) return labToXyz(v);
+    for (double& component : v)
+        if (component < 0.0) component = 0.0;
+    return v;
+}
+
 CieTriple FittedModel::labOfLinear(const ColorTriple& p) const {
-    if (model == FitModel::ShaperMatrix) {
+    if (model == FitModel::ShaperMatrix || mixesChannels()) {
+        const Matrix3& matrix = mixesChannels() ? mixing.shaper.matrix : shaper.matrix;
         CieTriple xyz{};
         for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 3; ++c) xyz[r] += shaper.matrix[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] * p[c];
+            for (int c = 0; c < 3; ++c) xyz[r] += matrix[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] * p[c];
         return xyzToLab(xyz);
     }
     const int terms = regressionTermCount(seedRegressionModel(model));
@@ -160,14 +196,14 @@ bool plausibleLab(const CieTriple& lab) {
 }
 
 void fitModels(const FitPatches& patches, std::span<const std::size_t> subset, std::span<const FitModel> models,
-               const MatrixShaper* shaperStart, std::vector<FittedModel>& fitted, std::vector<bool>& ok) {
+               const ModelStarts& starts, std::vector<FittedModel>& fitted, std::vector<bool>& ok) {
     fitted.assign(models.size(), FittedModel{});
     ok.assign(models.size(), false);
     std::array<SeedCurves, 2> curves;  // by colour space
     bool shaperTried = false;
     bool shaperOk = false;
     MatrixShaper shaper;
-    std::vector<ColorTriple> shaperPoints, subsetXyz;
+    std::vector<ColorTriple> shaperPoints, subsetXyz, subsetDevice, subsetLab;
 
     for (std::size_t m = 0; m < models.size(); ++m) {
         FittedModel& out = fitted[m];
@@ -186,20 +222,22 @@ void fitModels(const FitPatches& patches, std::span<const std::size_t> subset, s
         } else {
             if (!shaperTried) {
                 shaperTried = true;
-                std::vector<ColorTriple> device;
-                std::vector<CieTriple> lab;
                 for (std::size_t i : subset) {
-                    device.push_back(patches.device[i]);
+                    subsetDevice.push_back(patches.device[i]);
                     subsetXyz.push_back(patches.xyz[i]);
-                    lab.push_back(patches.lab[i]);
+                    subsetLab.push_back(patches.lab[i]);
                 }
-                shaperOk = fitMatrixShaper(device, subsetXyz, lab, shaperStart, shaper) == 0;
+                shaperOk = fitMatrixShaper(subsetDevice, subsetXyz, subsetLab, starts.shaper, shaper) == 0;
                 if (shaperOk)
-                    for (const ColorTriple& d : device) shaperPoints.push_back(shaper.linear(d));
+                    for (const ColorTriple& d : subsetDevice) shaperPoints.push_back(shaper.linear(d));
             }
             if (!shaperOk) continue;
             out.shaper = shaper;
-            if (out.model != FitModel::ShaperMatrix &&
+            if (out.mixesChannels()) {
+                const int failed = starts.mixing ? refitMixingShaper(subsetDevice, subsetLab, *starts.mixing, out.mixing)
+                                                 : fitMixingShaper(subsetDevice, subsetLab, shaper, out.mixing);
+                if (failed != 0) continue;
+            } else if (out.model != FitModel::ShaperMatrix &&
                 fitPolynomial(shaperPoints, subsetXyz, terms,
                               kShaperPolynomialRidge * static_cast<double>(subset.size()), out.coefficients) != 0)
                 continue;
@@ -208,12 +246,12 @@ void fitModels(const FitPatches& patches, std::span<const std::size_t> subset, s
     }
 }
 
-int fitModel(const FitPatches& patches, FitModel model, const MatrixShaper* shaperStart, FittedModel& out) {
+int fitModel(const FitPatches& patches, FitModel model, const ModelStarts& starts, FittedModel& out) {
     std::vector<std::size_t> all(patches.size());
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
     std::vector<FittedModel> fitted;
     std::vector<bool> ok;
-    fitModels(patches, all, std::span<const FitModel>(&model, 1), shaperStart, fitted, ok);
+    fitModels(patches, all, std::span<const FitModel>(&model, 1), starts, fitted, ok);
     if (!ok[0]) return 1;
     out = std::move(fitted[0]);
     return 0;

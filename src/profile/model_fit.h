@@ -7,6 +7,7 @@
 //                    --polynomial (4, 10 or 20 terms)--> XYZ or L*a*b*
 //   shaper/matrix    device --fitted curves--> linear --matrix--> XYZ
 //   shaper + poly    device --fitted curves--> linear --ridge polynomial--> XYZ
+//   mixing shaper    device --matrix--> --fitted curves--> linear --matrix--> XYZ
 //
 // The seed models are the regression and tone curves of the profile
 // computation, to the bit: fitted to the same patches they give the same
@@ -49,6 +50,8 @@ std::string_view fitModelName(FitModel model);
 // The seed model of a colour space and regression model setting.
 FitModel seedFitModel(int colorSpace, int regressionModel);
 bool isSeedModel(FitModel model);
+// The shaper models, the mixing one among them: fitted curves, not the gray
+// scale's.
 bool usesShaper(FitModel model);
 // CieXyz or CieLab, and Linear, Quadratic or Cubic, of a seed model.
 int seedColorSpace(FitModel model);
@@ -57,34 +60,52 @@ int seedRegressionModel(FitModel model);
 // this to mean anything.
 int parametersPerOutput(FitModel model);
 
+// Where the iterative fits start: fits of the same model to more patches of
+// the device (every patch, for the folds of a cross-validation). Without
+// them the shaper/matrix estimates its own start, and the mixing model starts
+// from the subset's shaper/matrix with no mix.
+struct ModelStarts {
+    const MatrixShaper* shaper = nullptr;
+    const MixingShaper* mixing = nullptr;
+};
+
 struct FittedModel {
     FitModel model = FitModel::LabLinear;
     std::array<ToneCurveShape, 3> toneCurves;  // seed models
     MatrixShaper shaper;                       // shaper models
+    MixingShaper mixing;                       // the mixing model
     // The seed polynomial (rows X, Y, Z or L*, a*, b*) or the polynomial
     // after the shaper (rows X, Y, Z).
     PolynomialRows coefficients{};
 
     // Per-channel linear values: the tone curves' (through their 16-bit
-    // codes, as the profile's tables see them) or the shaper's.
+    // codes, as the profile's tables see them) or the shaper's. For the
+    // mixing model the curves after the mix.
     ColorTriple linear(const ColorTriple& device) const;
+    // One channel's curve alone. For the mixing model, whose colour is no
+    // function of per-channel values, a power law with its curve's gamma:
+    // what the tables' axes follow.
     double channelLinear(int channel, double device) const;
     // The model's colour at linear values.
     CieTriple labOfLinear(const ColorTriple& linear) const;
-    CieTriple lab(const ColorTriple& device) const { return labOfLinear(linear(device)); }
+    CieTriple xyzOfLinear(const ColorTriple& linear) const;
+    CieTriple lab(const ColorTriple& device) const;
+    CieTriple xyz(const ColorTriple& device) const;
+    // Whether the channels mix before the curves, so that the colour is no
+    // function of channelLinear's values.
+    bool mixesChannels() const { return model == FitModel::MixingShaper; }
 };
 
 // Fits each of models to the patches whose indices subset lists (in
 // increasing order). Models of one colour space share their tone curves and
-// the shaper models share one shaper/matrix fit, which starts from
-// shaperStart when given. fitted[i] receives models[i]; ok[i] is false when
-// that fit failed (a negative gray scale, singular equations, a result that
-// is not finite or runs away).
+// the shaper models share one shaper/matrix fit. fitted[i] receives
+// models[i]; ok[i] is false when that fit failed (a negative gray scale,
+// singular equations, a result that is not finite or runs away).
 void fitModels(const FitPatches& patches, std::span<const std::size_t> subset, std::span<const FitModel> models,
-               const MatrixShaper* shaperStart, std::vector<FittedModel>& fitted, std::vector<bool>& ok);
+               const ModelStarts& starts, std::vector<FittedModel>& fitted, std::vector<bool>& ok);
 
 // One model fitted to every patch. Returns 0, or 1 when the fit failed.
-int fitModel(const FitPatches& patches, FitModel model, const MatrixShaper* shaperStart, FittedModel& out);
+int fitModel(const FitPatches& patches, FitModel model, const ModelStarts& starts, FittedModel& out);
 
 // True when every component is finite and within a colour's range by a wide
 // margin.

@@ -35,6 +35,10 @@ struct ToneCurve {
 // The tables of one pass: "A2B0" (perceptual) or "A2B1" (colorimetric).
 struct ProfileTable {
     std::array<ToneCurve, 3> toneCurves;  // R, G, B
+    // The input tables as the profile holds them, R, G, B one after another,
+    // when they are finer than 256 samples of toneCurves (an automatic
+    // choice's tables); empty otherwise.
+    std::vector<std::uint16_t> inputTables;
     // grid^3 points x 3 values, R index slowest, B fastest. Sized once for
     // the largest grid so a table build allocates nothing.
     std::vector<std::uint16_t> clut = std::vector<std::uint16_t>(kMaxClutValues);
@@ -48,12 +52,14 @@ struct PatchResiduals {
 };
 
 // The models a profile can be built from: the six polynomial models on the
-// gray-scale tone curves, and a shaper/matrix fitted to every patch, alone
-// or followed by a polynomial. Listed from the simplest.
+// gray-scale tone curves, a shaper/matrix fitted to every patch, alone or
+// followed by a polynomial, and a shaper/matrix with a second matrix that
+// mixes the channels before the curves. Listed from the simplest.
 enum class FitModel : int {
     LabLinear,
     XyzLinear,
     ShaperMatrix,
+    MixingShaper,
     LabQuadratic,
     XyzQuadratic,
     ShaperQuadratic,
@@ -61,7 +67,7 @@ enum class FitModel : int {
     XyzCubic,
     ShaperCubic,
 };
-inline constexpr int kFitModelCount = 9;
+inline constexpr int kFitModelCount = 10;
 
 enum class FitStatus : int { Ok, TooFewPatches, Failed };
 
@@ -89,6 +95,18 @@ struct MatrixTrcTags {
 };
 
 struct FittedModel;
+
+// How the tables of a fitted model are laid out: the connection space of
+// their values, whether the grid runs even in lightness (the L* of each
+// channel's linear value) or in linear light, and the entries of each input
+// table (256 to 4096, as "mft2" allows).
+struct FittedTableForm {
+    int connectionSpace = 1;  // CieXyz 0 or CieLab 1
+    bool lightnessAxes = true;
+    int inputEntries = 256;
+
+    bool operator==(const FittedTableForm&) const = default;
+};
 
 struct ProfileResult {
     ProfileTable perceptual;
@@ -129,6 +147,7 @@ struct ProfileResult {
     // encoding of the model's linear values, and grayLinear / colorLinear
     // hold the patches' grid coordinates.
     std::shared_ptr<const FittedModel> fittedModel;
+    FittedTableForm tableForm;  // of the tables sampled from fittedModel
 };
 
 }  // namespace calivant

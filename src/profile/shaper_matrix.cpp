@@ -54,6 +54,17 @@ double splineBasis(int k, double d) {
     return 1.0 - (c - d) * (c - d) / ((c - m) * (c - a));
 }
 
+// dI_k / dd.
+double splineBasisSlope(int k, double d) {
+    const auto& t = kShaperKnotPositions;
+    const double a = t[static_cast<std::size_t>(std::max(k - 1, 0))];
+    const double m = t[static_cast<std::size_t>(k)];
+    const double c = t[static_cast<std::size_t>(std::min(k + 1, kShaperKnots - 1))];
+    if (d <= a || d >= c) return 0.0;
+    if (d <= m) return 2.0 * (d - a) / ((m - a) * (c - a));
+    return 2.0 * (c - d) / ((c - m) * (c - a));
+}
+
 // s at d and its derivatives by offset, gamma and the weights.
 struct CurvePoint {
     double s = 0.0;
@@ -181,6 +192,18 @@ struct Problem {
         return sum;
     }
 
+    void normalEquations(const Parameters& p, Normal& normal, Parameters& gradient) const {
+        linearise(p, jacobianBuffer, residualBuffer);
+        normal = Normal::Zero();
+        normal.selfadjointView<Eigen::Lower>().rankUpdate(jacobianBuffer.transpose());
+        normal.triangularView<Eigen::StrictlyUpper>() = normal.transpose();
+        gradient = jacobianBuffer.transpose() * residualBuffer;
+    }
+
+    // Kept between iterations so they are allocated once.
+    mutable Jacobian jacobianBuffer{};
+    mutable Eigen::VectorXd residualBuffer{};
+
     // Residuals and their derivatives: three rows per patch, then one per
     // correction weight (the penalty).
     void linearise(const Parameters& p, Jacobian& jacobian, Eigen::VectorXd& residuals) const {
@@ -225,6 +248,42 @@ struct Problem {
             }
     }
 };
+
+// Levenberg-Marquardt from p (whose cost is `cost`) while an iteration gains
+// enough; problem.normalEquations gives J'J and J'r at p, problem.cost the
+// cost, project keeps a step within the parameters' bounds.
+template <int N, class Problem, class Project>
+void minimise(const Problem& problem, Eigen::Matrix<double, N, 1>& p, double& cost, std::size_t patchCount,
+              int maxIterations, double relativeGain, const Project& project) {
+    using Vector = Eigen::Matrix<double, N, 1>;
+    using Square = Eigen::Matrix<double, N, N>;
+    Square normal;
+    Vector gradient;
+    double damping = 1e-3;
+    for (int iteration = 0; iteration < maxIterations; ++iteration) {
+        problem.normalEquations(p, normal, gradient);
+        bool improved = false;
+        double previous = cost;
+        while (damping <= kMaxDamping) {
+            Square damped = normal;
+            for (int i = 0; i < N; ++i) damped(i, i) += damping * normal(i, i) + 1e-12;
+            Vector trial = p - damped.ldlt().solve(gradient);
+            project(trial);
+            const double trialCost = trial.allFinite() ? problem.cost(trial) : cost;
+            if (trialCost < cost) {
+                p = trial;
+                cost = trialCost;
+                damping = std::max(damping / 3.0, 1e-12);
+                improved = true;
+                break;
+            }
+            damping *= 4.0;
+        }
+        const double gain = previous - cost;
+        if (!improved || gain <= relativeGain * previous || gain <= kGainPerPatch * static_cast<double>(patchCount))
+            break;
+    }
+}
 
 // The matrix that best maps the curves' values to the reference XYZ, by
 // least squares in XYZ. False when the curves' values are degenerate.
@@ -338,39 +397,248 @@ int fitMatrixShaper(std::span<const ColorTriple> device, std::span<const ColorTr
     }
     if (!std::isfinite(cost)) return 1;
 
-    Jacobian jacobian;
-    Eigen::VectorXd residuals;
-    double damping = 1e-3;
-    for (int iteration = 0; iteration < kMaxIterations; ++iteration) {
-        problem.linearise(p, jacobian, residuals);
-        Normal normal = Normal::Zero();
-        normal.selfadjointView<Eigen::Lower>().rankUpdate(jacobian.transpose());
-        normal.triangularView<Eigen::StrictlyUpper>() = normal.transpose();
-        const Parameters gradient = jacobian.transpose() * residuals;
-        bool improved = false;
-        double previous = cost;
-        while (damping <= kMaxDamping) {
-            Normal damped = normal;
-            for (int i = 0; i < kParameterCount; ++i) damped(i, i) += damping * normal(i, i) + 1e-12;
-            Parameters trial = p - damped.ldlt().solve(gradient);
-            project(trial);
-            const double trialCost = trial.allFinite() ? problem.cost(trial) : cost;
-            if (trialCost < cost) {
-                p = trial;
-                cost = trialCost;
-                damping = std::max(damping / 3.0, 1e-12);
-                improved = true;
-                break;
-            }
-            damping *= 4.0;
-        }
-        const double gain = previous - cost;
-        if (!improved || gain <= kRelativeGain * previous || gain <= kGainPerPatch * static_cast<double>(device.size()))
-            break;
-    }
+    minimise(problem, p, cost, device.size(), kMaxIterations, kRelativeGain, [](Parameters& q) { project(q); });
     if (!withinLimits(p) || !std::isfinite(cost)) return 1;
     out = unpack(p);
     return 0;
+}
+
+ShaperCurvePoint shaperCurvePoint(const ShaperCurve& curve, double device) {
+    const double d = std::clamp(device, 0.0, 1.0);
+    const CurvePoint p = curvePoint(curve, d);
+    ShaperCurvePoint out;
+    out.s = p.s;
+    out.bySetting = p.ds;
+    if (p.s <= 0.0) return out;
+    double weightSum = 0.0, numerator = d, rise = 1.0;
+    for (int k = 0; k < kShaperKnots; ++k) {
+        const double w = curve.weights[static_cast<std::size_t>(k)];
+        weightSum += w;
+        numerator += w * splineBasis(k, d);
+        rise += w * splineBasisSlope(k, d);
+    }
+    const double g = numerator / (1.0 + weightSum);
+    if (g > 0.0)
+        out.byDevice = (1.0 - curve.offset) * curve.gamma * std::pow(g, curve.gamma - 1.0) * rise / (1.0 + weightSum);
+    return out;
+}
+
+namespace {
+
+// The mix's six off-diagonal entries, then the matrix, then the curves.
+constexpr int kMixEntries = 6;
+constexpr int kMixingParameterCount = kMixEntries + 9 + 3 * kCurveParameters;
+constexpr int kMixingCurveBase = kMixEntries + 9;
+constexpr std::array<std::array<int, 2>, kMixEntries> kMixPlaces = {{{0, 1}, {0, 2}, {1, 0}, {1, 2}, {2, 0}, {2, 1}}};
+// A mix entry beyond this is no device's crosstalk or boost.
+constexpr double kMaxMix = 0.5;
+// Each unit of mix costs this many L*a*b* units: it stays at none unless the
+// patches ask for it, which keeps a small chart's fit well posed.
+constexpr double kMixPenalty = 1.0;
+
+using MixingParameters = Eigen::Matrix<double, kMixingParameterCount, 1>;
+using MixingNormal = Eigen::Matrix<double, kMixingParameterCount, kMixingParameterCount>;
+
+Matrix3 mixOf(const std::array<double, kMixEntries>& offDiagonal) {
+    Matrix3 m{};
+    for (int k = 0; k < kMixEntries; ++k)
+        m[static_cast<std::size_t>(kMixPlaces[static_cast<std::size_t>(k)][0])]
+         [static_cast<std::size_t>(kMixPlaces[static_cast<std::size_t>(k)][1])] = offDiagonal[static_cast<std::size_t>(k)];
+    for (std::size_t r = 0; r < 3; ++r) m[r][r] = 1.0 - m[r][0] - m[r][1] - m[r][2];
+    return m;
+}
+
+MixingParameters packMixing(const MixingShaper& m) {
+    MixingParameters p;
+    for (int k = 0; k < kMixEntries; ++k)
+        p[k] = m.mix[static_cast<std::size_t>(kMixPlaces[static_cast<std::size_t>(k)][0])]
+                    [static_cast<std::size_t>(kMixPlaces[static_cast<std::size_t>(k)][1])];
+    const Parameters shaper = pack(m.shaper);
+    for (int i = 0; i < kParameterCount; ++i) p[kMixEntries + i] = shaper[i];
+    return p;
+}
+
+MixingShaper unpackMixing(const MixingParameters& p) {
+    MixingShaper m;
+    std::array<double, kMixEntries> offDiagonal{};
+    for (int k = 0; k < kMixEntries; ++k) offDiagonal[static_cast<std::size_t>(k)] = p[k];
+    m.mix = mixOf(offDiagonal);
+    m.shaper = unpack(p.segment<kParameterCount>(kMixEntries));
+    return m;
+}
+
+void projectMixing(MixingParameters& p) {
+    for (int k = 0; k < kMixEntries; ++k) p[k] = std::clamp(p[k], -kMaxMix, kMaxMix);
+    Parameters shaper = p.segment<kParameterCount>(kMixEntries);
+    project(shaper);
+    p.segment<kParameterCount>(kMixEntries) = shaper;
+}
+
+// A curve at an input beyond 0..1 through its end's value and slope; its
+// derivatives by the curve's settings are taken at the end.
+ShaperCurvePoint extendedCurvePoint(const ShaperCurve& curve, double x) {
+    if (x >= 0.0 && x <= 1.0) return shaperCurvePoint(curve, x);
+    const double end = x > 1.0 ? 1.0 : 0.0;
+    ShaperCurvePoint p = shaperCurvePoint(curve, end);
+    p.s = std::max(0.0, p.s + p.byDevice * (x - end));
+    return p;
+}
+
+struct MixingProblem {
+    std::span<const ColorTriple> device;
+    std::span<const ColorTriple> lab;
+
+    double cost(const MixingParameters& p) const {
+        const MixingShaper m = unpackMixing(p);
+        double sum = 0.0;
+        for (std::size_t i = 0; i < device.size(); ++i) {
+            const CieTriple model = labOf(m.xyz(device[i]));
+            const double w = chromaWeight(lab[i]);
+            const double dl = model[0] - lab[i][0];
+            const double da = w * (model[1] - lab[i][1]);
+            const double db = w * (model[2] - lab[i][2]);
+            sum += dl * dl + da * da + db * db;
+        }
+        for (int k = 0; k < kMixEntries; ++k) sum += (kMixPenalty * p[k]) * (kMixPenalty * p[k]);
+        for (int c = 0; c < 3; ++c)
+            for (int k = 0; k < kShaperKnots; ++k) {
+                const double w = kWeightPenalty * p[kMixingCurveBase + c * kCurveParameters + 2 + k];
+                sum += w * w;
+            }
+        return sum;
+    }
+
+    // J'J and J'r, a patch at a time (three rows each), then the penalties.
+    void normalEquations(const MixingParameters& p, MixingNormal& normal, MixingParameters& gradient) const {
+        const MixingShaper m = unpackMixing(p);
+        normal.setZero();
+        gradient.setZero();
+        Eigen::Matrix<double, kMixingParameterCount, 3> rows;
+        Eigen::Matrix3d dLab;
+        for (std::size_t i = 0; i < device.size(); ++i) {
+            const ColorTriple& d = device[i];
+            const ColorTriple x = m.mixed(d);
+            std::array<ShaperCurvePoint, 3> points;
+            CieTriple xyz{0.0, 0.0, 0.0};
+            for (int c = 0; c < 3; ++c) points[static_cast<std::size_t>(c)] = extendedCurvePoint(m.shaper.curves[static_cast<std::size_t>(c)], x[c]);
+            for (int r = 0; r < 3; ++r)
+                for (int c = 0; c < 3; ++c)
+                    xyz[r] += m.shaper.matrix[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] * points[static_cast<std::size_t>(c)].s;
+            const CieTriple model = labWithJacobian(xyz, dLab);
+            const double w = chromaWeight(lab[i]);
+            dLab.row(1) *= w;
+            dLab.row(2) *= w;
+            const Eigen::Vector3d residual(model[0] - lab[i][0], w * (model[1] - lab[i][1]), w * (model[2] - lab[i][2]));
+            rows.setZero();
+            // By the mix entry (c, k): dx_c = d_k - d_c, through curve c and column c.
+            for (int e = 0; e < kMixEntries; ++e) {
+                const int c = kMixPlaces[static_cast<std::size_t>(e)][0];
+                const int k = kMixPlaces[static_cast<std::size_t>(e)][1];
+                const double ds = points[static_cast<std::size_t>(c)].byDevice * (d[k] - d[c]);
+                for (int r = 0; r < 3; ++r)
+                    rows.row(e) += dLab.col(r).transpose() * m.shaper.matrix[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] * ds;
+            }
+            for (int r = 0; r < 3; ++r)
+                for (int c = 0; c < 3; ++c)
+                    rows.row(kMixEntries + 3 * r + c) = dLab.col(r).transpose() * points[static_cast<std::size_t>(c)].s;
+            for (int c = 0; c < 3; ++c) {
+                const Eigen::Vector3d column(m.shaper.matrix[0][static_cast<std::size_t>(c)], m.shaper.matrix[1][static_cast<std::size_t>(c)],
+                                             m.shaper.matrix[2][static_cast<std::size_t>(c)]);
+                const Eigen::Vector3d through = dLab * column;
+                const ShaperCurvePoint& point = points[static_cast<std::size_t>(c)];
+                for (int q = 0; q < kCurveParameters; ++q)
+                    rows.row(kMixingCurveBase + c * kCurveParameters + q) = through.transpose() * point.bySetting[static_cast<std::size_t>(q)];
+            }
+            normal.selfadjointView<Eigen::Lower>().rankUpdate(rows);
+            gradient += rows * residual;
+        }
+        normal.triangularView<Eigen::StrictlyUpper>() = normal.transpose();
+        auto penalise = [&](int index, double weight) {
+            normal(index, index) += weight * weight;
+            gradient[index] += weight * weight * p[index];
+        };
+        for (int k = 0; k < kMixEntries; ++k) penalise(k, kMixPenalty);
+        for (int c = 0; c < 3; ++c)
+            for (int k = 0; k < kShaperKnots; ++k) penalise(kMixingCurveBase + c * kCurveParameters + 2 + k, kWeightPenalty);
+    }
+};
+
+}  // namespace
+
+ColorTriple MixingShaper::mixed(const ColorTriple& device) const {
+    ColorTriple x{};
+    for (std::size_t r = 0; r < 3; ++r) x[r] = mix[r][0] * device[0] + mix[r][1] * device[1] + mix[r][2] * device[2];
+    return x;
+}
+
+double extendedCurveValue(const ShaperCurve& curve, double input) {
+    if (input >= 0.0 && input <= 1.0) return curve.value(input);
+    return extendedCurvePoint(curve, input).s;
+}
+
+ColorTriple MixingShaper::linear(const ColorTriple& device) const {
+    const ColorTriple x = mixed(device);
+    return {extendedCurveValue(shaper.curves[0], x[0]), extendedCurveValue(shaper.curves[1], x[1]),
+            extendedCurveValue(shaper.curves[2], x[2])};
+}
+
+CieTriple MixingShaper::xyz(const ColorTriple& device) const {
+    const ColorTriple s = linear(device);
+    CieTriple out{};
+    for (std::size_t r = 0; r < 3; ++r)
+        out[r] = shaper.matrix[r][0] * s[0] + shaper.matrix[r][1] * s[1] + shaper.matrix[r][2] * s[2];
+    return out;
+}
+
+namespace {
+
+// Levenberg-Marquardt from start; false when the fit is not finite or runs
+// away.
+bool minimiseMixing(std::span<const ColorTriple> device, std::span<const ColorTriple> lab, const MixingShaper& start,
+                    int maxIterations, MixingShaper& out, double& cost) {
+    const MixingProblem problem{device, lab};
+    MixingParameters p = packMixing(start);
+    projectMixing(p);
+    cost = problem.cost(p);
+    if (!std::isfinite(cost)) return false;
+    minimise(problem, p, cost, device.size(), maxIterations, kRelativeGain, [](MixingParameters& q) { projectMixing(q); });
+    if (!withinLimits(p.segment<kParameterCount>(kMixEntries)) || !std::isfinite(cost)) return false;
+    out = unpackMixing(p);
+    return true;
+}
+
+}  // namespace
+
+int fitMixingShaper(std::span<const ColorTriple> device, std::span<const ColorTriple> lab, const MatrixShaper& shaper,
+                    MixingShaper& out) {
+    assert(device.size() == lab.size());
+    if (device.size() < 4) return 1;
+    // Two starts, both without a mix: the shaper/matrix as fitted, whose
+    // curves have bent to make up for the mixing it cannot represent, and
+    // the same with plain power laws. Each reaches the device from some
+    // devices far sooner than the other.
+    MixingShaper fitted, plain;
+    fitted.shaper = shaper;
+    plain.shaper = shaper;
+    for (ShaperCurve& curve : plain.shaper.curves) {
+        curve.offset = 0.0;
+        curve.weights.fill(0.0);
+    }
+    MixingShaper a, b;
+    double costA = 0.0, costB = 0.0;
+    const bool okA = minimiseMixing(device, lab, fitted, kMaxIterations, a, costA);
+    const bool okB = minimiseMixing(device, lab, plain, kMaxIterations, b, costB);
+    if (!okA && !okB) return 1;
+    out = okA && (!okB || costA <= costB) ? a : b;
+    return 0;
+}
+
+int refitMixingShaper(std::span<const ColorTriple> device, std::span<const ColorTriple> lab, const MixingShaper& start,
+                      MixingShaper& out) {
+    assert(device.size() == lab.size());
+    if (device.size() < 4) return 1;
+    double cost = 0.0;
+    return minimiseMixing(device, lab, start, kMixingRefitIterations, out, cost) ? 0 : 1;
 }
 
 MatrixTrcTags matrixTrcTagsOf(const MatrixShaper& shaper, int count) {

@@ -56,6 +56,51 @@ struct MatrixShaper {
 int fitMatrixShaper(std::span<const ColorTriple> device, std::span<const ColorTriple> xyz,
                     std::span<const ColorTriple> lab, const MatrixShaper* start, MatrixShaper& out);
 
+// A device whose channels mix before its curves as well as after them, as a
+// scanner's saturation boost or a camera's look matrix mixes encoded values:
+//
+//   XYZ = matrix x s(mix x device)
+//
+// The mix's rows sum to 1, so a neutral passes it unchanged and the curves
+// keep their meaning along the gray axis; outside 0..1 the curves go on with
+// their end slopes, since a mixed value may stray a little beyond.
+struct MixingShaper {
+    Matrix3 mix{{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}}};
+    MatrixShaper shaper;  // the curves s and the matrix after them
+
+    ColorTriple mixed(const ColorTriple& device) const;
+    // s(mix x device)
+    ColorTriple linear(const ColorTriple& device) const;
+    CieTriple xyz(const ColorTriple& device) const;
+};
+
+// A curve's value at any input: value() within 0..1, its end slopes beyond.
+double extendedCurveValue(const ShaperCurve& curve, double input);
+
+// Iterations of a refit from a fit to more patches of the device (a fold of
+// a cross-validation starts close to its end).
+inline constexpr int kMixingRefitIterations = 25;
+
+// Fits the mix, the curves and the matrix to the patches by
+// Levenberg-Marquardt, starting from a shaper/matrix fit to them with no mix.
+// Returns 0, or 1 when the fit is not finite or runs away.
+int fitMixingShaper(std::span<const ColorTriple> device, std::span<const ColorTriple> lab, const MatrixShaper& shaper,
+                    MixingShaper& out);
+// The same from a fit to more patches of the device, in at most
+// kMixingRefitIterations steps.
+int refitMixingShaper(std::span<const ColorTriple> device, std::span<const ColorTriple> lab, const MixingShaper& start,
+                      MixingShaper& out);
+
+// A curve at a device value (taken as 0..1, as value() takes it) with its
+// derivatives by its parameters (offset, gamma, then the weights) and by the
+// device value; all 0 where the curve is held at 0.
+struct ShaperCurvePoint {
+    double s = 0.0;
+    std::array<double, 2 + kShaperKnots> bySetting{};
+    double byDevice = 0.0;
+};
+ShaperCurvePoint shaperCurvePoint(const ShaperCurve& curve, double device);
+
 // The matrix/TRC tags of a profile: each curve sampled at count device values
 // 0, 1/(count-1), .., 1 as 16-bit codes (1.0 -> 65535), and the matrix
 // columns as colorants.

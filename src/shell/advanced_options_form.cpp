@@ -16,7 +16,7 @@ int readField(const std::string& text, double& value) {
 
 }  // namespace
 
-AdvancedOptionsForm formFromOptions(const AdvancedOptions& o) {
+AdvancedOptionsForm formFromOptions(const AdvancedOptions& o, int targetType) {
     AdvancedOptionsForm form;
     form.colorSpaceIndex = (o.colorSpace == CieXyz || o.colorSpace == CieLab) ? o.colorSpace : -1;
     form.modelIndex = (o.regressionModel >= Linear && o.regressionModel <= Automatic) ? o.regressionModel : -1;
@@ -27,6 +27,7 @@ AdvancedOptionsForm formFromOptions(const AdvancedOptions& o) {
     form.smoothing = (o.smoothing >= SmoothingNone && o.smoothing <= SmoothingHeavy) ? o.smoothing : SmoothingNone;
     form.dmaxText = formatText("%2f", {o.stretchDmax});
     form.dminText = formatText("%2f", {o.stretchDmin});
+    form.correctIllumination = hasBorderPatches(targetType) ? (o.correctIllumination != 0 ? 1 : 0) : -1;
     return form;
 }
 
@@ -60,6 +61,7 @@ int applyOptionsForm(const AdvancedOptionsForm& form, AdvancedOptions& options, 
     if (form.smoothing >= SmoothingNone && form.smoothing <= SmoothingHeavy) options.smoothing = form.smoothing;
     options.stretchDmax = dmax;
     options.stretchDmin = dmin;
+    if (form.correctIllumination == 0 || form.correctIllumination == 1) options.correctIllumination = form.correctIllumination;
     return 0;
 }
 

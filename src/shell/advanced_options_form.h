@@ -21,13 +21,19 @@ struct AdvancedOptionsForm {
     bool eliminateResiduals = false;
     bool stretch = false;
     int smoothing = SmoothingNone;  // the checked radio button, 0..3
+    // The "Correct uneven illumination" box: 0 or 1, or -1 while it is
+    // disabled (a chart without border patches), which keeps the option as
+    // it was.
+    int correctIllumination = -1;
     std::string dmaxText;
     std::string dminText;
 };
 
 // The fields as the dialog fills them from the options: the stretch ends
 // with two decimals, no table size selected for a size other than 17, 33, 65.
-AdvancedOptionsForm formFromOptions(const AdvancedOptions& options);
+// The illumination box shows unchecked and disabled for a chart without
+// border patches.
+AdvancedOptionsForm formFromOptions(const AdvancedOptions& options, int targetType);
 
 // The colour space list is disabled while "Automatic (Best Fit)" is chosen:
 // an automatic profile is always built in CIE Lab.

@@ -4,6 +4,7 @@
 
 #include "measure/quality_checks.h"
 #include "profile/compute_profile.h"
+#include "profile/illumination_correction.h"
 #include "profile/reference_match.h"
 #include "shell/platform.h"
 #include "shell/scan_session.h"
@@ -31,6 +32,7 @@ int measureSession(ScanSession& session, MeasureMode mode, const PixelSource& pi
         presentDiagnostics(session.platform, m.diagnostics);
         return 1;
     }
+    correctIllumination(m, session.targetLayout, session.reference, session.options);
     // Kept before the messages show, so that what they speak of (the
     // patches marked bad) is already there to be looked at.
     const Diagnostics diagnostics = std::move(m.diagnostics);

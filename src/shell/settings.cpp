@@ -173,6 +173,10 @@ void applyOptionSettings(AdvancedOptions& o, const SettingsText& settings) {
     f = numericFields(settings, "smooth_gray");
     if (auto v = integerField(f, 0))
         o.smoothing = (*v >= SmoothingNone && *v <= SmoothingHeavy) ? *v : factory.smoothing;
+
+    // A file from before the option has no such line: off.
+    f = numericFields(settings, "correct_illumination");
+    if (auto v = integerField(f, 0)) o.correctIllumination = (*v == 0 || *v == 1) ? *v : factory.correctIllumination;
 }
 
 void applySettings(ScanSession& session, const SettingsText& settings) {
@@ -241,6 +245,7 @@ int saveOptionDefaults(const AdvancedOptions& options, const std::filesystem::pa
         s.set("smooth_gray", formatText("%d", {options.smoothing}));
         s.set("stretch_target",
               formatText("%d %2f %2f", {options.stretch, options.stretchDmax, options.stretchDmin}));
+        s.set("correct_illumination", formatText("%d", {options.correctIllumination}));
     });
 }
 

@@ -13,6 +13,7 @@
 //   clut_size=33
 //   smooth_gray=0
 //   stretch_target=0 0.00 100.00
+//   correct_illumination=0
 //
 // The session values (target choice, folders, copyright) and the option
 // defaults are saved at different times into the same file; each save keeps
@@ -73,7 +74,7 @@ AdvancedOptions loadOptionDefaults(const std::filesystem::path& file);
 // Writes version, target type, reflective flag, the three folders and the
 // copyright. Returns 0 on success, 1 when nothing could be written.
 int saveSessionSettings(const ScanSession& session, const std::filesystem::path& file);
-// Writes the four option values. Returns 0 on success, 1 on failure.
+// Writes the five option values. Returns 0 on success, 1 on failure.
 int saveOptionDefaults(const AdvancedOptions& options, const std::filesystem::path& file);
 
 }  // namespace calivant

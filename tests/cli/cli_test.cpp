@@ -367,6 +367,38 @@ TEST_F(CliTest, EveryKindOfPictureMeasuresAlike) {
     EXPECT_EQ(log.substr(log.size() - warning.size() - 6), "\r\n\r\n" + warning + "\r\n");
 }
 
+// The illumination correction: refused where the chart has no border
+// patches, ignored there when saved (the log says so), and on an unevenly lit
+// SG it says how uneven the light was, in the log and after measure's table.
+TEST_F(CliTest, CorrectsUnevenIlluminationOnlyWithBorderPatches) {
+    writeTarget("cc", 1);
+    const std::string refused = "2 error: --correct-illumination needs the border patches of SG, DC or HCT\n";
+    EXPECT_EQ(run(build + "--output o.icc --correct-illumination"), refused);
+    EXPECT_EQ(run("measure --target it8-reflective --image cc.tif --reference cc.ref --correct-illumination"), refused);
+    EXPECT_EQ(run(build + "--output o.icc --correct-illumination --no-correct-illumination"),
+              "2 error: --correct-illumination and --no-correct-illumination exclude each other\n");
+    ASSERT_EQ(run(build + "--output off.icc --log off.txt", "SOURCE_DATE_EPOCH=0"), "0 ");
+    testing::writeFile(folder / "config/Tessaray/Calivant - Scanner/State", "correct_illumination=1\n");
+    ASSERT_EQ(run(build + "--output on.icc --log on.txt", "SOURCE_DATE_EPOCH=0"), "0 ");
+    EXPECT_EQ(readFile(folder / "on.icc"), readFile(folder / "off.icc"));
+    std::string log = readFile(folder / "on.txt");
+    const std::string ignored = "\r\nIllumination not corrected: the chart has no border patches\r\n\r\nGray Patches\r\n";
+    ASSERT_NE(log.find(ignored), std::string::npos) << log;
+    EXPECT_EQ(log.erase(log.find(ignored) + 2, 63), readFile(folder / "off.txt"));
+
+    writeTarget("sg", 3, "", Grays::AsReferenced, 0.0, 0.15, 700, 500);
+    const std::string sg = "build --target colorchecker-sg --image sg.tif --reference sg.ref --corners full --description d ";
+    ASSERT_EQ(run(sg + "--output sg.icc --log sg.txt"), "0 ");
+    const std::string corrected = readFile(folder / "sg.txt");
+    const std::size_t line = corrected.find("\r\n", corrected.find("RMS Black Uniformity Error: "));
+    EXPECT_EQ(corrected.substr(line, 59), "\r\nIllumination corrected: 0.85 to 1.00 of the brightest\r\n\r\n");
+    ASSERT_EQ(run(sg + "--output plain.icc --log plain.txt --factory-defaults"), "0 ");
+    EXPECT_EQ(readFile(folder / "plain.txt").find("Illumination"), std::string::npos);
+    ASSERT_EQ(run("measure --target colorchecker-sg --image sg.tif --reference sg.ref --corners full"), "0 ");
+    EXPECT_EQ(out.substr(out.find("DMIN\t")).substr(out.substr(out.find("DMIN\t")).find('\n') + 1),
+              "Illumination corrected: 0.85 to 1.00 of the brightest\n");
+}
+
 // The chart found in the picture: locate prints the corners that --corners
 // takes (after --rotate and --mirror too), build and measure find it by
 // default, and a picture without a chart is an error that names the way out.

@@ -178,5 +178,29 @@ TEST_F(WizardTest, AdvancedOptionsOkSaveAsDefaultResetAndCancel) {
     EXPECT_LT(dialog->measuredDmaxField()->text().toDouble(), dialog->measuredDminField()->text().toDouble());
 }
 
+// The illumination box: disabled and unchecked for a chart without border
+// patches (a saved "on" stays saved), there for the others; Reset clears it.
+TEST_F(WizardTest, AdvancedOptionsIlluminationBox) {
+    session.options.correctIllumination = 1;
+    for (int type : {0, 1, 3}) {
+        session.targetType = type;
+        AdvancedOptionsDialog dialog(session, dialogs, settingsFile, &window());
+        EXPECT_EQ(dialog.illuminationBox()->isEnabled(), type == 3) << type;
+        EXPECT_EQ(dialog.illuminationBox()->isChecked(), type == 3) << type;
+        dialog.okButton()->click();
+        EXPECT_EQ(session.options.correctIllumination, 1) << type;
+    }
+    AdvancedOptionsDialog dialog(session, dialogs, settingsFile, &window());
+    dialog.illuminationBox()->setChecked(false);
+    dialog.saveDefaultButton()->click();
+    EXPECT_EQ(loadOptionDefaults(settingsFile).correctIllumination, 0);
+    dialog.illuminationBox()->setChecked(true);
+    dialog.saveDefaultButton()->click();
+    EXPECT_EQ(loadOptionDefaults(settingsFile).correctIllumination, 1);
+    dialog.resetButton()->click();
+    EXPECT_FALSE(dialog.illuminationBox()->isChecked());
+    EXPECT_EQ(loadOptionDefaults(settingsFile).correctIllumination, 0);
+}
+
 }  // namespace
 }  // namespace calivant::gui::testing

@@ -30,7 +30,7 @@ AutomaticScan automaticProfileOf(DeviceKind kind) {
     AutomaticScan a;
     a.scan = testing::renderScan(render);
     a.options.regressionModel = Automatic;
-    a.options.colorSpace = CieXyz;  // overruled: an automatic profile is CIE Lab
+    a.options.colorSpace = CieLab;  // overruled: the model decides the tables' space
     a.computed = testing::computeScan(a.scan, a.options, &a.measurement);
     return a;
 }
@@ -39,16 +39,19 @@ FitModel usedModel(const ProfileComputation& c) {
     return c.profile.accuracy.candidates.at(static_cast<std::size_t>(c.profile.accuracy.used)).model;
 }
 
-TEST(AutomaticProfile, PicksTheShaperMatrixOrAPolynomialAsTheDeviceAsks) {
+// A device whose channels mix after its curves takes the model that mixes
+// before them too; the others do without it.
+TEST(AutomaticProfile, PicksTheModelTheDeviceAsksFor) {
     const AutomaticScan matrixShaper = automaticProfileOf(DeviceKind::MatrixShaper);
     ASSERT_EQ(matrixShaper.computed.status, 0);
     EXPECT_EQ(usedModel(matrixShaper.computed), FitModel::ShaperMatrix);
     EXPECT_EQ(matrixShaper.computed.profile.accuracy.candidates.size(), static_cast<std::size_t>(kFitModelCount));
 
-    const AutomaticScan crosstalk = automaticProfileOf(DeviceKind::Crosstalk);
-    ASSERT_EQ(crosstalk.computed.status, 0);
-    const FitModel model = usedModel(crosstalk.computed);
-    EXPECT_NE(seedRegressionModel(model), Linear) << fitModelName(model);
+    for (DeviceKind kind : {DeviceKind::Crosstalk, DeviceKind::Saturation, DeviceKind::CameraLook}) {
+        const AutomaticScan mixing = automaticProfileOf(kind);
+        ASSERT_EQ(mixing.computed.status, 0);
+        EXPECT_EQ(usedModel(mixing.computed), FitModel::MixingShaper) << deviceKindName(kind);
+    }
 }
 
 // Both halves of the profile describe one device: read through its
@@ -60,7 +63,8 @@ TEST(AutomaticProfile, MatrixTrcTagsAndA2B1AgreeThroughLittleCms) {
                                a.measurement, a.computed.profile};
     std::vector<std::uint8_t> bytes;
     ASSERT_EQ(buildIccProfile(iccProfileSettingsOf(record), a.computed.profile, LocalTime{2026, 1, 1}, bytes), 0);
-    EXPECT_EQ(std::string(bytes.begin() + 20, bytes.begin() + 24), "Lab ");
+    // A shaper/matrix is written in XYZ, where its tables are exact.
+    EXPECT_EQ(std::string(bytes.begin() + 20, bytes.begin() + 24), "XYZ ");
 
     cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
     auto transformOf = [&](bool matrixTrcOnly) {

@@ -36,8 +36,14 @@ TEST(FoldAssignment, EveryFoldGetsItsShareAndTheSameOnEveryCall) {
 TEST(CrossValidation, HeldOutErrorsAreThoseOfExplicitRefits) {
     const FitPatches patches = testing::devicePatches(deviceModelOfKind(DeviceKind::Crosstalk), 3);
     const std::vector<FitModel> models = {FitModel::XyzCubic, FitModel::LabQuadratic, FitModel::ShaperMatrix,
-                                          FitModel::ShaperCubic};
-    const CrossValidation cv = crossValidate(patches, models, nullptr, 3);
+                                          FitModel::MixingShaper, FitModel::ShaperCubic};
+    // The folds' iterative fits start from fits to every patch.
+    MatrixShaper shaper;
+    ASSERT_EQ(fitMatrixShaper(patches.device, patches.xyz, patches.lab, nullptr, shaper), 0);
+    MixingShaper mixing;
+    ASSERT_EQ(fitMixingShaper(patches.device, patches.lab, shaper, mixing), 0);
+    const ModelStarts starts{&shaper, &mixing};
+    const CrossValidation cv = crossValidate(patches, models, starts, 3);
     ASSERT_EQ(cv.foldCount, kFoldCount);
     const std::vector<int> folds = foldAssignment(patches.size(), kFoldCount);
     for (int f = 0; f < kFoldCount; ++f) {
@@ -46,7 +52,7 @@ TEST(CrossValidation, HeldOutErrorsAreThoseOfExplicitRefits) {
             if (folds[i] != f) training.push_back(i);
         std::vector<FittedModel> fitted;
         std::vector<bool> ok;
-        fitModels(patches, training, models, nullptr, fitted, ok);
+        fitModels(patches, training, models, starts, fitted, ok);
         for (std::size_t m = 0; m < models.size(); ++m) {
             ASSERT_TRUE(ok[m]);
             for (std::size_t i = 0; i < patches.size(); ++i) {
@@ -92,7 +98,7 @@ TEST(CrossValidation, ModelsWithTooFewPatchesOrFailingFitsAreNoCandidates) {
     // 24 patches leave 21 per fit: enough for 10 terms, not for 20.
     FitPatches patches = testing::devicePatches(defaultDeviceModel(), 1);
     const std::vector<FitModel> models = {FitModel::LabQuadratic, FitModel::LabCubic, FitModel::ShaperCubic};
-    CrossValidation cv = crossValidate(patches, models, nullptr);
+    CrossValidation cv = crossValidate(patches, models, {});
     EXPECT_EQ(cv.candidates[0].status, FitStatus::Ok);
     EXPECT_EQ(cv.candidates[1].status, FitStatus::TooFewPatches);
     EXPECT_EQ(cv.candidates[2].status, FitStatus::TooFewPatches);
@@ -100,7 +106,7 @@ TEST(CrossValidation, ModelsWithTooFewPatchesOrFailingFitsAreNoCandidates) {
     // A gray scale that falls in red has no tone curves: the seed models fail.
     patches = testing::devicePatches(defaultDeviceModel(), 3);
     for (std::size_t i = 0; i < patches.grayCount; ++i) patches.device[i][0] = 1.0 - patches.device[i][0];
-    cv = crossValidate(patches, std::vector<FitModel>{FitModel::XyzLinear}, nullptr);
+    cv = crossValidate(patches, std::vector<FitModel>{FitModel::XyzLinear}, {});
     EXPECT_EQ(cv.candidates[0].status, FitStatus::Failed);
     EXPECT_EQ(chooseModel(cv.candidates), -1);
 }

@@ -41,7 +41,7 @@ TEST(SeedFit, SeedModelsAreTheRegressionOfTheProfile) {
                                                 std::span(r.grayXYZ).first(g), std::span(r.grayLab).first(g),
                                                 std::span(r.colorXYZ).first(n), std::span(r.colorLab).first(n));
         FittedModel fitted;
-        ASSERT_EQ(fitModel(patches, seedFitModel(colorSpace, Cubic), nullptr, fitted), 0);
+        ASSERT_EQ(fitModel(patches, seedFitModel(colorSpace, Cubic), {}, fitted), 0);
         EXPECT_EQ(fitted.coefficients, c.profile.modelCoefficients);
         for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(fitted.linear(patches.device[g + i]), c.profile.colorLinear[i]);
     }

@@ -34,7 +34,7 @@ TEST(AutomaticOption, TravelsAsModelThreeOfTheRegressionWord) {
 TEST(AutomaticOption, TheFormKeepsTheColourSpaceButDisablesItsList) {
     AdvancedOptions o;
     o.colorSpace = CieXyz;
-    AdvancedOptionsForm form = formFromOptions(o);
+    AdvancedOptionsForm form = formFromOptions(o, 0);
     EXPECT_TRUE(colorSpaceChoosable(form));
     form.modelIndex = Automatic;
     EXPECT_FALSE(colorSpaceChoosable(form));
@@ -42,7 +42,7 @@ TEST(AutomaticOption, TheFormKeepsTheColourSpaceButDisablesItsList) {
     ASSERT_EQ(applyOptionsForm(form, o, message), 0);
     EXPECT_EQ(o.regressionModel, Automatic);
     EXPECT_EQ(o.colorSpace, CieXyz);
-    EXPECT_EQ(formFromOptions(o).modelIndex, Automatic);
+    EXPECT_EQ(formFromOptions(o, 0).modelIndex, Automatic);
 }
 
 }  // namespace

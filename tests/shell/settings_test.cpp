@@ -24,13 +24,13 @@ protected:
         return state();
     }
     // Type, material, colour space, regression word, table size, smoothing,
-    // stretch, DMAX, DMIN |copyright|target folder.
+    // stretch, DMAX, DMIN, illumination correction |copyright|target folder.
     std::string state() const {
         const AdvancedOptions& o = session.options;
         std::ostringstream s;
         s << session.targetType << ' ' << session.reflective << ' ' << o.colorSpace << ' ' << regressionWord(o) << ' '
           << o.clutSize << ' ' << o.smoothing << ' ' << o.stretch << ' ' << o.stretchDmax << ' ' << o.stretchDmin
-          << " |" << session.copyright << '|' << session.lastTargetFolder;
+          << ' ' << o.correctIllumination << " |" << session.copyright << '|' << session.lastTargetFolder;
         return s.str();
     }
 
@@ -43,30 +43,33 @@ protected:
 TEST_F(SettingsTest, LoadTakesValidValuesAndDefaultsTheRest) {
     const std::string path(kMaxPathLength, 'p');
     const std::pair<std::string, std::string> cases[] = {
-        {"", "0 1 1 2 33 0 0 0 100 ||"},
+        {"", "0 1 1 2 33 0 0 0 100 0 ||"},
         {"targettype=4\nreflective=0\nfit=0 5\nclut_size=65\nsmooth_gray=3\nstretch_target=1 5.00 95.00\n"
          "lasttargetfolder=/scans\ncopyright=\xC2\xA9 Ann=Bo\n",
-         "4 0 0 5 65 3 1 5 95 |\xC2\xA9 Ann=Bo|/scans"},
+         "4 0 0 5 65 3 1 5 95 0 |\xC2\xA9 Ann=Bo|/scans"},
         // ColorCheckers exist only as reflective charts.
-        {"targettype=1\nreflective=0\n", "1 1 1 2 33 0 0 0 100 ||"},
-        {"targettype=3\nreflective=0\nfit=1 6\n", "3 1 1 6 33 0 0 0 100 ||"},
+        {"targettype=1\nreflective=0\n", "1 1 1 2 33 0 0 0 100 0 ||"},
+        {"targettype=3\nreflective=0\nfit=1 6\n", "3 1 1 6 33 0 0 0 100 0 ||"},
         // The ends of every range, and just beyond them.
-        {"stretch_target=1 25 75\nclut_size=17\n", "0 1 1 2 17 0 1 25 75 ||"},
+        {"stretch_target=1 25 75\nclut_size=17\n", "0 1 1 2 17 0 1 25 75 0 ||"},
         {"targettype=5\nreflective=2\nfit=2 8\nclut_size=34\nsmooth_gray=4\nstretch_target=2 25.01 74.99\n",
-         "0 1 1 2 33 0 0 0 100 ||"},
-        {"targettype=-1\nfit=-1 -1\nsmooth_gray=-1\nstretch_target=1 -0.01 100.01\n", "0 1 1 2 33 0 1 0 100 ||"},
+         "0 1 1 2 33 0 0 0 100 0 ||"},
+        {"targettype=-1\nfit=-1 -1\nsmooth_gray=-1\nstretch_target=1 -0.01 100.01\n", "0 1 1 2 33 0 1 0 100 0 ||"},
         // Missing fields keep their defaults; numbers read as the parsers read them.
-        {"fit=0\nstretch_target=1\nclut_size=65abc\nsmooth_gray=x\ntargettype=+3\n", "3 1 0 2 65 0 1 0 100 ||"},
+        {"fit=0\nstretch_target=1\nclut_size=65abc\nsmooth_gray=x\ntargettype=+3\n", "3 1 0 2 65 0 1 0 100 0 ||"},
         // Values too long to be ours are not taken.
         {"copyright=" + std::string(339, 'c') + "\nlasttargetfolder=/" + path + "\nclut_size=" +
              std::string(254, ' ') + "65\n",
-         "0 1 1 2 33 0 0 0 100 ||"},
+         "0 1 1 2 33 0 0 0 100 0 ||"},
         {"copyright=" + std::string(338, 'c') + "\nlasttargetfolder=" + path + "\nclut_size=" +
              std::string(253, ' ') + "65\n",
-         "0 1 1 2 65 0 0 0 100 |" + std::string(338, 'c') + '|' + path},
+         "0 1 1 2 65 0 0 0 100 0 |" + std::string(338, 'c') + '|' + path},
+        // The illumination correction: a missing key is off, so is anything but 0 or 1.
+        {"correct_illumination=1\n", "0 1 1 2 33 0 0 0 100 1 ||"},
+        {"correct_illumination=2\n", "0 1 1 2 33 0 0 0 100 0 ||"},
         // Either line end; lines without a name are skipped.
-        {"garbage\r\n\r\ntargettype=1\r\n=\r\ncopyright=x\r\n", "1 1 1 2 33 0 0 0 100 |x|"},
-        {"copyright=a\rb=c\r\r\ntargettype=2", "2 1 1 2 33 0 0 0 100 |a|"},
+        {"garbage\r\n\r\ntargettype=1\r\n=\r\ncopyright=x\r\n", "1 1 1 2 33 0 0 0 100 0 |x|"},
+        {"copyright=a\rb=c\r\r\ntargettype=2", "2 1 1 2 33 0 0 0 100 0 |a|"},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(load(text), expected) << text;
     // A saved type and material pick the wizard's list entry.
@@ -76,7 +79,7 @@ TEST_F(SettingsTest, LoadTakesValidValuesAndDefaultsTheRest) {
     // Without a file every setting is reset.
     load("targettype=3\ncopyright=old\nlastlogfolder=/logs\nlastreferencefolder=/refs\nclut_size=65\n");
     EXPECT_EQ(loadSettings(session, folder / "missing"), 1);
-    EXPECT_EQ(state(), "0 1 1 2 33 0 0 0 100 ||");
+    EXPECT_EQ(state(), "0 1 1 2 33 0 0 0 100 0 ||");
     EXPECT_EQ(session.lastLogFolder, "");
     EXPECT_EQ(session.lastReferenceFolder, "/opt/cs/Reference Files");
     EXPECT_EQ(loadOptionDefaults(folder / "missing"), AdvancedOptions{});
@@ -95,6 +98,7 @@ TEST_F(SettingsTest, GoldenFileFromBothSaves) {
     options.stretchDmax = 2.5;
     options.stretchDmin = 97.125;
     options.eliminateResiduals = 1;
+    options.correctIllumination = 1;
     ASSERT_EQ(saveOptionDefaults(options, file), 0);
     EXPECT_TRUE(matchesGolden(readFile(file), "settings/State.golden"));
 }
@@ -111,7 +115,7 @@ TEST_F(SettingsTest, EachSaveKeepsTheOtherSavesValues) {
     // The run's options are stored only by Save As Default.
     session.options.clutSize = 17;
     ASSERT_EQ(saveSessionSettings(session, file), 0);
-    EXPECT_EQ(load(readFile(file)), "1 1 0 2 65 2 0 0 100 |line one  line two|");
+    EXPECT_EQ(load(readFile(file)), "1 1 0 2 65 2 0 0 100 0 |line one  line two|");
     EXPECT_NE(readFile(file).find("future_value=42\n"), std::string::npos);
 
     // A folder where the file should be: nothing is written, nothing is lost.

@@ -26,6 +26,26 @@ TEST(DeviceKinds, RenderAndReadBackAgree) {
     DeviceModel crosstalk = deviceModelOfKind(DeviceKind::Crosstalk);
     crosstalk.crosstalk[2] = crosstalk.crosstalk[1];
     EXPECT_EQ(checkDeviceModel(crosstalk), 1);
+    DeviceModel look = deviceModelOfKind(DeviceKind::CameraLook);
+    look.exposure = 1.5;
+    EXPECT_EQ(checkDeviceModel(look), 1);
+}
+
+// The matrices after the curves leave every colour of a generated chart
+// inside the device's range: a clipped colour would measure no device.
+TEST(DeviceKinds, MixingAfterTheCurvesStaysInRange) {
+    const ReferenceData reference = generatedReference(static_cast<int>(TargetType::Hct));
+    for (DeviceKind kind : {DeviceKind::Saturation, DeviceKind::CameraLook}) {
+        const DeviceModel model = deviceModelOfKind(kind);
+        for (int i = 0; i < reference.colorCount; ++i) {
+            const DeviceRgb linear = linearFromXyz(model, reference.colorXYZ[static_cast<std::size_t>(i)]);
+            const DeviceRgb device = encodeDeviceKind(model, linear);
+            for (double v : device) {
+                EXPECT_GT(v, 0.0) << deviceKindName(kind) << " " << i;
+                EXPECT_LT(v, 1.0) << deviceKindName(kind) << " " << i;
+            }
+        }
+    }
 }
 
 }  // namespace

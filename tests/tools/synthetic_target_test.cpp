@@ -148,6 +148,29 @@ TEST(SyntheticTarget, GradientDimsLinearLightFromLeftToRight) {
     }
 }
 
+// Light turned by an angle falls from one corner to the opposite one; lens
+// vignetting from the centre to the corners by the cos^4 law.
+TEST(SyntheticTarget, LightFallsOffAlongAnAngleAndTowardsTheCorners) {
+    SyntheticTargetOptions o;
+    o.width = 401;
+    o.height = 201;
+    const struct {
+        double gradient, angle, vignetting, x, row, light;
+    } cases[] = {
+        {0.3, 0.0, 0.0, 400, 0, 0.7},     {0.3, 45.0, 0.0, 0, 200, 1.0}, {0.3, 45.0, 0.0, 400, 0, 0.7},
+        {0.3, 90.0, 0.0, 0, 0, 0.7},      {0.3, 90.0, 0.0, 0, 200, 1.0}, {0.0, 0.0, 0.2, 200, 100, 1.0},
+        {0.0, 0.0, 0.2, 0, 0, 0.8},       {0.0, 0.0, 0.2, 400, 200, 0.8},
+        // Half-way to the corner 1 / (1 + k / 4)^2, k = 1 / sqrt(0.8) - 1.
+        {0.0, 0.0, 0.2, 300, 150, 0.9435}, {0.2, 0.0, 0.2, 400, 100, 0.8 * 0.8349},
+    };
+    for (const auto& c : cases) {
+        o.gradient = c.gradient;
+        o.gradientAngle = c.angle;
+        o.vignetting = c.vignetting;
+        EXPECT_NEAR(lightAt(o, c.x, c.row), c.light, 1e-4) << c.gradient << " " << c.angle << " " << c.vignetting;
+    }
+}
+
 TEST(SyntheticTarget, NoiseIsSeededAndHasTheRequestedSpread) {
     auto samples = [](double sigma, std::uint64_t seed) {
         return rendered(TargetType::ColorChecker, [&](auto& o) {

@@ -25,6 +25,12 @@ constexpr Matrix3 kCameraToXyz = {{{0.70, 0.22, 0.04}, {0.28, 0.86, -0.14}, {0.0
 constexpr Matrix3 kCrosstalk = {{{0.93, 0.05, 0.02}, {0.035, 0.925, 0.04}, {0.015, 0.055, 0.93}}};
 constexpr double kCameraFlare = 0.015;
 constexpr double kLinearDarkOffset = 0.01;
+// Matrices after the curves, rows summing to 1 so neutrals stay neutral. The
+// exposures keep every colour of a chart below full scale after them.
+constexpr Matrix3 kSaturationBoost = {{{1.15, -0.06, -0.09}, {-0.05, 1.13, -0.08}, {-0.04, -0.07, 1.11}}};
+constexpr double kSaturationExposure = 0.87;
+constexpr Matrix3 kCameraLook = {{{1.16, -0.10, -0.06}, {-0.04, 1.12, -0.08}, {-0.02, -0.09, 1.11}}};
+constexpr double kCameraLookExposure = 0.92;
 
 double srgbEncode(double v) { return v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055; }
 double srgbDecode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
@@ -45,6 +51,8 @@ std::string_view deviceKindName(DeviceKind kind) {
         case DeviceKind::Crosstalk: return "crosstalk";
         case DeviceKind::Camera: return "camera";
         case DeviceKind::Linear: return "linear";
+        case DeviceKind::Saturation: return "saturation";
+        case DeviceKind::CameraLook: return "camera-look";
     }
     return {};
 }
@@ -73,6 +81,17 @@ DeviceModel deviceModelOfKind(DeviceKind kind) {
             model.gamma = {1.0, 1.0, 1.0};
             model.darkOffset = kLinearDarkOffset;
             break;
+        case DeviceKind::Saturation:
+            model.crosstalk = kSaturationBoost;
+            model.exposure = kSaturationExposure;
+            break;
+        case DeviceKind::CameraLook:
+            model.gamma = {2.4, 2.4, 2.4};
+            model.toXyz = whiteBalanced(kCameraToXyz);
+            model.flare = kCameraFlare;
+            model.crosstalk = kCameraLook;
+            model.exposure = kCameraLookExposure;
+            break;
     }
     return model;
 }
@@ -82,12 +101,16 @@ DeviceRgb encodeDeviceKind(const DeviceModel& model, const DeviceRgb& linear) {
     switch (model.kind) {
         case DeviceKind::MatrixShaper:
         case DeviceKind::Crosstalk:
-            for (int c = 0; c < 3; ++c) out[c] = powerEncode(linear[c], model.gamma[c]);
-            if (model.kind == DeviceKind::Crosstalk) out = mix(model.crosstalk, out);
+        case DeviceKind::Saturation:
+            for (int c = 0; c < 3; ++c) out[c] = powerEncode(model.exposure * linear[c], model.gamma[c]);
+            if (model.kind != DeviceKind::MatrixShaper) out = mix(model.crosstalk, out);
             break;
         case DeviceKind::Camera:
+        case DeviceKind::CameraLook:
             for (int c = 0; c < 3; ++c)
-                out[c] = srgbEncode(std::clamp((linear[c] + model.flare) / (1.0 + model.flare), 0.0, 1.0));
+                out[c] = srgbEncode(
+                    std::clamp((model.exposure * linear[c] + model.flare) / (1.0 + model.flare), 0.0, 1.0));
+            if (model.kind == DeviceKind::CameraLook) out = mix(model.crosstalk, out);
             break;
         case DeviceKind::Linear:
             for (int c = 0; c < 3; ++c) out[c] = model.darkOffset + (1.0 - model.darkOffset) * std::clamp(linear[c], 0.0, 1.0);
@@ -101,14 +124,20 @@ DeviceRgb decodeDeviceKind(const DeviceModel& model, const DeviceRgb& device) {
     switch (model.kind) {
         case DeviceKind::MatrixShaper:
         case DeviceKind::Crosstalk:
+        case DeviceKind::Saturation:
         {
-            const DeviceRgb unmixed = model.kind == DeviceKind::Crosstalk ? mix(inverse(model.crosstalk), device) : device;
-            for (int c = 0; c < 3; ++c) out[c] = std::pow(std::max(unmixed[c], 0.0), model.gamma[c]);
+            const DeviceRgb unmixed = model.kind != DeviceKind::MatrixShaper ? mix(inverse(model.crosstalk), device) : device;
+            for (int c = 0; c < 3; ++c) out[c] = std::pow(std::max(unmixed[c], 0.0), model.gamma[c]) / model.exposure;
             break;
         }
         case DeviceKind::Camera:
-            for (int c = 0; c < 3; ++c) out[c] = srgbDecode(device[c]) * (1.0 + model.flare) - model.flare;
+        case DeviceKind::CameraLook:
+        {
+            const DeviceRgb unmixed = model.kind == DeviceKind::CameraLook ? mix(inverse(model.crosstalk), device) : device;
+            for (int c = 0; c < 3; ++c)
+                out[c] = (srgbDecode(unmixed[c]) * (1.0 + model.flare) - model.flare) / model.exposure;
             break;
+        }
         case DeviceKind::Linear:
             for (int c = 0; c < 3; ++c) out[c] = (device[c] - model.darkOffset) / (1.0 - model.darkOffset);
             break;

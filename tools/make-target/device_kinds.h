@@ -11,6 +11,12 @@
 //                  channel by a part of the white's signal
 //   linear         device = offset + (1 - offset) x linear: gamma 1 with a
 //                  small dark offset
+//   saturation     device = boost x ((exposure x linear) ^ (1 / gamma)): a
+//                  scanner whose firmware boosts saturation after its
+//                  curves (negative off-diagonals, rows summing to 1)
+//   camera-look    device = look x srgbCurve((exposure x linear + flare) /
+//                  (1 + flare)): camera's sensor, flare and curve, then a
+//                  JPEG look matrix that adds saturation and turns hues
 //
 // where linear = toXyz^-1 x XYZ (1 on every channel for the white).
 
@@ -22,9 +28,9 @@
 namespace calivant {
 
 inline constexpr DeviceKind kDeviceKinds[] = {DeviceKind::MatrixShaper, DeviceKind::Crosstalk, DeviceKind::Camera,
-                                              DeviceKind::Linear};
+                                              DeviceKind::Linear,       DeviceKind::Saturation, DeviceKind::CameraLook};
 
-// "matrix-shaper", "crosstalk", "camera", "linear".
+// "matrix-shaper", "crosstalk", "camera", "linear", "saturation", "camera-look".
 std::string_view deviceKindName(DeviceKind kind);
 std::optional<DeviceKind> deviceKindNamed(std::string_view name);
 

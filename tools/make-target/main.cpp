@@ -103,12 +103,15 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
     app.add_option("--gradient", options.gradient, "Light falls by this fraction from left to right (0..0.99)")
         ->check(CLI::Range(0.0, 0.99));
+    app.add_option("--vignetting", options.vignetting,
+                   "Light falls off from the centre to the corners by this fraction, as lenses do (0..0.99)")
+        ->check(CLI::Range(0.0, 0.99));
     app.add_option("--bad-patch", badPatch, "Split this gray or colour patch in two colours (default: the first colour patch)")
         ->expected(0, 1);
     app.add_option("--seed", options.seed, "Seed of the noise")->capture_default_str();
     std::string device = "matrix-shaper";
-    app.add_option("--device", device, "Device kind: matrix-shaper, crosstalk, camera, linear")
-        ->check(CLI::IsMember({"matrix-shaper", "crosstalk", "camera", "linear"}))
+    app.add_option("--device", device, "Device kind: matrix-shaper, crosstalk, camera, linear, saturation, camera-look")
+        ->check(CLI::IsMember({"matrix-shaper", "crosstalk", "camera", "linear", "saturation", "camera-look"}))
         ->capture_default_str();
     auto* insetOption = app.add_option("--inset", inset, "Chart inset by this many pixels on every side")
                             ->check(CLI::NonNegativeNumber);
@@ -128,6 +131,7 @@ int main(int argc, char** argv) {
     placed.add(app);
     CLI11_PARSE(app, argc, argv);
     if (placed.given() && (inset >= 0 || !quad.empty())) return failWith("--inset and --quad do not go with placement");
+    if (placed.given() && options.vignetting > 0.0) return failWith("--vignetting does not go with placement yet");
     ChartPlacement placement;
     if (const std::string problem = placed.placement(placement); !problem.empty()) return failWith(problem);
     const bool printed = placement.style == ChartStyle::Printed;

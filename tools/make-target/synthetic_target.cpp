@@ -105,12 +105,6 @@ double radicalInverse(int index, int base) {
 
 bool validTargetType(int targetType) { return targetType >= 0 && targetType < kTargetTypeCount; }
 
-bool hasBorderGroups(int targetType) {
-    return targetType == static_cast<int>(TargetType::ColorCheckerDc) ||
-           targetType == static_cast<int>(TargetType::ColorCheckerSg) ||
-           targetType == static_cast<int>(TargetType::Hct);
-}
-
 double cross(double ax, double ay, double bx, double by) { return ax * by - ay * bx; }
 
 // The quad must be a proper convex quadrilateral for the inverse mapping to
@@ -342,6 +336,8 @@ bool checkOptions(const SyntheticTargetOptions& o, std::string* error) {
     if (checkDeviceModel(o.device) != 0) return fail(error, "device model cannot be inverted");
     if (!(o.noiseSigma >= 0.0) || !std::isfinite(o.noiseSigma)) return fail(error, "noise must be 0 or more");
     if (!(o.gradient >= 0.0 && o.gradient <= kMaxGradient)) return fail(error, "gradient must lie in 0..0.99");
+    if (!std::isfinite(o.gradientAngle)) return fail(error, "gradient angle must be a finite number");
+    if (!(o.vignetting >= 0.0 && o.vignetting <= kMaxGradient)) return fail(error, "vignetting must lie in 0..0.99");
     if (o.chartQuad && !convexQuad(*o.chartQuad)) return fail(error, "chart corners do not form a convex quadrilateral");
     return true;
 }
@@ -406,8 +402,10 @@ int checkDeviceModel(const DeviceModel& model) {
     if (largest == 0.0) return 1;
     const double det = determinant(model.toXyz);
     if (!(std::abs(det) > kMinRelativeDeterminant * largest * largest * largest)) return 1;
-    if (model.kind == DeviceKind::Crosstalk && !(std::abs(determinant(model.crosstalk)) > kMinRelativeDeterminant))
-        return 1;
+    const bool mixes = model.kind == DeviceKind::Crosstalk || model.kind == DeviceKind::Saturation ||
+                       model.kind == DeviceKind::CameraLook;
+    if (mixes && !(std::abs(determinant(model.crosstalk)) > kMinRelativeDeterminant)) return 1;
+    if (!(model.exposure > 0.0 && model.exposure <= 1.0)) return 1;
     if (!(model.flare >= 0.0 && model.flare <= kMaxFlare) || !(model.darkOffset >= 0.0 && model.darkOffset <= kMaxDarkOffset))
         return 1;
     return 0;
@@ -490,6 +488,35 @@ BorderXyz defaultBorderXyz() {
             roundedXyz(labToXyz(CieTriple{15.0, 0.0, 0.0}))};
 }
 
+double lightAt(const SyntheticTargetOptions& options, double x, double row) {
+    const double right = options.width - 1.0;
+    const double bottom = options.height - 1.0;
+    double light = 1.0;
+    if (options.gradient != 0.0) {
+        if (options.gradientAngle == 0.0) {
+            light = 1.0 - options.gradient * x / right;
+        } else {
+            // Along the direction, from the picture's first corner to its last.
+            const double a = options.gradientAngle * 3.141592653589793 / 180.0;
+            const double dx = std::cos(a);
+            const double dy = -std::sin(a);  // rows run down
+            const double corners[4] = {0.0, right * dx, bottom * dy, right * dx + bottom * dy};
+            const double lo = *std::min_element(corners, corners + 4);
+            const double hi = *std::max_element(corners, corners + 4);
+            light = 1.0 - options.gradient * (x * dx + row * dy - lo) / (hi > lo ? hi - lo : 1.0);
+        }
+    }
+    if (options.vignetting != 0.0) {
+        // cos^4 falloff of a lens: 1 / (1 + k r^2)^2 with r 1 at the corners.
+        const double k = 1.0 / std::sqrt(1.0 - options.vignetting) - 1.0;
+        const double cx = x - 0.5 * right;
+        const double cy = row - 0.5 * bottom;
+        const double r2 = (cx * cx + cy * cy) / (0.25 * (right * right + bottom * bottom));
+        light /= (1.0 + k * r2) * (1.0 + k * r2);
+    }
+    return light;
+}
+
 int renderSyntheticTarget(const SyntheticTargetOptions& options, const ReferenceData& reference,
                           SyntheticTarget& target, std::string* error) {
     if (!checkOptions(options, error)) return kSyntheticBadOptions;
@@ -552,12 +579,13 @@ int renderSyntheticTarget(const SyntheticTargetOptions& options, const Reference
 
     const int maxCode = options.bitsPerSample == 8 ? 255 : 65535;
     const double right = options.width - 1.0;
-    auto lightAt = [&](double x) { return 1.0 - options.gradient * x / right; };
+    const double bottom = options.height - 1.0;
     auto quantised = [&](double device) {
         return static_cast<std::uint16_t>(std::lround(clamp01(device) * maxCode));
     };
+    const bool evenLight = options.gradient == 0.0 && options.vignetting == 0.0;
     auto deviceAt = [&](const Paint& paint, double light, int channel) {
-        if (options.gradient == 0.0) return paint.device[channel];
+        if (evenLight) return paint.device[channel];
         if (model.kind != DeviceKind::MatrixShaper) {
             const DeviceRgb dimmed{paint.linear[0] * light, paint.linear[1] * light, paint.linear[2] * light};
             return deviceFromLinear(model, dimmed)[channel];
@@ -570,7 +598,8 @@ int renderSyntheticTarget(const SyntheticTargetOptions& options, const Reference
         const double u = 0.5 * (cell.u0 + cell.u1), v = 1.0 - 0.5 * (cell.t0 + cell.t1);
         const ImagePoint centre =
             options.perspective ? QuadHomography(target.quad).forward(u, v) : mapTargetPoint(target.quad, u, v);
-        const double light = lightAt(std::clamp(std::round(centre.x), 0.0, right));
+        const double light = lightAt(options, std::clamp(std::round(centre.x), 0.0, right),
+                                     bottom - std::clamp(std::round(centre.y), 0.0, bottom));
         DeviceRgb value{};
         for (int c = 0; c < 3; ++c)
             value[c] = quantised(deviceAt(paints[cell.paint], light, c)) / static_cast<double>(maxCode);
@@ -595,7 +624,7 @@ int renderSyntheticTarget(const SyntheticTargetOptions& options, const Reference
     std::vector<std::array<std::uint16_t, 3>> paintCodes(paints.size());
     for (std::size_t i = 0; i < paints.size(); ++i)
         for (int c = 0; c < 3; ++c) paintCodes[i][c] = quantised(paints[i].device[c]);
-    const bool plain = options.noiseSigma == 0.0 && options.gradient == 0.0;
+    const bool plain = options.noiseSigma == 0.0 && evenLight;
 
     const CellIndex index(cells);
     const QuadInverse bilinear(target.quad);
@@ -621,7 +650,7 @@ int renderSyntheticTarget(const SyntheticTargetOptions& options, const Reference
                 std::copy(paintCodes[paint].begin(), paintCodes[paint].end(), out);
                 continue;
             }
-            const double light = lightAt(x);
+            const double light = lightAt(options, x, row);
             for (int c = 0; c < 3; ++c) {
                 double device = deviceAt(paints[paint], light, c);
                 if (options.noiseSigma > 0.0) device += options.noiseSigma * noise.next();
@@ -646,7 +675,7 @@ std::string referenceKeyword(int targetType) {
 int writeReferenceFile(std::ostream& out, const SyntheticTarget& target) {
     const TargetLayout& layout = target.layout;
     const ReferenceData& ref = target.reference;
-    const int borderCount = hasBorderGroups(target.targetType)
+    const int borderCount = hasBorderPatches(target.targetType)
                                 ? layout.whiteCount + layout.midGrayCount + layout.blackCount
                                 : 0;
     int failed = 0;

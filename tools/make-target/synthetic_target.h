@@ -35,7 +35,7 @@ double determinant(const Matrix3& m);
 Matrix3 inverse(const Matrix3& m);
 
 // How device values come from linear ones (see device_kinds.h).
-enum class DeviceKind { MatrixShaper, Crosstalk, Camera, Linear };
+enum class DeviceKind { MatrixShaper, Crosstalk, Camera, Linear, Saturation, CameraLook };
 
 // A scanner or camera that is linear after a power curve per channel:
 // linear = device ^ gamma, XYZ = toXyz * linear (Y = 100 for a linear 1.0 on
@@ -46,8 +46,12 @@ struct DeviceModel {
     DeviceRgb gamma{2.0, 2.2, 2.4};
     Matrix3 toXyz{};
     DeviceKind kind = DeviceKind::MatrixShaper;
-    // Crosstalk: device = crosstalk x (linear ^ (1 / gamma)).
+    // Crosstalk: device = crosstalk x (linear ^ (1 / gamma)); Saturation and
+    // CameraLook: the matrix after the curves (a saturation boost, a look).
     Matrix3 crosstalk{{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}}};
+    // Saturation and CameraLook: linear light is scaled by this before the
+    // curves, leaving the boosted colours room below full scale.
+    double exposure = 1.0;
     // Camera: the part of the white's signal every channel also receives.
     double flare = 0.0;
     // Linear: the device value of black.
@@ -134,8 +138,15 @@ struct SyntheticTargetOptions {
     double noiseSigma = 0.0;
     std::uint64_t seed = 1;
     // Uneven lighting: linear light falls from 1 at the picture's left
-    // column to 1 - gradient at its right column. 0..0.99.
+    // column to 1 - gradient at its right column (0..0.99), or, turned
+    // counter-clockwise by gradientAngle degrees, from one corner to the
+    // opposite one.
     double gradient = 0.0;
+    double gradientAngle = 0.0;
+    // Lens vignetting on top: light falls off from the picture's centre as
+    // the cos^4 law gives it, 1 / (1 + k r^2)^2, to 1 - vignetting at the
+    // corners (0..0.99).
+    double vignetting = 0.0;
     // A gray or colour patch (by its layout name, any case) whose right half
     // is rendered in a clearly different colour, so that its samples scatter.
     std::string badPatch;
@@ -207,11 +218,16 @@ inline constexpr int kSyntheticBadOptions = 1;
 // the background, pixels outside it the surround. Returns kSyntheticBadOptions
 // (and leaves `target` unspecified) for an unknown target type, a size out
 // of range, bits other than 8 or 16, a device model that fails
-// checkDeviceModel, a negative noise, a gradient outside 0..0.99, a bad-patch
+// checkDeviceModel, a negative noise, a gradient or vignetting outside 0..0.99,
+// a gradient angle that is not finite, a bad-patch
 // name that is no gray or colour patch, or a reference that is incomplete.
 // `error` then says which.
 int renderSyntheticTarget(const SyntheticTargetOptions& options, const ReferenceData& reference,
                           SyntheticTarget& target, std::string* error = nullptr);
+
+// Relative light at picture column x and row (rows top first) of a picture
+// width x height pixels: the gradient and the vignetting of the options.
+double lightAt(const SyntheticTargetOptions& options, double x, double row);
 
 // --- Reference file ----------------------------------------------------------
 

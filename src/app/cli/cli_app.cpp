@@ -59,6 +59,8 @@ struct Arguments {
     std::optional<std::string> smoothing;
     std::optional<std::string> stretch;
     bool noStretch = false;
+    bool correctIllumination = false;
+    bool noCorrectIllumination = false;
     bool factoryDefaults = false;
     bool continueOnGrayOrder = false;
     bool continueOnMismatch = false;
@@ -129,6 +131,12 @@ void addCommonOptions(CLI::App& command, Arguments& a, bool withCorners = true) 
     command.add_flag("--mirror", a.mirror, "Mirror the picture left to right (after --rotate)");
 }
 
+void addIlluminationOptions(CLI::App& command, Arguments& a) {
+    command.add_flag("--correct-illumination", a.correctIllumination,
+                     "Divide out the uneven light the border patches show (ColorChecker DC, SG, HCT)");
+    command.add_flag("--no-correct-illumination", a.noCorrectIllumination, "Switch a saved illumination correction off");
+}
+
 void addComputationOptions(CLI::App& command, Arguments& a) {
     command.add_option("--color-space", a.colorSpace, "Colour space of the fit and the profile")
         ->check(CLI::IsMember({"lab", "xyz"}));
@@ -144,6 +152,7 @@ void addComputationOptions(CLI::App& command, Arguments& a) {
     command.add_option("--stretch", a.stretch, "Contrast stretch of the target image to DMAX,DMIN percent")
         ->type_name("DMAX,DMIN");
     command.add_flag("--no-stretch", a.noStretch, "Switch a saved contrast stretch off");
+    addIlluminationOptions(command, a);
     command.add_flag("--factory-defaults", a.factoryDefaults, "Ignore the option defaults saved by the wizard");
 }
 
@@ -176,6 +185,11 @@ void applyStretch(AdvancedOptions& options, const std::string& text) {
     options.stretchDmin = dmin;
 }
 
+// The chart type of the --target name.
+int targetTypeOf(const Arguments& a) {
+    return kTargetTypeEntries[static_cast<std::size_t>(kTargetNames.at(a.target))].targetType;
+}
+
 AdvancedOptions resolveOptions(const Arguments& a) {
     AdvancedOptions o = startingOptions(a.factoryDefaults);
     if (a.colorSpace) o.colorSpace = kColorSpaceNames.at(*a.colorSpace);
@@ -189,6 +203,12 @@ AdvancedOptions resolveOptions(const Arguments& a) {
     if (a.stretch && a.noStretch) throw UsageError("--stretch and --no-stretch exclude each other");
     if (a.stretch) applyStretch(o, *a.stretch);
     if (a.noStretch) o.stretch = 0;
+    if (a.correctIllumination && a.noCorrectIllumination)
+        throw UsageError("--correct-illumination and --no-correct-illumination exclude each other");
+    if (a.correctIllumination && !hasBorderPatches(targetTypeOf(a)))
+        throw UsageError("--correct-illumination needs the border patches of SG, DC or HCT");
+    if (a.correctIllumination) o.correctIllumination = 1;
+    if (a.noCorrectIllumination) o.correctIllumination = 0;
     return o;
 }
 
@@ -360,11 +380,12 @@ int runMeasure(const Arguments& a, std::ostream& out, std::ostream& err) {
         if (!hasExtension(a.ti3, ".ti3")) throw UsageError("Measurement files must have an extension of .ti3");
         refuseOverInputs("--ti3", a.ti3, a);
     }
+    const AdvancedOptions options = resolveOptions(a);
     CliObserver observer(err, false, false);
     ScanJob job(observer);
     observer.watch(job);
     if (job.load(jobTargetOf(a)) != 0) return kExitFailure;
-    const int result = job.measure(resolveOptions(a));
+    const int result = job.measure(options);
     const TargetLayout& layout = job.layout();
     const TargetMeasurement& m = job.measurement();
     if (!m.measured) return kExitFailure;
@@ -379,6 +400,7 @@ int runMeasure(const Arguments& a, std::ostream& out, std::ostream& err) {
     const TargetContrast contrast = result == 0 ? contrastOfMeasurement(m, layout.grayCount) : TargetContrast{};
     out << "DMAX\t" << formatContrastValue(contrast, true) << '\n';
     out << "DMIN\t" << formatContrastValue(contrast, false) << '\n';
+    for (const std::string& line : illuminationReport(m.illumination)) out << line << '\n';
     if (result == 0 && !a.ti3.empty()) {
         std::ostringstream ti3;
         const AtomicWriteResult written = writeTi3(ti3, layout, job.reference(), m) != 0
@@ -492,6 +514,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     measure->add_option("--smoothing", a.smoothing, "Gray curve smoothing")
         ->check(CLI::IsMember({"none", "light", "moderate", "heavy"}));
     measure->add_option("--stretch", a.stretch, "Contrast stretch to DMAX,DMIN percent")->type_name("DMAX,DMIN");
+    addIlluminationOptions(*measure, a);
     measure->add_flag("--factory-defaults", a.factoryDefaults, "Ignore the option defaults saved by the wizard");
     measure->add_option("--ti3", a.ti3, "Also write the patches with their reference values as a CGATS .ti3 file");
 

@@ -54,7 +54,9 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(ScanSession& session, GuiDialogs& d
     font.setPointSize(8);
     setFont(font);
     const DialogUnits du(font);
-    setFixedSize(du.rect(0, 0, 203, 290).size());
+    // 15 units taller than the classic dialog: the illumination box sits
+    // between the smoothing group and the buttons.
+    setFixedSize(du.rect(0, 0, 203, 305).size());
     // The frame of a group runs through the middle of its title, as the
     // positions below assume; drawn above it, it would cut the first row.
     setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: 0.5em; }"
@@ -94,10 +96,12 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(ScanSession& session, GuiDialogs& d
     for (int i = 0; i < 4; ++i)
         smoothing_->addButton(place(new QRadioButton(smoothingNames[i], this), du, 11, 198 + 11 * i, 80, 11), i);
 
-    reset_ = place(new QPushButton(QStringLiteral("Reset to Factory Defaults"), this), du, 9, 250, 90, 15);
-    saveDefault_ = place(new QPushButton(QStringLiteral("Save As Default"), this), du, 103, 250, 90, 15);
-    cancel_ = place(new QPushButton(QStringLiteral("Cancel"), this), du, 63, 270, 36, 15);
-    ok_ = place(new QPushButton(QStringLiteral("OK"), this), du, 103, 270, 36, 15);
+    illumination_ = place(new QCheckBox(QStringLiteral("Correct uneven illumination"), this), du, 7, 250, 150, 10);
+
+    reset_ = place(new QPushButton(QStringLiteral("Reset to Factory Defaults"), this), du, 9, 265, 90, 15);
+    saveDefault_ = place(new QPushButton(QStringLiteral("Save As Default"), this), du, 103, 265, 90, 15);
+    cancel_ = place(new QPushButton(QStringLiteral("Cancel"), this), du, 63, 285, 36, 15);
+    ok_ = place(new QPushButton(QStringLiteral("OK"), this), du, 103, 285, 36, 15);
     ok_->setDefault(true);
     for (QPushButton* b : {reset_, saveDefault_, cancel_}) b->setAutoDefault(false);
 
@@ -112,7 +116,7 @@ AdvancedOptionsDialog::AdvancedOptionsDialog(ScanSession& session, GuiDialogs& d
 }
 
 void AdvancedOptionsDialog::fillControls() {
-    const AdvancedOptionsForm form = formFromOptions(session_.options);
+    const AdvancedOptionsForm form = formFromOptions(session_.options, session_.targetType);
     colorSpace_->clear();
     colorSpace_->addItems({QStringLiteral("Use CIE XYZ"), QStringLiteral("Use CIE Lab")});
     colorSpace_->setCurrentIndex(form.colorSpaceIndex);
@@ -138,6 +142,8 @@ void AdvancedOptionsDialog::fillControls() {
     }
     stretch_->setChecked(form.stretch);
     smoothing_->button(form.smoothing)->setChecked(true);
+    illumination_->setChecked(form.correctIllumination == 1);
+    illumination_->setEnabled(form.correctIllumination >= 0);
 }
 
 AdvancedOptionsForm AdvancedOptionsDialog::currentForm() const {
@@ -150,6 +156,7 @@ AdvancedOptionsForm AdvancedOptionsDialog::currentForm() const {
     form.smoothing = smoothing_->checkedId();
     form.dmaxText = toStdString(dmax_->text());
     form.dminText = toStdString(dmin_->text());
+    form.correctIllumination = illumination_->isEnabled() ? (illumination_->isChecked() ? 1 : 0) : -1;
     return form;
 }
 

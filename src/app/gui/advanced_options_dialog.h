@@ -1,6 +1,7 @@
 #pragma once
 // The modal "Advanced Options" dialog: regression model, lookup table size,
-// contrast stretch and gray curve smoothing, with the contrast measured in
+// contrast stretch, gray curve smoothing and the correction of uneven
+// illumination, with the contrast measured in
 // the loaded target image. OK applies the choices to the run; Save As Default
 // also stores them; Reset to Factory Defaults restores and stores the
 // factory values.
@@ -35,6 +36,7 @@ public:
     QComboBox* clutList() const { return clut_; }
     QCheckBox* eliminateBox() const { return eliminate_; }
     QCheckBox* stretchBox() const { return stretch_; }
+    QCheckBox* illuminationBox() const { return illumination_; }
     QLineEdit* measuredDmaxField() const { return measuredDmax_; }
     QLineEdit* measuredDminField() const { return measuredDmin_; }
     QLineEdit* dmaxField() const { return dmax_; }
@@ -62,6 +64,7 @@ private:
     QComboBox* clut_;
     QCheckBox* eliminate_;
     QCheckBox* stretch_;
+    QCheckBox* illumination_;
     QLineEdit* measuredDmax_;
     QLineEdit* measuredDmin_;
     QLineEdit* dmax_;
