@@ -1,7 +1,6 @@
 #include "locate/patch_blobs.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -411,31 +410,28 @@ std::vector<PatchBlob> findPatchBlobsInTiles(const TargetImage& image, int facto
     // Each tile's blobs in a place of its own: the same list on any number
     // of threads.
     std::vector<std::vector<PatchBlob>> found(static_cast<std::size_t>(tiles));
-    std::atomic<int> next{0};
     const double maxArea = kMaxTileBlobArea;
-    runOnWorkers(coreCount(), [&](unsigned) {
-        for (int k = next++; k < tiles; k = next++) {
-            const int t = chosen[static_cast<std::size_t>(k)];
-            const int cx0 = (t % columns) * kTileCore, cy0 = (t / columns) * kTileCore;
-            const int cx1 = std::min(width, cx0 + kTileCore), cy1 = std::min(height, cy0 + kTileCore);
-            const int x0 = std::max(0, cx0 - kTileMargin), y0 = std::max(0, cy0 - kTileMargin);
-            const int x1 = std::min(width, cx1 + kTileMargin), y1 = std::min(height, cy1 + kTileMargin);
-            const ReducedImage tile = reduceRegion(image, factor, x0, y0, x1 - x0, y1 - y0);
-            if (tile.rgb.empty()) continue;
-            BlobWindow window;
-            window.openLeft = x0 > 0;
-            window.openRight = x1 < width;
-            window.openBottom = y0 > 0;
-            window.openTop = y1 < height;
-            std::vector<PatchBlob> blobs;
-            floodBlobs(tile, window, maxArea, blobs);
-            for (PatchBlob& b : blobs) {
-                b.x += x0;
-                b.y += y0;
-                // A patch belongs to the tile that holds its centre.
-                if (b.x >= cx0 - 0.5 && b.x < cx1 - 0.5 && b.y >= cy0 - 0.5 && b.y < cy1 - 0.5)
-                    found[static_cast<std::size_t>(k)].push_back(b);
-            }
+    runEachIndex(static_cast<std::size_t>(tiles), 0, [&](std::size_t k) {
+        const int t = chosen[k];
+        const int cx0 = (t % columns) * kTileCore, cy0 = (t / columns) * kTileCore;
+        const int cx1 = std::min(width, cx0 + kTileCore), cy1 = std::min(height, cy0 + kTileCore);
+        const int x0 = std::max(0, cx0 - kTileMargin), y0 = std::max(0, cy0 - kTileMargin);
+        const int x1 = std::min(width, cx1 + kTileMargin), y1 = std::min(height, cy1 + kTileMargin);
+        const ReducedImage tile = reduceRegion(image, factor, x0, y0, x1 - x0, y1 - y0);
+        if (tile.rgb.empty()) return;
+        BlobWindow window;
+        window.openLeft = x0 > 0;
+        window.openRight = x1 < width;
+        window.openBottom = y0 > 0;
+        window.openTop = y1 < height;
+        std::vector<PatchBlob> blobs;
+        floodBlobs(tile, window, maxArea, blobs);
+        for (PatchBlob& b : blobs) {
+            b.x += x0;
+            b.y += y0;
+            // A patch belongs to the tile that holds its centre.
+            if (b.x >= cx0 - 0.5 && b.x < cx1 - 0.5 && b.y >= cy0 - 0.5 && b.y < cy1 - 0.5)
+                found[static_cast<std::size_t>(k)].push_back(b);
         }
     });
     for (const auto& blobs : found) all.insert(all.end(), blobs.begin(), blobs.end());

@@ -1,8 +1,10 @@
 #include "locate/reduced_image.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <thread>
+
+#include "util/parallel.h"
 
 namespace calivant {
 namespace {
@@ -72,14 +74,11 @@ ReducedImage reduceImage(const TargetImage& image, int factor) {
         if (wide) reduceRows<true>(image, out, first, last);
         else reduceRows<false>(image, out, first, last);
     };
-    if (static_cast<long long>(image.width) * image.height >= kThreadedPixels && out.height >= 2) {
-        const int middle = out.height / 2;
-        std::thread helper(run, middle, out.height);
-        run(0, middle);
-        helper.join();
-    } else {
-        run(0, out.height);
-    }
+    // Small pictures are not worth a thread's start.
+    const unsigned workers = static_cast<long long>(image.width) * image.height >= kThreadedPixels ? 0u : 1u;
+    runOnRanges(static_cast<std::size_t>(out.height), workers, [&](std::size_t first, std::size_t last) {
+        run(static_cast<int>(first), static_cast<int>(last));
+    });
     return out;
 }
 
