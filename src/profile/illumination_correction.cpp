@@ -57,12 +57,6 @@ std::array<double, kShapeTerms> shapeTerms(double u, double t, double aspect) {
     return {x, y, x * x, x * y, y * y, r2 * r2};
 }
 
-// The chart's width over its height: its cells are square.
-double chartAspect(const TargetLayout& layout) {
-    const PatchCell& cell = layout.colorCells.front();
-    return cell.width > 0.0 && cell.height > 0.0 ? cell.height / cell.width : 1.0;
-}
-
 double shapeAt(const Shape& shape, const std::array<double, kShapeTerms>& terms) {
     double v = 0.0;
     for (int k = 0; k < kShapeTerms; ++k) v += shape[static_cast<std::size_t>(k)] * terms[static_cast<std::size_t>(k)];

@@ -22,7 +22,8 @@ inline constexpr int kPlotSpan = 400;
 // Height of the tab strip along the bottom of the results window.
 inline constexpr int kResultTabStripHeight = 20;
 
-enum ResultsView : int { GamutView = 0, CurvesView = 1 };
+// The lighting view is there for the charts with border patches only.
+enum ResultsView : int { GamutView = 0, CurvesView = 1, LightingView = 2 };
 
 // Where a view's background and its plot square lie in the results window.
 struct PlotFrame {

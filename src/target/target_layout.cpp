@@ -265,6 +265,12 @@ bool parseHctPatchName(std::string_view name, int& row, int& column) {
     return true;
 }
 
+double chartAspect(const TargetLayout& layout) {
+    if (layout.colorCells.empty()) return 1.0;
+    const PatchCell& cell = layout.colorCells.front();
+    return cell.width > 0.0 && cell.height > 0.0 ? cell.height / cell.width : 1.0;
+}
+
 LayoutGrid layoutGrid(const TargetLayout& layout) {
     // Edges are listed to six decimals; a millionth apart is the same edge.
     std::set<long long> lefts;

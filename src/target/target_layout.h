@@ -74,6 +74,10 @@ struct LayoutGrid {
 };
 LayoutGrid layoutGrid(const TargetLayout& layout);
 
+// The chart's width over its height, taking its cells to be square (as
+// every chart with border patches prints them); 1 for an empty layout.
+double chartAspect(const TargetLayout& layout);
+
 // The four IT8 corner marks (empty for every other chart).
 std::vector<LayoutRectangle> layoutCornerMarks(int targetType);
 

@@ -8,8 +8,12 @@
 #include <QImage>
 
 #include "gui_fixture.h"
+#include "make-target/device_kinds.h"
+#include "profile/illumination_correction.h"
 #include "results/results_plot.h"
 #include "results_window.h"
+#include "support/synthetic_scan.h"
+#include "wizard_fonts.h"
 
 namespace calivant::gui::testing {
 namespace {
@@ -41,7 +45,7 @@ TEST_F(WizardTest, ResultsGrowWithThePageAndKeepEveryPixelAtTheSmallestSize) {
     w.resize(w.minimumSize());
     EXPECT_EQ(canvas->size(), QSize(440 + 2 * m, 460 + 2 * m));
     EXPECT_EQ(compareWithGolden(canvas->renderFrame(), "results-gamut.png"), "");
-    QTest::mouseClick(canvas, Qt::LeftButton, {}, QPoint(canvas->width() - 20, canvas->height() - 10));
+    QTest::mouseClick(canvas, Qt::LeftButton, {}, QPoint(canvas->width() / 2, canvas->height() - 10));
     EXPECT_EQ(compareWithGolden(canvas->renderFrame(), "results-curves.png"), "");
 
     // On a big screen the window takes the page's height, and the plots the
@@ -66,6 +70,65 @@ TEST_F(WizardTest, ResultsGrowWithThePageAndKeepEveryPixelAtTheSmallestSize) {
     EXPECT_EQ(canvas->view(), GamutView);
     const PlotPoint blue = gamutPixel(frame, 0.15, 0.06);  // a corner of the dashed sRGB triangle
     EXPECT_EQ(canvas->renderFrame().pixel(blue.x, blue.y), qRgb(128, 128, 128));
+}
+
+std::vector<QString> tabNames(const ResultsCanvas& canvas) {
+    std::vector<QString> names;
+    for (const ResultsCanvas::View& view : canvas.views()) names.push_back(view.name);
+    return names;
+}
+
+// Only the charts that print border patches show their light.
+TEST_F(WizardTest, ResultsTabsOfEveryChart) {
+    const std::vector<QString> plots{QStringLiteral("Gamut"), QStringLiteral("Curves")};
+    std::vector<QString> withLight = plots;
+    withLight.push_back(QStringLiteral("Lighting"));
+    const std::pair<TargetType, std::vector<QString>> cases[] = {
+        {TargetType::It8, plots},
+        {TargetType::ColorChecker, plots},
+        {TargetType::ColorCheckerDc, withLight},
+        {TargetType::ColorCheckerSg, withLight},
+        {TargetType::Hct, withLight},
+    };
+    for (const auto& [type, names] : cases) {
+        session.targetType = static_cast<int>(type);
+        const ResultsCanvas canvas(session, 6, wizardFont(15), nullptr);
+        EXPECT_EQ(tabNames(canvas), names) << session.targetType;
+    }
+}
+
+// An SG lit from one side with a vignetting lens, one white border patch in
+// a shadow: the light before and after its correction, on one scale, the
+// shadowed patch crossed out.
+TEST_F(WizardTest, LightingViewOfAnUnevenlyLitChart) {
+    SyntheticTargetOptions lit;
+    lit.targetType = static_cast<int>(TargetType::ColorCheckerSg);
+    lit.device = deviceModelOfKind(DeviceKind::MatrixShaper);
+    const PatchCell cell = makeTargetLayout(lit.targetType).colorCells.front();
+    lit.width = 700;
+    lit.height = static_cast<int>(std::lround(lit.width * cell.width / cell.height));
+    lit.bitsPerSample = 16;
+    lit.gradient = 0.2;
+    lit.gradientAngle = 30.0;
+    lit.vignetting = 0.15;
+    const calivant::testing::SyntheticScan scan = calivant::testing::renderScan(lit);
+    AdvancedOptions options;
+    options.correctIllumination = 1;
+    session.targetType = lit.targetType;
+    session.targetLayout = scan.target.layout;
+    session.reference = scan.target.reference;
+    session.measurement = calivant::testing::measureScan(scan, options);
+    for (double& v : session.measurement.whiteMeasured[4]) v *= 0.96;
+    correctIllumination(session.measurement, session.targetLayout, session.reference, options);
+    ASSERT_EQ(session.measurement.illumination.status, IlluminationStatus::Corrected);
+    ASSERT_EQ(session.measurement.illumination.leftOut.size(), 1u);
+
+    const int m = 6;
+    ResultsCanvas canvas(session, m, wizardFont(15), nullptr);
+    canvas.resize(440 + 2 * m, 460 + 2 * m);
+    QTest::mouseClick(&canvas, Qt::LeftButton, {}, QPoint(canvas.width() - 20, canvas.height() - 10));
+    ASSERT_EQ(canvas.view(), LightingView);
+    EXPECT_EQ(compareWithGolden(canvas.renderFrame(), "results-lighting.png"), "");
 }
 
 }  // namespace

@@ -95,14 +95,14 @@ TEST_F(WizardTest, ComputingSavingTheResultsHelpAndExit) {
     ASSERT_EQ(w.currentPage(), 2);
 
     // The gamut view draws the sRGB triangle in gray; the tabs below the
-    // plot switch the view.
+    // plot (three for the SG) switch the view.
     ResultsCanvas* canvas = w.resultsWindow()->canvas();
     const PlotPoint blue = gamutPixel(plotFrameFor(canvas->width(), canvas->height(), w.margin()), 0.15, 0.06);
     EXPECT_EQ(canvas->renderFrame().pixel(blue.x, blue.y), qRgb(128, 128, 128));
     const int tabs = canvas->height() - 10;
     for (const auto& [x, y, view] :
-         {std::tuple{canvas->width() - 20, tabs, CurvesView}, {20, tabs, GamutView}, {20, 30, GamutView},
-          {canvas->width() - 20, tabs, CurvesView}}) {
+         {std::tuple{canvas->width() / 2, tabs, CurvesView}, {20, tabs, GamutView}, {20, 30, GamutView},
+          {canvas->width() - 20, tabs, LightingView}}) {
         QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
         EXPECT_EQ(canvas->view(), view) << x << " " << y;
     }

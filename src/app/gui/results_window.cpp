@@ -6,6 +6,9 @@
 #include <QPainterPath>
 #include <algorithm>
 
+#include "measure/advanced_options.h"
+#include "profile/illumination_correction.h"
+#include "results/lighting_plot.h"
 #include "results/results_plot.h"
 #include "shell/scan_session.h"
 #include "wizard_fonts.h"
@@ -14,6 +17,8 @@ namespace calivant::gui {
 namespace {
 
 QPoint toQPoint(PlotPoint p) { return {p.x, p.y}; }
+QRect toQRect(const PlotBox& b) { return {b.left, b.top, b.right - b.left, b.bottom - b.top}; }
+QColor toQColor(const PlotColor& c) { return {c[0], c[1], c[2]}; }
 
 // Frame, title and black plot square of a background of the given side.
 QImage plotBackground(const QString& title, const PlotFrame& f) {
@@ -81,6 +86,8 @@ QImage curvesBackground(int size) {
     return image;
 }
 
+QImage lightingBackground(int size) { return plotBackground(QStringLiteral("Lighting"), backgroundFrame(size)); }
+
 ResultsCanvas::ResultsCanvas(ScanSession& session, int margin, const QFont& smallFont, QWidget* parent)
     : QWidget(parent), session_(session), margin_(margin), smallFont_(smallFont) {
     setMinimumSize(kPlotBackgroundSize + 2 * margin, kPlotBackgroundSize + kResultTabStripHeight + 2 * margin);
@@ -88,8 +95,12 @@ ResultsCanvas::ResultsCanvas(ScanSession& session, int margin, const QFont& smal
 }
 
 std::vector<ResultsCanvas::View> ResultsCanvas::views() const {
-    return {{QStringLiteral("Gamut"), chromaticityBackground, &ResultsCanvas::drawGamutView},
-            {QStringLiteral("Curves"), curvesBackground, &ResultsCanvas::drawCurvesView}};
+    std::vector<View> all{{QStringLiteral("Gamut"), chromaticityBackground, &ResultsCanvas::drawGamutView},
+                          {QStringLiteral("Curves"), curvesBackground, &ResultsCanvas::drawCurvesView}};
+    // Only these charts print the border patches that show the light.
+    if (hasBorderPatches(session_.targetType))
+        all.push_back({QStringLiteral("Lighting"), lightingBackground, &ResultsCanvas::drawLightingView});
+    return all;
 }
 
 const QImage& ResultsCanvas::background(const View& view, int size) const {
@@ -164,6 +175,57 @@ void ResultsCanvas::drawCurvesView(QPainter& painter, const PlotFrame& frame) co
         painter.setPen(QPen(colors[c], plotLineWidth(frame)));
         painter.drawPolyline(line);
     }
+}
+
+void ResultsCanvas::drawLightingView(QPainter& painter, const PlotFrame& frame) const {
+    const BorderLighting lighting =
+        borderLighting(session_.measurement, session_.targetLayout, session_.reference);
+    const LightingPlot plot = lightingPlot(lighting, session_.targetLayout, frame);
+    const int width = plotLineWidth(frame);
+    const QColor outline(160, 160, 160), text(224, 224, 224);
+    painter.save();
+    for (const LightingPanel& panel : plot.panels) {
+        painter.setFont(wizardFont(scaledLength(frame, 10), QFont::Bold));
+        painter.setPen(text);
+        painter.drawText(toQRect(panel.title), Qt::AlignHCenter | Qt::AlignTop,
+                         panel.after ? QStringLiteral("After correction") : QStringLiteral("Before correction"));
+        for (const PlotBox& box : panel.inner) painter.fillRect(toQRect(box), QColor(40, 40, 40));
+        for (const LightingCell& cell : panel.border) {
+            const QRect box = toQRect(cell.box);
+            painter.fillRect(box, toQColor(cell.color));
+            if (!cell.leftOut) continue;
+            // Crossed out: a white cross in a dark rim reads on every colour
+            // of the scale.
+            const QLine lines[2] = {{box.topLeft(), box.bottomRight()}, {box.topRight(), box.bottomLeft()}};
+            painter.setPen(QPen(Qt::black, 3 * width));
+            painter.drawLines(lines, 2);
+            painter.setPen(QPen(Qt::white, width));
+            painter.drawLines(lines, 2);
+        }
+        // One seam's width outside the patches on every side: the cells end
+        // a seam short of the chart's right and bottom edges.
+        painter.setPen(QPen(outline, width));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(toQRect(panel.chart).adjusted(-2 * width, -2 * width, 0, 0));
+    }
+    const QRect legend = toQRect(plot.legend);
+    for (int x = legend.left(); x <= legend.right(); ++x) {
+        const double fraction = legend.width() > 1 ? (x - legend.left()) / static_cast<double>(legend.width() - 1) : 1.0;
+        painter.setPen(toQColor(lightingScaleColor(fraction)));
+        painter.drawLine(x, legend.top(), x, legend.bottom());
+    }
+    painter.setPen(QPen(outline, width));
+    painter.drawRect(legend.adjusted(-width, -width, 0, 0));
+    painter.setFont(wizardFont(scaledLength(frame, 8)));
+    for (std::size_t k = 0; k < plot.tickX.size(); ++k) {
+        const int x = plot.tickX[k];
+        painter.setPen(QPen(outline, width));
+        painter.drawLine(x, legend.bottom() + 1, x, plot.tickLabels[k].top - 1);
+        painter.setPen(text);
+        painter.drawText(toQRect(plot.tickLabels[k]), Qt::AlignHCenter | Qt::AlignTop,
+                         QString::fromStdString(plot.scale.ticks[k].label));
+    }
+    painter.restore();
 }
 
 void ResultsCanvas::drawTabs(QPainter& painter, const std::vector<View>& views, int current) const {

@@ -1,8 +1,9 @@
 #pragma once
 // The compute page's "Results" window: one view per tab along its bottom,
 // the gamut view (device primaries and white against sRGB on the
-// chromaticity diagram) and the curves view (the perceptual table's tone
-// curves). It grows with the page: the plots are drawn anew in the largest
+// chromaticity diagram), the curves view (the perceptual table's tone
+// curves) and, for the charts with border patches, the lighting view (the
+// border patches' brightness before and after the illumination correction). It grows with the page: the plots are drawn anew in the largest
 // square that fits, and at the smallest size they are where they always were.
 
 #include <QImage>
@@ -23,6 +24,8 @@ namespace calivant::gui {
 // diagram's with the spectral locus filled.
 QImage chromaticityBackground(int size);
 QImage curvesBackground(int size);
+// Frame, title and black plot square, without a grid.
+QImage lightingBackground(int size);
 
 class ResultsCanvas final : public QWidget {
 public:
@@ -51,6 +54,7 @@ private:
     void draw(QPainter& painter) const;
     void drawGamutView(QPainter& painter, const PlotFrame& frame) const;
     void drawCurvesView(QPainter& painter, const PlotFrame& frame) const;
+    void drawLightingView(QPainter& painter, const PlotFrame& frame) const;
     // The strip along the bottom: every view's tab, the current one open
     // toward its plot.
     void drawTabs(QPainter& painter, const std::vector<View>& views, int current) const;
