@@ -6,12 +6,18 @@
 
 namespace calivant {
 
-double IlluminationField::at(double u, double t) const {
+std::array<double, kIlluminationShapeTerms> illuminationShapeTerms(double u, double t, double aspect) {
     const double x = 2.0 * u - 1.0;
     const double y = 2.0 * t - 1.0;
     const double r2 = (aspect * aspect * x * x + y * y) / (aspect * aspect + 1.0);
-    const auto& c = logTerms;
-    return std::exp(c[0] + c[1] * x + c[2] * y + c[3] * x * x + c[4] * x * y + c[5] * y * y + c[6] * r2 * r2);
+    return {x, y, x * x, x * y, y * y, r2 * r2, x * x * x, x * x * y, x * y * y, y * y * y};
+}
+
+double IlluminationField::at(double u, double t) const {
+    const auto terms = illuminationShapeTerms(u, t, aspect);
+    double v = logTerms[0];
+    for (std::size_t k = 0; k < terms.size(); ++k) v += logTerms[k + 1] * terms[k];
+    return std::exp(v);
 }
 
 std::vector<std::string> illuminationReport(const IlluminationCorrection& correction) {

@@ -21,18 +21,26 @@ enum class IlluminationStatus {
 };
 
 // Relative light at a point (u, t) of the chart, in the layout's
-// coordinates: exp of a quadratic in x = 2u - 1 and y = 2t - 1 plus the
-// fourth power of the distance from the chart's centre (lens vignetting is
-// radial), scaled so that the brightest point of the chart is 1.
+// coordinates: exp of a cubic in x = 2u - 1 and y = 2t - 1 plus the fourth
+// power of the distance from the chart's centre (lens vignetting is radial),
+// scaled so that the brightest point of the chart is 1. The cubic terms
+// carry a strong one-sided fall-off, whose logarithm a quadratic bends
+// away from by a few tenths of a percent at 30% fall-off.
+inline constexpr int kIlluminationShapeTerms = 10;
+
 struct IlluminationField {
-    // Coefficients of 1, x, y, x^2, xy, y^2, r^4.
-    std::array<double, 7> logTerms{};
+    // Coefficients of 1 and of the shape terms below.
+    std::array<double, kIlluminationShapeTerms + 1> logTerms{};
     // The chart's width over its height, which makes r a distance:
     // r^2 = ((aspect x)^2 + y^2) / (aspect^2 + 1), 1 at the corners.
     double aspect = 1.0;
 
     double at(double u, double t) const;
 };
+
+// The field's shape terms at (u, t): x, y, x^2, xy, y^2, r^4, x^3, x^2 y,
+// x y^2, y^3.
+std::array<double, kIlluminationShapeTerms> illuminationShapeTerms(double u, double t, double aspect);
 
 struct IlluminationCorrection {
     IlluminationStatus status = IlluminationStatus::Off;

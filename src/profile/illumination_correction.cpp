@@ -12,9 +12,10 @@
 namespace calivant {
 namespace {
 
-// The field's shape: x, y, x^2, xy, y^2, r^4 (its constant is each group's
-// level).
-constexpr int kShapeTerms = 6;
+// The field's shape (its constant is each group's level): the quadratic
+// and r^4 terms, and the cubic ones when they earn their place.
+constexpr int kShapeTerms = kIlluminationShapeTerms;
+constexpr int kQuadraticTerms = 6;
 constexpr int kGroups = 3;
 // A border patch whose light departs from the field by more than this
 // (as a fraction, at the white's precision) and by more than
@@ -24,8 +25,10 @@ constexpr double kOutlierSpread = 5.0;
 // At most this part of the border patches is left out as outlying; beyond
 // it the field is not believed.
 constexpr double kMaxOutlierShare = 0.25;
-// Fewer usable border patches than this carry no field.
+// Fewer usable border patches than this carry no field, and fewer than the
+// second number no cubic terms.
 constexpr int kMinBorderPatches = 8;
+constexpr int kMinCubicBorderPatches = 16;
 // A field whose shape explains less than this many times the border
 // patches' scatter per term (an F ratio) is no field: even light. Even light
 // seen through noise and 8-bit steps stays below 25, the gentlest fall-off
@@ -51,10 +54,7 @@ constexpr double kJointGain = 1e-10;
 using Shape = std::array<double, kShapeTerms>;
 
 std::array<double, kShapeTerms> shapeTerms(double u, double t, double aspect) {
-    const double x = 2.0 * u - 1.0;
-    const double y = 2.0 * t - 1.0;
-    const double r2 = (aspect * aspect * x * x + y * y) / (aspect * aspect + 1.0);
-    return {x, y, x * x, x * y, y * y, r2 * r2};
+    return illuminationShapeTerms(u, t, aspect);
 }
 
 double shapeAt(const Shape& shape, const std::array<double, kShapeTerms>& terms) {
@@ -230,13 +230,14 @@ std::vector<BorderSample> borderSamples(const TargetMeasurement& m, const Target
     return samples;
 }
 
-// The unknowns of the fit: the shape, then the level of each group that has
-// a patch in use.
+// The unknowns of the fit: the first shapeTerms terms of the shape, then
+// the level of each group that has a patch in use.
 struct FieldModel {
     std::array<int, kGroups> levelIndex{};  // -1: no patch of the group in use
+    int shapeTerms = kShapeTerms;
     int unknowns = kShapeTerms;
 
-    explicit FieldModel(const std::vector<BorderSample>& samples) {
+    FieldModel(const std::vector<BorderSample>& samples, int terms) : shapeTerms(terms), unknowns(terms) {
         levelIndex.fill(-1);
         for (const BorderSample& s : samples) {
             int& index = levelIndex[static_cast<std::size_t>(s.group)];
@@ -244,9 +245,9 @@ struct FieldModel {
         }
     }
 
-    static Shape shapeOf(const Eigen::VectorXd& p) {
+    Shape shapeOf(const Eigen::VectorXd& p) const {
         Shape shape{};
-        for (int k = 0; k < kShapeTerms; ++k) shape[static_cast<std::size_t>(k)] = p[k];
+        for (int k = 0; k < shapeTerms; ++k) shape[static_cast<std::size_t>(k)] = p[k];
         return shape;
     }
 };
@@ -257,7 +258,7 @@ struct FieldModel {
 // curves cannot be made or a light is not positive.
 bool residuals(const std::vector<BorderSample>& samples, const GrayScale& grays, const FieldModel& model,
                const Eigen::VectorXd& p, Eigen::VectorXd& out) {
-    const Shape shape = FieldModel::shapeOf(p);
+    const Shape shape = model.shapeOf(p);
     Linearizer lin;
     if (!litLinearizer(grays, shape, lin)) return false;
     std::vector<double> r;
@@ -357,7 +358,7 @@ bool linearStart(const std::vector<BorderSample>& samples, const Linearizer& lin
         const double light = lightOf(lin, s.device);
         if (!(light > 0.0)) return false;
         Eigen::VectorXd row = Eigen::VectorXd::Zero(model.unknowns);
-        for (int k = 0; k < kShapeTerms; ++k) row[k] = s.terms[static_cast<std::size_t>(k)];
+        for (int k = 0; k < model.shapeTerms; ++k) row[k] = s.terms[static_cast<std::size_t>(k)];
         row[model.levelIndex[static_cast<std::size_t>(s.group)]] = 1.0;
         a += s.weight * row * row.transpose();
         b += s.weight * std::log(light) * row;
@@ -417,6 +418,30 @@ Eigen::VectorXd flatLevels(const std::vector<BorderSample>& samples, const Linea
 // the border patches cannot carry one.
 enum class FieldFit { Failed, Flat, Fitted };
 
+// The field of the first `terms` shape terms, leaving out outliers one at a
+// time; its residuals in `r`. False when the border cannot carry it.
+bool fitShape(std::vector<BorderSample>& samples, const GrayScale& grays, const Linearizer& measured,
+              const Linearizer* powerLaw, int terms, int maxOutliers, Eigen::VectorXd& p, Eigen::VectorXd& r) {
+    for (int outliers = 0;; ++outliers) {
+        const FieldModel model(samples, terms);
+        double best = HUGE_VAL;
+        for (const Linearizer* start : {&measured, powerLaw}) {
+            Eigen::VectorXd q, qr;
+            if (!start || !linearStart(samples, *start, model, q) || !fitJointly(samples, grays, model, q) ||
+                !residuals(samples, grays, model, q, qr))
+                continue;
+            if (qr.squaredNorm() < best) {
+                best = qr.squaredNorm();
+                p = q;
+                r = qr;
+            }
+        }
+        if (!(best < HUGE_VAL)) return false;
+        if (outliers == maxOutliers || !markWorstOutlier(samples, grays, model, p)) break;
+    }
+    return residuals(samples, grays, FieldModel(samples, terms), p, r);
+}
+
 FieldFit fitIlluminationField(std::vector<BorderSample>& samples, const GrayScale& grays, double aspect,
                               IlluminationCorrection& out) {
     int uniform = 0;
@@ -430,34 +455,38 @@ FieldFit fitIlluminationField(std::vector<BorderSample>& samples, const GrayScal
     // uneven; the better end wins.
     Linearizer measured, powerLaw;
     if (!litLinearizer(grays, Shape{}, measured)) return FieldFit::Failed;
-    const bool havePowerLaw = powerLawLinearizer(grays, powerLaw);
-    Eigen::VectorXd p;
-    for (int outliers = 0;; ++outliers) {
-        const FieldModel model(samples);
-        double best = HUGE_VAL;
-        for (const Linearizer* start : {&measured, havePowerLaw ? &powerLaw : nullptr}) {
-            Eigen::VectorXd q, r;
-            if (!start || !linearStart(samples, *start, model, q) || !fitJointly(samples, grays, model, q) ||
-                !residuals(samples, grays, model, q, r))
-                continue;
-            if (r.squaredNorm() < best) {
-                best = r.squaredNorm();
-                p = q;
+    const Linearizer* powerLawStart = powerLawLinearizer(grays, powerLaw) ? &powerLaw : nullptr;
+    Eigen::VectorXd p, full;
+    if (!fitShape(samples, grays, measured, powerLawStart, kQuadraticTerms, maxOutliers, p, full))
+        return FieldFit::Failed;
+    int terms = kQuadraticTerms;
+    // The cubic terms only where they explain far more than the scatter the
+    // quadratic field leaves: strong one-sided light. Elsewhere they would
+    // trade against the gray scale's curves, whose patches lie along a line.
+    if (uniform >= kMinCubicBorderPatches) {
+        std::vector<BorderSample> cubicSamples = samples;
+        Eigen::VectorXd cp, cr;
+        if (fitShape(cubicSamples, grays, measured, powerLawStart, kShapeTerms, maxOutliers, cp, cr)) {
+            const double cubicDof = static_cast<double>(cr.size() - FieldModel(cubicSamples, kShapeTerms).unknowns);
+            if (cubicDof > 0.0 && cr.size() == full.size() &&
+                (full.squaredNorm() - cr.squaredNorm()) / (kShapeTerms - kQuadraticTerms) >
+                    kSignificantField * cr.squaredNorm() / cubicDof) {
+                samples = std::move(cubicSamples);
+                p = cp;
+                full = cr;
+                terms = kShapeTerms;
             }
         }
-        if (!(best < HUGE_VAL)) return FieldFit::Failed;
-        if (outliers == maxOutliers || !markWorstOutlier(samples, grays, model, p)) break;
     }
     // A field no better than flat light beyond what the patches' own scatter
     // explains is taken as flat: dividing by it would only add that scatter.
-    const FieldModel model(samples);
-    Eigen::VectorXd full, flat;
-    if (!residuals(samples, grays, model, p, full) || !residuals(samples, grays, model, flatLevels(samples, measured, model), flat))
-        return FieldFit::Failed;
+    const FieldModel model(samples, terms);
+    Eigen::VectorXd flat;
+    if (!residuals(samples, grays, model, flatLevels(samples, measured, model), flat)) return FieldFit::Failed;
     const double dof = static_cast<double>(full.size() - model.unknowns);
-    if (dof > 0.0 && (flat.squaredNorm() - full.squaredNorm()) / kShapeTerms < kSignificantField * full.squaredNorm() / dof)
+    if (dof > 0.0 && (flat.squaredNorm() - full.squaredNorm()) / terms < kSignificantField * full.squaredNorm() / dof)
         return FieldFit::Flat;
-    const Shape shape = FieldModel::shapeOf(p);
+    const Shape shape = model.shapeOf(p);
     double highest = -HUGE_VAL;
     double lowest = HUGE_VAL;
     for (int i = 0; i < kFieldGrid; ++i)
@@ -467,7 +496,8 @@ FieldFit fitIlluminationField(std::vector<BorderSample>& samples, const GrayScal
             highest = std::max(highest, v);
             lowest = std::min(lowest, v);
         }
-    out.field.logTerms = {-highest, shape[0], shape[1], shape[2], shape[3], shape[4], shape[5]};
+    out.field.logTerms[0] = -highest;
+    std::copy(shape.begin(), shape.end(), out.field.logTerms.begin() + 1);
     out.field.aspect = aspect;
     out.lowest = std::exp(lowest - highest);
     out.highest = 1.0;
@@ -476,8 +506,9 @@ FieldFit fitIlluminationField(std::vector<BorderSample>& samples, const GrayScal
 
 // The shape part of a fitted field (its constant is the normalisation).
 Shape shapeOfField(const IlluminationField& field) {
-    return {field.logTerms[1], field.logTerms[2], field.logTerms[3], field.logTerms[4], field.logTerms[5],
-            field.logTerms[6]};
+    Shape shape{};
+    std::copy(field.logTerms.begin() + 1, field.logTerms.end(), shape.begin());
+    return shape;
 }
 
 // A patch's device value with the light divided out, through curves that

@@ -18,6 +18,7 @@ struct LitCase {
     double gradient;
     double angle;
     double vignetting;
+    double fieldTolerance = 0.003;  // relative, at every patch
 };
 
 SyntheticTargetOptions litChart(const LitCase& c) {
@@ -46,7 +47,9 @@ AdvancedOptions correcting() {
 // patch, and the corrected working values are those of the evenly lit chart.
 TEST(IlluminationCorrection, RecoversAKnownField) {
     const LitCase cases[] = {
-        {3, DeviceKind::MatrixShaper, 0.30, 45.0, 0.0},  // one-sided light across an SG
+        // One-sided light across an SG: strong enough that a quadratic in
+        // the log misses it by most of a part in a thousand.
+        {3, DeviceKind::MatrixShaper, 0.30, 45.0, 0.0, 0.0005},
         {2, DeviceKind::Camera, 0.0, 0.0, 0.30},         // lens vignetting on a DC
         {4, DeviceKind::CameraLook, 0.15, 120.0, 0.0},  // an HCT, whose grays run down one side
     };
@@ -72,7 +75,7 @@ TEST(IlluminationCorrection, RecoversAKnownField) {
             const ImagePoint p = mapTargetPoint(scan.overlay, u, 1.0 - t);
             const double truth = lightAt(lit, p.x, lit.height - 1 - p.y);
             lowest = std::min(lowest, truth);
-            EXPECT_NEAR(ic.field.at(u, t) / truth, 1.0, 0.003) << cell.name;
+            EXPECT_NEAR(ic.field.at(u, t) / truth, 1.0, c.fieldTolerance) << cell.name;
             for (int k = 0; k < 3; ++k)
                 EXPECT_NEAR(m.colorWorking[static_cast<std::size_t>(i)][k],
                             even.target.expected.color[static_cast<std::size_t>(i)][k], 0.002)
