@@ -158,6 +158,8 @@ TEST_F(CliTest, BuildsWithSavedDefaultsAndFailures) {
     EXPECT_EQ(run(build + "--output out.icc --continue-on-gray-order"),
               "0 warning: " + order + "Going on as --continue-on-gray-order asks.\n");
     EXPECT_EQ(out, "Profile written to out.icc\nModel used: CIE Lab Quadratic (cross-validated CIEDE2000: mean 2.65, 95th percentile 4.83)\n");
+    // measure builds nothing: it reports the order and has no option to offer.
+    EXPECT_EQ(run("measure --target colorchecker --image cc.tif --reference cc.ref"), "1 warning: " + order);
 }
 
 TEST_F(CliTest, MeasurePrintsEveryPatchAndTheContrast) {

@@ -3,8 +3,10 @@
 // the fit to the reference and the gray scale, and the edge fit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "make-target/placement.h"
 #include "locate/chart_edges.h"
@@ -72,6 +74,45 @@ TEST(PatchBlobs, FlatSquaresAreFoundButBarsAndCornerShapesAreNot) {
         EXPECT_NEAR(i, std::round(i), 0.03);
         EXPECT_NEAR(j, std::round(j), 0.03);
         EXPECT_NEAR(b.area, 20 * 20, 100);
+    }
+}
+
+// Patches at the picture's top and bottom rows are seen alike: the picture
+// turned upside down gives the same patches, upside down.
+TEST(PatchBlobs, TheTopAndBottomRowsAreTreatedAlike) {
+    ReducedImage image[2];
+    for (ReducedImage& r : image) {
+        r.width = 120;
+        r.height = 60;
+        r.rgb.assign(static_cast<std::size_t>(r.width) * r.height * 3, 0.4f);
+    }
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 120; ++x) {
+            const int i = (x - 8) / 28;
+            const bool low = y >= 1 && y < 19, high = y >= 43 && y < 60;
+            if (x < 8 || (x - 8) % 28 >= 18 || i > 3 || !(low || high)) continue;
+            for (int c = 0; c < 3; ++c) {
+                const float v = c == 0 ? 0.1f + 0.2f * i : (c == 1 ? (low ? 0.8f : 0.15f) : 0.5f);
+                image[0].rgb[(static_cast<std::size_t>(y) * 120 + x) * 3 + c] = v;
+                image[1].rgb[(static_cast<std::size_t>(59 - y) * 120 + x) * 3 + c] = v;
+            }
+        }
+    auto sorted = [](std::vector<PatchBlob> blobs, bool flip) {
+        for (PatchBlob& b : blobs)
+            if (flip) b.y = 59 - b.y;
+        std::sort(blobs.begin(), blobs.end(), [](const PatchBlob& a, const PatchBlob& b) {
+            return std::tie(a.x, a.y) < std::tie(b.x, b.y);
+        });
+        return blobs;
+    };
+    const std::vector<PatchBlob> upright = sorted(findPatchBlobs(image[0]), false);
+    const std::vector<PatchBlob> turned = sorted(findPatchBlobs(image[1]), true);
+    ASSERT_EQ(upright.size(), 8u);
+    ASSERT_EQ(turned.size(), upright.size());
+    for (std::size_t k = 0; k < upright.size(); ++k) {
+        EXPECT_NEAR(turned[k].x, upright[k].x, 1e-9) << k;
+        EXPECT_NEAR(turned[k].y, upright[k].y, 1e-9) << k;
+        EXPECT_EQ(turned[k].area, upright[k].area) << k;
     }
 }
 

@@ -148,7 +148,7 @@ TEST(FitSmoothingSpline, RefusesUnusableInputAndLeavesTheCoefficients) {
     const std::tuple<int, int, int, double, int> cases[] = {
         {0, 0, 0, 1.0, kSplineBadOrder}, {3, 0, 0, 1.0, kSplineBadOrder}, {2, 0, 3, 3.5, kSplineBadData},
         {2, 0, 4, INFINITY, kSplineBadData}, {2, 1, 0, 0.0, kSplineBadData}, {2, 1, 4, -1.0, kSplineBadData},
-        {2, 2, 2, NAN, kSplineBadData}};
+        {2, 2, 2, NAN, kSplineBadData}, {2, 0, 1, 0.5, kSplineBadData}};
     for (auto [m, at, index, value, code] : cases) {
         Vector v[3] = {{1.0, 2.0, 3.5, 4.0, 6.0}, Vector(5, 1.0), {0.1, 0.2, 0.25, 0.4, 0.5}};
         v[at][index] = value;

@@ -44,6 +44,9 @@ TEST(Saving, FailuresNameTheFileAndKeepTheOldOne) {
     testing::writeFile(good, "previous");
     EXPECT_EQ(saveFileWith(session, good, [](std::ostream&) { return 1; }), 1);
     EXPECT_EQ(readFile(good), "previous");
+    // A save that works says so, and shows nothing.
+    EXPECT_EQ(saveFileWith(session, good, [](std::ostream& out) { return out << "new" ? 0 : 1; }), 0);
+    EXPECT_EQ(readFile(good), "new");
     EXPECT_EQ(platform.messages(RecordingPlatform::Kind::Error),
               (std::vector<std::string>{"Cannot create file: " + missing, "Cannot write file: " + good}));
     EXPECT_EQ(fileWriteMessage(AtomicWriteResult::Busy, "p.icm"), "Cannot write file: p.icm\nanother run is writing it");

@@ -69,10 +69,13 @@ TEST(Overlay, MarkersAreTheMiddleHalfOfTheirCells) {
     std::size_t at = 4 + 16;
     for (const auto* cells : {&layout.colorCells, &layout.grayCells, &layout.whiteCells}) {
         for (const PatchCell& cell : *cells) {
-            for (const double f : {0.25, 0.75}) {
-                const WindowPoint p = s[at + (f < 0.5 ? 0 : 2)].from;
-                EXPECT_NEAR(p.x, (w - 1) * (cell.u + f * cell.width), 0.51) << cell.name;
-                EXPECT_NEAR(p.y, (h - 1) * (cell.t + f * cell.height), 0.51) << cell.name;
+            // The marker's corners in drawing order: a quarter in from the
+            // cell's top left, top right, bottom right, bottom left.
+            for (std::size_t k = 0; k < 4; ++k) {
+                const double fu = k == 1 || k == 2 ? 0.75 : 0.25, ft = k >= 2 ? 0.75 : 0.25;
+                const WindowPoint p = s[at + k].from;
+                EXPECT_NEAR(p.x, (w - 1) * (cell.u + fu * cell.width), 0.51) << cell.name << " " << k;
+                EXPECT_NEAR(p.y, (h - 1) * (cell.t + ft * cell.height), 0.51) << cell.name << " " << k;
             }
             at += cells == &layout.whiteCells ? 4 : 6;
         }
