@@ -15,6 +15,7 @@
 #include "locate/patch_fit.h"
 #include "locate/patch_lattice.h"
 #include "locate/reduced_image.h"
+#include "util/parallel.h"
 
 namespace calivant {
 namespace {
@@ -450,6 +451,7 @@ public:
         const std::vector<PatchLattice> lattices = findPatchLattices(blobs, kMaxLattices);
         if (!lattices.empty()) sawPatches_ = true;
         const BlobFinder finder(blobs);
+        const std::size_t first = hypotheses_.size();
         for (const PatchLattice& lattice : lattices) {
             // The best placements by patches met (best first): the right one
             // meets the most, give or take a row or column that the chart
@@ -464,6 +466,7 @@ public:
                     addLatticeHypothesis(reduced, blobs, finder, lattice, placements[k]);
         }
         if (!lattices.empty()) addWholePicture(reduced, blobs, lattices.front());
+        judge(first);
     }
 
 private:
@@ -581,6 +584,8 @@ private:
         return inv;
     }
 
+    // A placement's frame; its cells are measured and judged later, with
+    // the level's others (judge).
     void finish(Hypothesis& h, const Level& reduced) {
         h.quad = h.model.quad();
         h.pitch = pitchOf(h.model, grid_);
@@ -588,6 +593,18 @@ private:
         h.level = reduced.factor;
         h.mirrored = signedArea(h.quad) >= 0.0;
         h.cutOff = anyCellOffPicture(h.model, layout_, image_.width, image_.height, h.pitch);
+        hypotheses_.push_back(h);
+    }
+
+    // Measures the cells of the placements from `first` on and judges them
+    // by the reference or the gray scale, spread over the cores: with a
+    // reference, a large lattice can offer thousands. Each writes its own
+    // entry, so the list is the same on any number of threads.
+    void judge(std::size_t first) {
+        runEachIndex(hypotheses_.size() - first, 0, [&](std::size_t k) { judgeOne(hypotheses_[first + k]); });
+    }
+
+    void judgeOne(Hypothesis& h) const {
         std::vector<PatchRgb> gray, color;
         std::vector<double> graySpread;
         measureCells(h.model, image_, layout_, gray, graySpread, color);
@@ -602,7 +619,6 @@ private:
             // patches must reach the chart's printed edges.
             h.spansChart = h.spansChart && (hasEmptyCells_ ? emptyCellsArePlain(h.model, color) : h.spansPrinted);
         }
-        hypotheses_.push_back(h);
     }
 
     // Where the printed chart has no patch (an IT8's row letters and column
