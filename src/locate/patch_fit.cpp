@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <utility>
-#include <vector>
 
 namespace calivant {
 namespace {
@@ -14,8 +12,6 @@ namespace {
 constexpr int kMinFitPatches = 8;
 // Linear, display-encoded and between: what cameras and scanners deliver.
 constexpr double kDevicePowers[] = {1.0, 0.6, 0.4};
-// One patch in this many is left out of the misfit as spoilt.
-constexpr Eigen::Index kTrimShare = 12;
 constexpr int kMinGrayPatches = 4;
 // A printed gray scale runs from near black to near white; uneven light on a
 // plain surface also darkens steadily, but by far less.
@@ -95,23 +91,8 @@ double referenceMisfit(const std::vector<PatchRgb>& gray, const std::vector<Patc
                 a(k, c + 1) = std::pow(std::max(0.0, (*rgb[static_cast<std::size_t>(k)])[static_cast<std::size_t>(c)] / top), power);
         }
         const Eigen::MatrixXd fit = a.colPivHouseholderQr().solve(y);
-        const Eigen::VectorXd errors = (a * fit - y).rowwise().squaredNorm();
-        // A glare spot, a thumb or a scuff spoils a few patches of the
-        // right placement: the fit is made again without the worst of them.
-        const Eigen::Index dropped = std::max<Eigen::Index>(1, n / kTrimShare);
-        std::vector<std::pair<double, Eigen::Index>> order;
-        for (Eigen::Index k = 0; k < n; ++k) order.emplace_back(errors[k], k);
-        std::sort(order.begin(), order.end());
-        const Eigen::Index kept = n - dropped;
-        Eigen::MatrixXd ak(kept, 4), yk(kept, 3);
-        for (Eigen::Index k = 0; k < kept; ++k) {
-            ak.row(k) = a.row(order[static_cast<std::size_t>(k)].second);
-            yk.row(k) = y.row(order[static_cast<std::size_t>(k)].second);
-        }
-        const double keptSpread = (yk.rowwise() - yk.colwise().mean()).squaredNorm();
-        if (!(keptSpread > 0.0)) continue;
-        const Eigen::MatrixXd refit = ak.colPivHouseholderQr().solve(yk);
-        best = std::min(best, std::sqrt((ak * refit - yk).squaredNorm() / keptSpread));
+        const double residual = (a * fit - y).squaredNorm();
+        best = std::min(best, std::sqrt(residual / spread));
     }
     return best;
 }

@@ -19,9 +19,8 @@ using PatchRgb = std::array<double, 3>;  // red, green, blue 0..1; NaN: not meas
 // powers, for linear and display-encoded devices) to the reference's L*a*b*
 // over every measured gray (in gray order) and colour patch that the
 // reference holds (X not kReferenceMissing), as a share of the reference's
-// own spread: near 0 for a good fit, near 1 for none. The worst twelfth of
-// the patches (at least one) is left out, as glare or a thumb may spoil
-// them. 1 when fewer than eight patches count.
+// own spread: near 0 for a good fit, near 1 for none. 1 when fewer than
+// eight patches count.
 double referenceMisfit(const std::vector<PatchRgb>& gray, const std::vector<PatchRgb>& color,
                        const ReferenceData& reference);
 

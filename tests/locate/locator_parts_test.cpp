@@ -208,13 +208,6 @@ TEST(PatchFit, RightPairingFitsTheReferenceAndAShuffledOneDoesNot) {
     reference.colorXYZ[4][0] = kReferenceMissing;  // its L*a*b* is no measurement
     reference.colorLab[4] = {0.0, 0.0, 0.0};
     EXPECT_LT(referenceMisfit(gray, color, reference), 1e-6);
-    // Glare on one of the 23 patches that count (a twelfth, rounded down):
-    // the right pairing still fits; on two it no longer fits exactly.
-    std::vector<PatchRgb> glare = color;
-    glare[12] = PatchRgb{1.0, 1.0, 1.0};
-    EXPECT_LT(referenceMisfit(gray, glare, reference), 1e-6);
-    glare[7] = PatchRgb{1.0, 1.0, 1.0};
-    EXPECT_GT(referenceMisfit(gray, glare, reference), 0.01);
     std::vector<PatchRgb> shuffled(color.rbegin(), color.rend());
     EXPECT_GT(referenceMisfit(gray, shuffled, reference), 0.6);
     EXPECT_EQ(referenceMisfit({}, {color.begin(), color.begin() + 7}, reference), 1.0);
