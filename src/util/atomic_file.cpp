@@ -123,7 +123,22 @@ struct Journal {
     std::vector<Pending> files;
 };
 
-// Reads a journal; false when the file is not one of ours.
+// Whether `side` is a name unusedName(target, stem) can give: the target's
+// sibling with the stem and random digits. A journal is read from a folder
+// others may write to; it may only ever move or remove the side files of
+// its own targets.
+bool isSideName(const std::string& target, const std::string& side, std::string_view stem) {
+    for (std::size_t digits = 1; digits <= 8 && digits < side.size(); ++digits) {
+        const std::string tail = side.substr(side.size() - digits);
+        if (tail.find_first_not_of("0123456789") != std::string::npos) break;
+        if (siblingName(target, std::string(stem) + tail) == side) return true;
+    }
+    return false;
+}
+
+// Reads a journal; false when the file is not one of ours: not in our
+// format, or naming side files that are not its targets' own, or not
+// naming the target it lies beside.
 bool readJournal(const std::string& path, Journal& journal) {
     InputFile file;
     if (file.open(path) != 0) return false;
@@ -150,10 +165,18 @@ bool readJournal(const std::string& path, Journal& journal) {
             p.temporary = fields[1];
             p.existed = fields[2] != "-";
             if (p.existed) p.backup = fields[2];
+            if (p.target.empty() || !isSideName(p.target, p.temporary, ".tmp-") ||
+                (p.existed && !isSideName(p.target, p.backup, ".old-")))
+                return false;
             journal.files.push_back(p);
         }
     }
-    return buffer.error() == 0;
+    if (buffer.error() != 0) return false;
+    // Every target's journal holds the whole transaction, so this one names
+    // the target it lies beside.
+    return journal.files.empty() ||
+           std::any_of(journal.files.begin(), journal.files.end(),
+                       [&](const Pending& p) { return journalOf(p.target) == path; });
 }
 
 std::string journalText(const std::vector<Pending>& files) {

@@ -187,6 +187,41 @@ TEST(FileTransaction, AKillAtAnyStepIsRecoveredByTheNextRun) {
     }
 }
 
+// A journal planted beside a target by someone who may write in its folder
+// is not obeyed: it could otherwise have the next save remove or replace
+// any file the user may write. Only a transaction's own side files beside
+// its own targets are ever moved; the save then fails, losing nothing.
+TEST(FileTransaction, APlantedJournalMovesNothingElsewhere) {
+    testing::TempFolder folder;
+    std::filesystem::create_directory(folder / "shared");
+    std::filesystem::create_directory(folder / "home");
+    const std::string shared = (folder / "shared").string(), home = (folder / "home").string();
+    const std::string target = shared + "/p.icc";
+    const std::vector<std::vector<std::string>> entries = {
+        // A foreign target whose "backup" is another foreign file.
+        {home + "/notes", home + "/missing", home + "/thesis.doc"},
+        // The right target, a foreign "backup".
+        {target, target + ".tmp-12", home + "/thesis.doc"},
+        // Side names of the right form, but of a target elsewhere only.
+        {home + "/notes", home + "/notes.tmp-5", home + "/notes.old-7"},
+    };
+    for (const auto& entry : entries) {
+        SCOPED_TRACE(entry[0] + " " + entry[2]);
+        writeFile(home + "/notes", "notes");
+        writeFile(home + "/thesis.doc", "thesis");
+        writeFile(home + "/notes.old-7", "kept");
+        writeFile(target, "old profile");
+        writeFile(target + ".journal",
+                  "calivant-scanner journal 1\nfile\t" + entry[0] + "\t" + entry[1] + "\t" + entry[2] + "\nprepared\nready\n");
+        const std::vector<FileToWrite> files{{target, "new profile"}};
+        EXPECT_NE(writeFilesTogether(files, false, systemFileLayer()).result, AtomicWriteResult::Ok);
+        EXPECT_EQ(readFile(target), "old profile");
+        EXPECT_EQ(readFile(home + "/notes"), "notes");
+        EXPECT_EQ(readFile(home + "/thesis.doc"), "thesis");
+        EXPECT_EQ(readFile(home + "/notes.old-7"), "kept");
+    }
+}
+
 // Two processes writing one pair take turns: every pair on the disk comes
 // from one writer, and no lock file stays behind.
 TEST(FileTransaction, TwoProcessesWritingOnePairTakeTurns) {
