@@ -33,6 +33,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_timing.h"
 #include "make-target/device_kinds.h"
 #include "make-target/synthetic_target.h"
 #include "output/icc_profile.h"
@@ -314,11 +315,7 @@ std::string format3(double v) {
 
 double seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-double processSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
+using bench::processSeconds;
 
 FitModel usedModel(const ProfileComputation& c) {
     return c.profile.accuracy.candidates.at(static_cast<std::size_t>(c.profile.accuracy.used)).model;

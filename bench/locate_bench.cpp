@@ -41,6 +41,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_timing.h"
 #include "make-target/placement.h"
 #include "make-target/placement_options.h"
 #include "make-target/printed_chart.h"
@@ -55,6 +56,7 @@ namespace {
 
 using namespace calivant;
 using Clock = std::chrono::steady_clock;
+using bench::processSeconds;
 
 struct Settings {
     int count = 300;
@@ -150,25 +152,6 @@ double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     const std::size_t k = static_cast<std::size_t>(std::lround(p * (values.size() - 1)));
     return values[k];
-}
-
-// Processor time of the whole process (both of the locator's threads).
-double processSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-// The baseline: one pass over every sample of the picture.
-double readEverySample(const TargetImage& image) {
-    const auto start = Clock::now();
-    std::uint64_t sum = 0;
-    const std::size_t bytes = static_cast<std::size_t>(image.width) * (image.format == PixelFormat::Rgb48 ? 6 : 3);
-    for (const std::uint8_t* row : image.rows)
-        for (std::size_t i = 0; i < bytes; i += 2) sum += row[i] | (row[i + 1] << 8);
-    volatile std::uint64_t keep = sum;
-    (void)keep;
-    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // One case, rendered the same way every time.
@@ -290,7 +273,7 @@ void runLayout(const Settings& settings, int type, bool withReference) {
     for (int n = 0; n < kTimed && n < settings.count; ++n) {
         Case c;
         renderCase(settings, type, withReference, n, colours, 0, c);
-        baselines.push_back(readEverySample(c.image));
+        baselines.push_back(bench::onePassOverSamples(c.image));
         const auto start = Clock::now();
         const double cpuStart = processSeconds();
         const ChartLocation location = locateChart(c.image, layout, withReference ? &c.colours->reference : nullptr);

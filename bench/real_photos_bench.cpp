@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "image/byte_source.h"
 #include "image/picture_reader.h"
 #include "image/transforms.h"
@@ -43,6 +44,7 @@ namespace {
 
 using namespace calivant;
 using Clock = std::chrono::steady_clock;
+using bench::processSeconds;
 
 struct Row {
     std::string name;
@@ -178,24 +180,6 @@ TargetImage resample(const TargetImage& in, double scale) {
     return out;
 }
 
-// Processor time of the whole process, every thread's.
-double processSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-double onePass(const TargetImage& image) {
-    const auto start = Clock::now();
-    std::uint64_t sum = 0;
-    const std::size_t bytes = static_cast<std::size_t>(image.width) * (image.format == PixelFormat::Rgb48 ? 6 : 3);
-    for (const std::uint8_t* row : image.rows)
-        for (std::size_t i = 0; i < bytes; i += 2) sum += row[i] | (row[i + 1] << 8);
-    volatile std::uint64_t keep = sum;
-    (void)keep;
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -273,7 +257,7 @@ int main(int argc, char** argv) {
         totalCpu += cpu;
         totalTime += best;
         worstTime = std::max(worstTime, best);
-        totalPass += onePass(image);
+        totalPass += bench::onePassOverSamples(image);
         std::string outcome;
         double error = -1.0;
         if (r.chart) {

@@ -169,21 +169,29 @@ void project(Parameters& p) {
 
 double chromaWeight(const CieTriple& lab) { return 1.0 / (1.0 + kChromaWeight * std::hypot(lab[1], lab[2])); }
 
+// The squared L*a*b* error of a model (anything with xyz(device)) over the
+// patches, a* and b* weighted down as chroma grows.
+template <class Model>
+double weightedLabError(const Model& m, std::span<const ColorTriple> device, std::span<const ColorTriple> lab) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < device.size(); ++i) {
+        const CieTriple model = labOf(m.xyz(device[i]));
+        const double w = chromaWeight(lab[i]);
+        const double dl = model[0] - lab[i][0];
+        const double da = w * (model[1] - lab[i][1]);
+        const double db = w * (model[2] - lab[i][2]);
+        sum += dl * dl + da * da + db * db;
+    }
+    return sum;
+}
+
 struct Problem {
     std::span<const ColorTriple> device;
     std::span<const ColorTriple> lab;
 
     double cost(const Parameters& p) const {
         const MatrixShaper m = unpack(p);
-        double sum = 0.0;
-        for (std::size_t i = 0; i < device.size(); ++i) {
-            const CieTriple model = labOf(m.xyz(device[i]));
-            const double w = chromaWeight(lab[i]);
-            const double dl = model[0] - lab[i][0];
-            const double da = w * (model[1] - lab[i][1]);
-            const double db = w * (model[2] - lab[i][2]);
-            sum += dl * dl + da * da + db * db;
-        }
+        double sum = weightedLabError(m, device, lab);
         for (int c = 0; c < 3; ++c)
             for (int k = 0; k < kShaperKnots; ++k) {
                 const double w = kWeightPenalty * p[9 + c * kCurveParameters + 2 + k];
@@ -490,15 +498,7 @@ struct MixingProblem {
 
     double cost(const MixingParameters& p) const {
         const MixingShaper m = unpackMixing(p);
-        double sum = 0.0;
-        for (std::size_t i = 0; i < device.size(); ++i) {
-            const CieTriple model = labOf(m.xyz(device[i]));
-            const double w = chromaWeight(lab[i]);
-            const double dl = model[0] - lab[i][0];
-            const double da = w * (model[1] - lab[i][1]);
-            const double db = w * (model[2] - lab[i][2]);
-            sum += dl * dl + da * da + db * db;
-        }
+        double sum = weightedLabError(m, device, lab);
         for (int k = 0; k < kMixEntries; ++k) sum += (kMixPenalty * p[k]) * (kMixPenalty * p[k]);
         for (int c = 0; c < 3; ++c)
             for (int k = 0; k < kShaperKnots; ++k) {

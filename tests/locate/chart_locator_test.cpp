@@ -13,29 +13,10 @@
 #include "make-target/synthetic_target.h"
 #include "locate/layout_grid.h"
 #include "measure/patch_measurement.h"
+#include "support/corner_error.h"
 
 namespace calivant {
 namespace {
-
-// A corner's error in patch pitches: the error carried back into layout
-// units through the true mapping's local derivative.
-double worstCornerError(const OverlayQuad& truth, const OverlayQuad& found, int targetType) {
-    const SiteGrid grid = siteGrid(makeTargetLayout(targetType));
-    const double uv[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
-    double worst = 0.0;
-    for (std::size_t k = 0; k < 4; ++k) {
-        const double u = uv[k][0], v = uv[k][1];
-        const double du = u > 0.5 ? -1e-4 : 1e-4, dv = v > 0.5 ? -1e-4 : 1e-4;
-        const ImagePoint p = mapTargetPoint(truth, u, v);
-        const ImagePoint pu = mapTargetPoint(truth, u + du, v);
-        const ImagePoint pv = mapTargetPoint(truth, u, v + dv);
-        const double a = (pu.x - p.x) / du, b = (pv.x - p.x) / dv, c = (pu.y - p.y) / du, d = (pv.y - p.y) / dv;
-        const double ex = found.corners[k].x - p.x, ey = found.corners[k].y - p.y;
-        const double det = a * d - b * c;
-        worst = std::max(worst, std::hypot((d * ex - b * ey) / det / grid.pitchU, (a * ey - c * ex) / det / grid.pitchT));
-    }
-    return worst;
-}
 
 // The largest difference of a patch mean, full scale 1, between measuring
 // through the found and through the true corners.
@@ -119,7 +100,7 @@ TEST(ChartLocator, FindsEveryLayoutWhereverAndHoweverItLies) {
         ASSERT_TRUE(location.found) << location.reason;
         EXPECT_GE(location.confidence, kMinChartConfidence);
         EXPECT_EQ(location.orientedByReference, c.reference);
-        EXPECT_LE(worstCornerError(target.quad, location.quad, c.targetType), 0.1);
+        EXPECT_LE(testing::worstCornerError(target.quad, location.quad, c.targetType), 0.1);
         // With keystone the overlay's bilinear cells lie a little off the
         // chart's, so their means move with the smallest corner shift.
         if (c.keystone == 0.0) {
@@ -144,7 +125,7 @@ TEST(ChartLocator, FindsAChartFillingThePictureAtItsCorners) {
             ASSERT_EQ(pictureToTargetImage(target.picture, image), 0);
             const ChartLocation location = locateChart(image, target.layout, bits == 8 ? nullptr : &reference);
             ASSERT_TRUE(location.found) << location.reason;
-            EXPECT_LE(worstCornerError(target.quad, location.quad, type), 0.1);
+            EXPECT_LE(testing::worstCornerError(target.quad, location.quad, type), 0.1);
         }
 }
 
@@ -186,7 +167,7 @@ TEST(ChartLocator, ChartCutOffByThePictureIsNeverPlacedWrong) {
                     EXPECT_FALSE(location.found);
                 }
                 if (location.found) {
-                    EXPECT_LE(worstCornerError(target.quad, location.quad, type), 0.1);
+                    EXPECT_LE(testing::worstCornerError(target.quad, location.quad, type), 0.1);
                 }
             }
 }

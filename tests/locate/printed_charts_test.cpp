@@ -16,28 +16,10 @@
 #include "make-target/device_kinds.h"
 #include "make-target/placement.h"
 #include "make-target/synthetic_target.h"
+#include "support/corner_error.h"
 
 namespace calivant {
 namespace {
-
-// The largest corner error, in patch pitches of the true frame.
-double cornerError(const OverlayQuad& truth, const OverlayQuad& found, int targetType) {
-    const SiteGrid grid = siteGrid(makeTargetLayout(targetType));
-    const double uv[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
-    double worst = 0.0;
-    for (std::size_t k = 0; k < 4; ++k) {
-        const double u = uv[k][0], v = uv[k][1];
-        const double du = u > 0.5 ? -1e-4 : 1e-4, dv = v > 0.5 ? -1e-4 : 1e-4;
-        const ImagePoint p = mapTargetPoint(truth, u, v);
-        const ImagePoint pu = mapTargetPoint(truth, u + du, v);
-        const ImagePoint pv = mapTargetPoint(truth, u, v + dv);
-        const double a = (pu.x - p.x) / du, b = (pv.x - p.x) / dv, c = (pu.y - p.y) / du, d = (pv.y - p.y) / dv;
-        const double ex = found.corners[k].x - p.x, ey = found.corners[k].y - p.y;
-        const double det = a * d - b * c;
-        worst = std::max(worst, std::hypot((d * ex - b * ey) / det / grid.pitchU, (a * ey - c * ex) / det / grid.pitchT));
-    }
-    return worst;
-}
 
 struct Scene {
     SyntheticTarget target;
@@ -69,7 +51,7 @@ Scene render(int type, int width, int height, const std::function<void(ChartPlac
 void expectFound(const Scene& s, int type, bool withReference) {
     const ChartLocation location = locateChart(s.image, makeTargetLayout(type), withReference ? &s.reference : nullptr);
     ASSERT_TRUE(location.found) << location.reason;
-    EXPECT_LE(cornerError(s.target.quad, location.quad, type), 0.1);
+    EXPECT_LE(testing::worstCornerError(s.target.quad, location.quad, type), 0.1);
 }
 
 struct Photo {
@@ -220,7 +202,7 @@ TEST(PrintedCharts, TheSameCornersAtEveryScale) {
             c.x = (c.x + 0.5) / scale - 0.5;
             c.y = (c.y + 0.5) / scale - 0.5;
         }
-        EXPECT_LE(cornerError(full.quad, back, 1), 0.1);
+        EXPECT_LE(testing::worstCornerError(full.quad, back, 1), 0.1);
     }
 }
 
@@ -259,7 +241,7 @@ TEST(PrintedCharts, ReasonsNameWhatWasSeen) {
     });
     location = locateChart(two.image, makeTargetLayout(3), &two.reference);
     if (location.found) {
-        EXPECT_LE(cornerError(two.target.quad, location.quad, 3), 0.1);
+        EXPECT_LE(testing::worstCornerError(two.target.quad, location.quad, 3), 0.1);
     } else {
         EXPECT_EQ(location.reason, "two charts in the picture");
     }
